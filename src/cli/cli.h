@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "image/progress.h"
+#include "stack/project.h"
+
+namespace sv::cli {
+
+// Exit statuses of sombrel-cli.
+enum ExitStatus { kOk = 0, kUsage = 1, kBadInput = 2, kBadOutput = 3 };
+
+struct CliError : std::runtime_error {
+    CliError(int status, const std::string& message) : std::runtime_error(message), status(status) {}
+    int status;
+};
+
+// Prints a whole-percent progress line on stderr; safe to advance from worker threads.
+class StderrProgress final : public AtomicProgress {
+public:
+    explicit StderrProgress(bool quiet) : quiet_(quiet) {}
+    void setMaximum(std::int64_t maximum) override;
+    void setPosition(std::int64_t position) override;
+    void advance(std::int64_t steps) override;
+    void setTextVisible(bool visible) override;
+    void setLabel(std::string label) { label_ = std::move(label); }
+
+private:
+    void report();
+    bool quiet_;
+    std::string label_;
+    std::atomic<int> lastPercent_{-1};
+};
+
+// Everything an operator may read or change. Each subsystem keeps its own section.
+struct CliContext {
+    explicit CliContext(bool quiet) : progress(quiet) {}
+
+    Project project;
+    StderrProgress progress;
+    bool tiffGamma = true;
+
+    // Processed picture: stale whenever the stack changed since the last render.
+    bool processedStale = true;
+    // Renders the whole stack with the tone settings given so far (set by the tone operators).
+    std::function<void(CliContext&)> process;
+
+    // Histogram of the last render, for the report (215 counts).
+    std::vector<std::int64_t> histogram;
+    std::int64_t histogramPeak = 0;
+
+    // Runs the render first when an operator needs the processed picture and it is stale.
+    void ensureProcessed();
+};
+
+using Modifiers = std::map<std::string, std::string>;
+
+struct Operator {
+    std::string name;                    // "--open"
+    std::string valueName;               // "FILE"; empty when the operator takes no value
+    std::vector<std::string> modifiers;  // options that may follow it: "--shift"
+    std::string help;
+    std::function<void(CliContext&, const std::string& value, const Modifiers& modifiers)> run;
+};
+
+void registerStackOperators(std::vector<Operator>& table);
+void registerFileOperators(std::vector<Operator>& table);
+void registerToneOperators(std::vector<Operator>& table);
+void registerFilterOperators(std::vector<Operator>& table);
+
+// Parsing helpers: each throws CliError(kUsage) with a clear reason.
+int parseInt(const std::string& text, const std::string& what);
+int parseIntInRange(const std::string& text, int low, int high, const std::string& what);
+std::vector<std::string> splitList(const std::string& text, char separator);
+// "a=1,b=2" into a map; unknown keys are refused.
+std::map<std::string, std::string> parseKeyValues(const std::string& text, const std::vector<std::string>& keys,
+                                                  const std::string& what);
+
+}  // namespace sv::cli

@@ -1,0 +1,106 @@
+#include <charconv>
+#include <cstdio>
+#include <unistd.h>
+
+#include "cli/cli.h"
+
+namespace sv::cli {
+
+void StderrProgress::setMaximum(std::int64_t maximum) {
+    AtomicProgress::setMaximum(maximum);
+    lastPercent_.store(-1);
+}
+void StderrProgress::setPosition(std::int64_t position) {
+    AtomicProgress::setPosition(position);
+    report();
+}
+void StderrProgress::advance(std::int64_t steps) {
+    AtomicProgress::advance(steps);
+    report();
+}
+void StderrProgress::setTextVisible(bool visible) {
+    const bool was = textVisible();
+    AtomicProgress::setTextVisible(visible);
+    if (!quiet_ && was && !visible && lastPercent_.load() >= 0) std::fputs("\n", stderr);
+    if (!visible) lastPercent_.store(-1);
+}
+
+void StderrProgress::report() {
+    if (quiet_ || !textVisible()) return;
+    const std::int64_t maximum = this->maximum();
+    if (maximum <= 0) return;
+    std::int64_t pos = position();
+    if (pos > maximum) pos = maximum;
+    int percent = static_cast<int>(pos * 100 / maximum);
+    // On a terminal the line is redrawn each percent; in a log, every ten percent is enough.
+    static const bool terminal = isatty(fileno(stderr)) != 0;
+    if (!terminal) percent -= percent % 10;
+    int last = lastPercent_.load();
+    // Only the thread that moves the shown percentage prints it.
+    while (percent > last) {
+        if (lastPercent_.compare_exchange_weak(last, percent)) {
+            std::fprintf(stderr, "\r%s %3d%%", label_.c_str(), percent);
+            std::fflush(stderr);
+            break;
+        }
+    }
+}
+
+void CliContext::ensureProcessed() {
+    if (project.exposureCount == 0) throw CliError(kBadInput, "no picture has been opened");
+    if (!processedStale) return;
+    if (!process) throw CliError(kUsage, "this build cannot render the stack");
+    process(*this);
+    processedStale = false;
+}
+
+int parseInt(const std::string& text, const std::string& what) {
+    int value = 0;
+    const char* first = text.data();
+    const char* last = first + text.size();
+    if (!text.empty() && text[0] == '+') ++first;
+    const auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || end != last || first == last) {
+        throw CliError(kUsage, what + ": '" + text + "' is not a whole number");
+    }
+    return value;
+}
+
+int parseIntInRange(const std::string& text, int low, int high, const std::string& what) {
+    const int value = parseInt(text, what);
+    if (value < low || value > high) {
+        throw CliError(kUsage, what + " must lie in " + std::to_string(low) + ".." + std::to_string(high) +
+                                   ", not " + text);
+    }
+    return value;
+}
+
+std::vector<std::string> splitList(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t at = text.find(separator, start);
+        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        if (at == std::string::npos) break;
+        start = at + 1;
+    }
+    return parts;
+}
+
+std::map<std::string, std::string> parseKeyValues(const std::string& text, const std::vector<std::string>& keys,
+                                                  const std::string& what) {
+    std::map<std::string, std::string> values;
+    if (text.empty()) return values;
+    for (const std::string& item : splitList(text, ',')) {
+        const std::size_t eq = item.find('=');
+        if (eq == std::string::npos) throw CliError(kUsage, what + ": expected key=value, got '" + item + "'");
+        const std::string key = item.substr(0, eq);
+        bool known = false;
+        for (const std::string& k : keys) known = known || k == key;
+        if (!known) throw CliError(kUsage, what + ": unknown setting '" + key + "'");
+        values[key] = item.substr(eq + 1);
+    }
+    return values;
+}
+
+}  // namespace sv::cli

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+#include "image/float_image.h"
+
+namespace sv {
+
+// Standard little-endian PFM: "PF", width height, "-1.0", rows bottom to top. Written atomically.
+bool writePfm(const std::string& path, const FloatImage& image, std::string& error);
+
+}  // namespace sv

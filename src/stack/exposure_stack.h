@@ -1,0 +1,61 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image/display_bitmap.h"
+#include "image/progress.h"
+#include "imagefiles/picture_decoder.h"
+#include "stack/messages.h"
+#include "stack/project.h"
+
+namespace sv {
+
+// Largest of 0, r, g and b: negative samples count as 0.
+inline float maxOfThree(float r, float g, float b) {
+    float m = 0.0f;
+    if (r > m) m = r;
+    if (g > m) m = g;
+    if (b > m) m = b;
+    return m;
+}
+
+// Weight of a new-image pixel in the stack: falls as the pixel gets brighter.
+inline float exposureWeight(float r, float g, float b) {
+    return static_cast<float>(1.0 / (0.7 * maxOfThree(r, g, b) + 1.0));
+}
+
+struct OpenResult {
+    bool opened = false;                 // the picture became an exposure record
+    std::optional<Message> error;        // why not (shown to the user)
+    bool fatal = false;                  // the working buffers could not be obtained
+    bool readerError = false;            // opened, but the TIFF reader reported an error
+    DisplayBitmap bitmap;                // the picture as the view shows it
+};
+
+// Opens one picture into the project (the engine part of opening): decode, size check, count
+// check, record. The first picture of an empty project sets the size and obtains the buffers.
+// A file that cannot be decoded leaves the project exactly as it was.
+OpenResult loadPicture(Project& project, const std::string& path, bool batch, const DecodeHooks& hooks,
+                       ProgressSink& progress);
+
+// Merges the last record into the stack with its weight, multiplier and shift.
+void addExposure(Project& project, ProgressSink& progress);
+
+// The Open command's sequence: one file stays pending unless it starts the project; several
+// files are each added at once, a failing one skipped. Returns one result per file.
+std::vector<OpenResult> openPictures(Project& project, const std::vector<std::string>& paths,
+                                     const DecodeHooks& hooks, ProgressSink& progress);
+
+struct RemoveResult {
+    bool removed = false;
+    std::optional<Message> error;
+};
+
+// Takes exposure `index` out of the stack by reading its file again and subtracting it with the
+// weight, multiplier and shift it was added with. A file that is gone or no longer has the
+// project's size is refused and the stack is left untouched.
+RemoveResult removeExposure(Project& project, int index, const DecodeHooks& hooks, ProgressSink& progress);
+
+}  // namespace sv

@@ -1,0 +1,22 @@
+#include "stack/messages.h"
+
+namespace sv {
+
+std::string englishText(const Message& m) {
+    switch (m.id) {
+        case MessageId::NotEnoughMemory: return "Not enough memory!";
+        case MessageId::WrongImageSize: return "Wrong image size!";
+        case MessageId::TooManyImages: return "Too many images!";
+        case MessageId::TiffCompression: return "TIFF error. Not supported compression type.";
+        case MessageId::TiffPredictor: return "TIFF error. Compression with predictor is not supported.";
+        case MessageId::TiffError: return "TIFF error #" + std::to_string(m.code);
+        case MessageId::CannotReadFile: return "Cannot read the picture " + m.detail + ".";
+        case MessageId::UnsupportedFileType: return "Unsupported file type: " + m.detail;
+        case MessageId::FileChanged:
+            return "The file " + m.detail + " no longer matches the project; nothing was removed.";
+        case MessageId::NoExposureSelected: return "Choose image to be removed.";
+    }
+    return {};
+}
+
+}  // namespace sv

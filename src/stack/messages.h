@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+namespace sv {
+
+// What the engine has to tell the user. The window turns these into texts of the language in
+// force; the CLI prints englishText().
+enum class MessageId {
+    NotEnoughMemory,       // "Not enough memory!"
+    WrongImageSize,        // "Wrong image size!"
+    TooManyImages,         // "Too many images!"
+    TiffCompression,       // "TIFF error. Not supported compression type."
+    TiffPredictor,         // "TIFF error. Compression with predictor is not supported."
+    TiffError,             // "TIFF error #" + code
+    CannotReadFile,        // the file is missing, unreadable or not a picture of its kind
+    UnsupportedFileType,   // the extension is none of the known ones
+    FileChanged,           // a file re-read for removal no longer has the project's size
+    NoExposureSelected,    // "Choose image to be removed."
+};
+
+struct Message {
+    Message(MessageId id, int code = 0, std::string detail = {}) : id(id), code(code), detail(std::move(detail)) {}
+    MessageId id;
+    int code = 0;          // the TIFF error number for TiffError
+    std::string detail;    // file name or reason, for the messages that carry one
+};
+
+std::string englishText(const Message& message);
+
+}  // namespace sv

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs, on Debian 12 as root, whatever the build and the tests need and is missing.
+set -euo pipefail
+packages=(
+  build-essential cmake pkg-config git
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  zlib1g-dev libjpeg62-turbo-dev libturbojpeg0-dev libjpeg-turbo-progs libstb-dev libtbb-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  imagemagick libtiff-tools python3 python3-pil python3-numpy
+  xvfb xauth x11-apps
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
