@@ -1,0 +1,69 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "image/display_bitmap.h"
+#include "image/float_image.h"
+#include "image/progress.h"
+#include "image/region.h"
+
+namespace sv {
+
+// Input and output levels of the tone curve: 0 .. kCurveLevels - 1.
+inline constexpr int kCurveLevels = 32768;
+inline constexpr int kHistogramBins = 215;
+
+// Entry x = x: the straight curve.
+std::vector<float> identityCurveTable();
+
+// What the render reads from the controls when it starts (a snapshot): the integer track-bar
+// positions, scaled where they are used, and a copy of the curve table.
+struct RenderParams {
+    int gammaPosition = 100;      // TrackBar11, 1..400: gamma = position / 100
+    int saturationPosition = 0;   // TrackBar10, -99..300: saturationFactor = position / 100
+    int whitePosition = 255;      // TrackBar12, 0..255
+    int blackPosition = 0;        // TrackBar13, 0..255
+    std::vector<float> curveTable = identityCurveTable();  // kCurveLevels entries, 0..32767
+};
+
+// The render parameters as the arithmetic uses them, each a 32-bit float.
+struct RenderConstants {
+    float e = 1.0f;  // gamma exponent, 1 / gamma
+    float w = 1.0f;  // white point, 0..1
+    float b = 0.0f;  // black point, 0..1
+    float f = 1.0f;  // stretch factor 1 / (w - b); infinite when the points coincide
+    float k = 0.0f;  // saturationFactor
+};
+RenderConstants renderConstants(const RenderParams& params);
+
+using HistogramBins = std::array<std::int64_t, kHistogramBins>;
+
+// The histogram of the last render's region.
+struct RenderHistogram {
+    HistogramBins histogram{};
+    std::int64_t histogramPeak = 0;
+};
+
+// Bins lo = B * 215 / 255 + 1 to hi = W * 215 / 255 - 2 (integer division) hold the pixels the
+// stretch does not clip; the largest of them scales the histogram's bars. 0 when lo > hi.
+std::int64_t histogramPeak(const HistogramBins& histogram, int whitePosition, int blackPosition);
+
+// Tone-maps the region of the stack into processedBuffer (samples 0..1) and counts its histogram.
+// Samples outside the region are left as they were. Advances the progress by one per row; the
+// caller sets the gauge up (two passes: this and drawRegion) and returns it to rest.
+// White point equal to black point: the stretch becomes a step at the black point (1 above it,
+// 0 at or below it) instead of dividing by zero.
+void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& region, const RenderParams& params,
+                  FloatImage& processedBuffer, RenderHistogram& result, ProgressSink& progress);
+
+// Writes the region of a picture whose samples lie in 0..1 into the display bitmap, one 32-bit word
+// per pixel: (trunc(R * 255) << 16) | (trunc(G * 255) << 8) | trunc(B * 255). Samples outside 0..1
+// are held at 0 and 255. Advances the progress by one per row. The bitmap must have the picture's size.
+void drawRegion(const FloatImage& picture, const Region& region, DisplayBitmap& display, ProgressSink& progress);
+
+// The whole picture drawn into a new display bitmap of its size (what BMP, JPEG and the clipboard take).
+DisplayBitmap drawPicture(const FloatImage& picture, ProgressSink& progress);
+
+}  // namespace sv
