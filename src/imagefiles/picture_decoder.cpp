@@ -49,6 +49,8 @@ bool readWholeFile(const std::string& path, std::string& contents) {
 }
 
 bool preparePicture(DecodedPicture& out, int width, int height, const std::string& name) {
+    out.probedWidth = width;
+    out.probedHeight = height;
     if (width <= 0 || height <= 0) {
         out.failure = Message{MessageId::CannotReadFile, 0, name};
         return false;

@@ -34,6 +34,8 @@ struct DecodedPicture {
     bool ok = false;          // false: nothing usable; `failure` says why
     Message failure{MessageId::CannotReadFile};
     bool outOfMemory = false; // the size was readable but the buffers would not fit
+    int probedWidth = 0;      // the size the header claims, when it could be read
+    int probedHeight = 0;
     FloatImage pixels;        // samples in the value scale of opening (8-bit v / 256, ...)
     DisplayBitmap bitmap;     // the same picture as 32-bit words, for the view
     bool readerError = false; // the TIFF reader reported an error; pixels hold what it left

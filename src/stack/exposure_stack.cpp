@@ -88,8 +88,14 @@ OpenResult loadPicture(Project& project, const std::string& path, bool batch, co
     progress.setPosition(0);
     progress.setTextVisible(false);
     if (!picture.ok) {
-        result.error = picture.failure;
-        result.fatal = picture.outOfMemory;
+        // A picture too large to decode is refused like any other unusable file: the project's
+        // own buffers are intact, so nothing is lost and the program goes on.
+        const bool otherSize = picture.probedWidth != project.imageWidth || picture.probedHeight != project.imageHeight;
+        if (picture.outOfMemory && project.exposureCount > 0 && otherSize) {
+            result.error = Message{MessageId::WrongImageSize};
+        } else {
+            result.error = picture.failure;
+        }
         return result;
     }
     const int width = picture.pixels.width();
