@@ -9,6 +9,8 @@
 
 #include "image/progress.h"
 #include "stack/project.h"
+#include "tone/render.h"
+#include "tone/tone_curve.h"
 
 namespace sv::cli {
 
@@ -37,6 +39,11 @@ private:
     std::atomic<int> lastPercent_{-1};
 };
 
+struct CliContext;
+// "Process all": renders the whole stack into processedBuffer with the tone settings given so far
+// and keeps the histogram for the report (defined with the tone operators).
+void renderWholeStack(CliContext& context);
+
 // Everything an operator may read or change. Each subsystem keeps its own section.
 struct CliContext {
     explicit CliContext(bool quiet) : progress(quiet) {}
@@ -48,7 +55,7 @@ struct CliContext {
     // Processed picture: stale whenever the stack changed since the last render.
     bool processedStale = true;
     // Renders the whole stack with the tone settings given so far (set by the tone operators).
-    std::function<void(CliContext&)> process;
+    std::function<void(CliContext&)> process = renderWholeStack;
 
     // Histogram of the last render, for the report (215 counts).
     std::vector<std::int64_t> histogram;
@@ -56,6 +63,16 @@ struct CliContext {
 
     // Runs the render first when an operator needs the processed picture and it is stale.
     void ensureProcessed();
+
+    // Tone settings given so far (--gamma, --saturation, --white, --black, --curve, --point), as
+    // control positions; the window's defaults until set. Read by every render.
+    RenderParams tone;
+    CurveMode curveMode = CurveMode::Smooth;
+    std::vector<CurvePoint> curvePoints;  // movable points in box pixels; none: the straight curve
+
+    // The display bitmap as BMP, JPEG and the clipboard take it: drawRegion of the whole
+    // processedBuffer as it stands (rendered first if stale). Defined with the tone operators.
+    DisplayBitmap displayBitmap();
 };
 
 using Modifiers = std::map<std::string, std::string>;

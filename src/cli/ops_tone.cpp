@@ -1,8 +1,120 @@
+#include <string>
+
 #include "cli/cli.h"
+#include "imagefiles/pfm_writer.h"
+#include "tone/histogram.h"
+#include "tone/render.h"
+#include "tone/tone_curve.h"
 
 namespace sv::cli {
 
-// The tone operators (--gamma, --saturation, ..., --process) join here with the render.
-void registerToneOperators(std::vector<Operator>&) {}
+namespace {
+
+// The curve as the window's editor would hold it after the given mode and points (standard scale).
+std::vector<float> curveTableOf(const CliContext& context) {
+    ToneCurve curve(1.0f);
+    curve.setCurveMode(context.curveMode);
+    if (!context.curvePoints.empty()) {
+        std::string reason;
+        if (!curve.setMovablePoints(context.curvePoints, reason)) throw CliError(kUsage, "--point: " + reason);
+    }
+    return curve.curveTable();
+}
+
+void processOperator(CliContext& context, const std::string&, const Modifiers&) {
+    if (context.project.exposureCount == 0) throw CliError(kBadInput, "no picture has been opened");
+    context.process(context);
+    context.processedStale = false;
+}
+
+void pointOperator(CliContext& context, const std::string& value, const Modifiers&) {
+    const auto parts = splitList(value, ',');
+    if (parts.size() != 2) throw CliError(kUsage, "--point takes X,Y (box pixels, Y from the bottom)");
+    const CurvePoint point{parseInt(parts[0], "--point X"), parseInt(parts[1], "--point Y")};
+    std::vector<CurvePoint> points = context.curvePoints;
+    points.push_back(point);
+    // Checked now, so that the mistake is reported at the option that made it.
+    ToneCurve trial(1.0f);
+    std::string reason;
+    if (!trial.setMovablePoints(points, reason)) throw CliError(kUsage, "--point " + value + ": " + reason);
+    context.curvePoints = std::move(points);
+}
+
+void dumpProcessedOperator(CliContext& context, const std::string& path, const Modifiers&) {
+    context.ensureProcessed();
+    std::string error;
+    if (!writePfm(path, context.project.processedBuffer, error)) throw CliError(kBadOutput, error);
+}
+
+}  // namespace
+
+void renderWholeStack(CliContext& context) {
+    Project& project = context.project;
+    if (project.exposureCount == 0 || !project.buffersAllocated) {
+        throw CliError(kBadInput, "no picture has been opened");
+    }
+    RenderParams params = context.tone;
+    params.curveTable = curveTableOf(context);
+    RenderHistogram result;
+    // No display in the CLI: the render is the job's only pass; BMP and JPEG draw when they save.
+    beginProgress(context.progress, project.imageHeight);
+    renderRegion(project.stackBuffer, project.stackMax, project.stackBuffer.bounds(), params,
+                 project.processedBuffer, result, context.progress);
+    endProgress(context.progress, project.imageHeight);
+    context.histogram.assign(result.histogram.begin(), result.histogram.end());
+    context.histogramPeak = result.histogramPeak;
+    project.wholeImageProcessed = true;
+}
+
+DisplayBitmap CliContext::displayBitmap() {
+    ensureProcessed();
+    beginProgress(progress, project.imageHeight);
+    DisplayBitmap display = drawPicture(project.processedBuffer, progress);
+    endProgress(progress, project.imageHeight);
+    return display;
+}
+
+void registerToneOperators(std::vector<Operator>& table) {
+    table.push_back({"--gamma", "POS", {}, "gamma control position 1..400 (gamma = POS / 100, default 100)",
+                     [](CliContext& c, const std::string& v, const Modifiers&) {
+                         c.tone.gammaPosition = parseIntInRange(v, 1, 400, "--gamma");
+                     }});
+    table.push_back({"--saturation", "POS", {}, "saturation control position -99..300 (default 0)",
+                     [](CliContext& c, const std::string& v, const Modifiers&) {
+                         c.tone.saturationPosition = parseIntInRange(v, -99, 300, "--saturation");
+                     }});
+    // The two points never cross: as in the window, moving one past the other drags it along.
+    table.push_back({"--white", "POS", {}, "white point 0..255 (default 255); a black point above it follows",
+                     [](CliContext& c, const std::string& v, const Modifiers&) {
+                         const PointPositions p =
+                             whitePointMoved(parseIntInRange(v, 0, 255, "--white"), c.tone.blackPosition);
+                         c.tone.whitePosition = p.white;
+                         c.tone.blackPosition = p.black;
+                     }});
+    table.push_back({"--black", "POS", {}, "black point 0..255 (default 0); a white point below it follows",
+                     [](CliContext& c, const std::string& v, const Modifiers&) {
+                         const PointPositions p =
+                             blackPointMoved(c.tone.whitePosition, parseIntInRange(v, 0, 255, "--black"));
+                         c.tone.whitePosition = p.white;
+                         c.tone.blackPosition = p.black;
+                     }});
+    table.push_back({"--curve", "smooth|linear", {}, "how the curve joins its points (default smooth)",
+                     [](CliContext& c, const std::string& v, const Modifiers&) {
+                         if (v == "smooth") {
+                             c.curveMode = CurveMode::Smooth;
+                         } else if (v == "linear") {
+                             c.curveMode = CurveMode::Linear;
+                         } else {
+                             throw CliError(kUsage, "--curve takes smooth or linear");
+                         }
+                     }});
+    table.push_back({"--point", "X,Y", {},
+                     "a movable curve point in box pixels of the 200 x 200 box, Y from the bottom "
+                     "(0 <= X < 199, 0 <= Y <= 199); give 1 to 7, one --point each",
+                     pointOperator});
+    table.push_back({"--process", "", {}, "render the whole stack with the tone settings so far (\"Process all\")",
+                     processOperator});
+    table.push_back({"--dump-processed", "FILE.pfm", {}, "write the processed picture as PFM", dumpProcessedOperator});
+}
 
 }  // namespace sv::cli
