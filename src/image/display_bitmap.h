@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace sv {
@@ -11,24 +12,37 @@ namespace sv {
 class DisplayBitmap {
 public:
     DisplayBitmap() = default;
+    // All pixels 0 (black). Throws std::bad_alloc when the block cannot be obtained.
     DisplayBitmap(int width, int height);
+    DisplayBitmap(DisplayBitmap&&) noexcept = default;
+    DisplayBitmap& operator=(DisplayBitmap&&) noexcept = default;
+    DisplayBitmap(const DisplayBitmap& other) : DisplayBitmap(other.clone()) {}
+    DisplayBitmap& operator=(const DisplayBitmap& other) {
+        if (this != &other) *this = other.clone();
+        return *this;
+    }
 
     int width() const { return width_; }
     int height() const { return height_; }
     bool empty() const { return width_ == 0 || height_ == 0; }
-    std::uint32_t* row(int y) { return pixels_.data() + static_cast<std::size_t>(y) * width_; }
+    std::uint32_t* row(int y) { return pixels_.get() + static_cast<std::size_t>(y) * width_; }
     const std::uint32_t* row(int y) const {
-        return pixels_.data() + static_cast<std::size_t>(y) * width_;
+        return pixels_.get() + static_cast<std::size_t>(y) * width_;
     }
     std::uint32_t& at(int x, int y) { return row(y)[x]; }
     std::uint32_t at(int x, int y) const { return row(y)[x]; }
-    std::uint32_t* data() { return pixels_.data(); }
-    const std::uint32_t* data() const { return pixels_.data(); }
+    std::uint32_t* data() { return pixels_.get(); }
+    const std::uint32_t* data() const { return pixels_.get(); }
+    DisplayBitmap clone() const;
 
 private:
+    struct FreeDeleter {
+        std::size_t bytes;  // value-initialised to 0 by unique_ptr
+        void operator()(std::uint32_t* p) const;
+    };
     int width_ = 0;
     int height_ = 0;
-    std::vector<std::uint32_t> pixels_;
+    std::unique_ptr<std::uint32_t[], FreeDeleter> pixels_;
 };
 
 inline constexpr std::uint32_t packRgb(std::uint32_t r, std::uint32_t g, std::uint32_t b) {

@@ -1,5 +1,7 @@
 #include "image/float_image.h"
 
+#include "image/zeroed_block.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -7,15 +9,14 @@
 
 namespace sv {
 
-void FloatImage::FreeDeleter::operator()(float* p) const { std::free(p); }
+void FloatImage::FreeDeleter::operator()(float* p) const { freeZeroed(p, bytes); }
 
 FloatImage::FloatImage(int width, int height) {
     if (width <= 0 || height <= 0) throw std::bad_alloc();
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
-    // calloc hands out zeroed pages lazily, so a fresh 24-megapixel buffer costs no pass.
-    auto* p = static_cast<float*>(std::calloc(count, sizeof(float)));
+    auto* p = static_cast<float*>(allocateZeroed(count * sizeof(float)));
     if (!p) throw std::bad_alloc();
-    data_.reset(p);
+    data_ = std::unique_ptr<float[], FreeDeleter>(p, FreeDeleter{count * sizeof(float)});
     width_ = width;
     height_ = height;
 }

@@ -47,6 +47,7 @@ public:
 
 private:
     struct FreeDeleter {
+        std::size_t bytes;  // value-initialised to 0 by unique_ptr
         void operator()(float* p) const;
     };
     int width_ = 0;

@@ -74,9 +74,9 @@ bool preparePicture(DecodedPicture& out, int width, int height, const std::strin
     return true;
 }
 
-void floatsFromBitmap(DisplayBitmap& bitmap, FloatImage& pixels, ProgressSink& progress) {
+void floatsFromBitmapRows(DisplayBitmap& bitmap, FloatImage& pixels, int firstRow, int endRow) {
     const int width = bitmap.width();
-    parallelRows(0, bitmap.height(), [&](int y) {
+    for (int y = firstRow; y < endRow; ++y) {
         std::uint32_t* src = bitmap.row(y);
         float* dst = pixels.row(y);
         for (int x = 0; x < width; ++x) {
@@ -86,7 +86,11 @@ void floatsFromBitmap(DisplayBitmap& bitmap, FloatImage& pixels, ProgressSink& p
             dst[3 * x + 1] = static_cast<float>(greenOf(p)) / 256.0f;
             dst[3 * x + 2] = static_cast<float>(blueOf(p)) / 256.0f;
         }
-    }, &progress);
+    }
+}
+
+void floatsFromBitmap(DisplayBitmap& bitmap, FloatImage& pixels, ProgressSink& progress) {
+    parallelRows(0, bitmap.height(), [&](int y) { floatsFromBitmapRows(bitmap, pixels, y, y + 1); }, &progress);
 }
 
 DecodedPicture decodePicture(const std::string& path, const DecodeHooks& hooks, ProgressSink& progress) {

@@ -60,6 +60,8 @@ bool preparePicture(DecodedPicture& out, int width, int height, const std::strin
 
 // Fills `pixels` (v / 256) from a 32-bit bitmap, zeroing its unused top byte; one step per row.
 void floatsFromBitmap(DisplayBitmap& bitmap, FloatImage& pixels, ProgressSink& progress);
+// The same for rows [firstRow, endRow) on the calling thread, without progress.
+void floatsFromBitmapRows(DisplayBitmap& bitmap, FloatImage& pixels, int firstRow, int endRow);
 
 // Reads a whole file; false when it cannot be opened or read.
 bool readWholeFile(const std::string& path, std::string& contents);
