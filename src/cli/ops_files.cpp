@@ -1,8 +1,115 @@
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+
 #include "cli/cli.h"
+#include "imagefiles/bmp_writer.h"
+#include "imagefiles/jpeg_saver.h"
+#include "imagefiles/save_format.h"
+#include "imagefiles/tiff_writer.h"
+#include "tone/render.h"
 
 namespace sv::cli {
 
-// --save and its format options join here with the writers.
-void registerFileOperators(std::vector<Operator>&) {}
+namespace {
+
+struct SaveOptions {
+    SaveFormat format = SaveFormat::Tiff;
+    int bits = 8;
+    TiffCompressionChoice compression = TiffCompressionChoice::Deflate;
+    int quality = kDefaultJpegQuality;
+};
+
+const std::string* find(const Modifiers& modifiers, const char* name) {
+    const auto it = modifiers.find(name);
+    return it == modifiers.end() ? nullptr : &it->second;
+}
+
+// All usage errors come out before anything is rendered or written.
+SaveOptions parseSaveOptions(const std::string& path, const Modifiers& modifiers) {
+    SaveOptions o;
+    if (const std::string* f = find(modifiers, "--format")) {
+        const auto format = saveFormatFromName(*f);
+        if (!format) throw CliError(kUsage, "--format takes tiff, bmp or jpeg");
+        o.format = *format;
+    } else {
+        const auto format = saveFormatFromExtension(path);
+        if (!format) throw CliError(kUsage, "--save " + path + ": give --format tiff|bmp|jpeg for this file name");
+        o.format = *format;
+    }
+    const std::string* bits = find(modifiers, "--bits");
+    const std::string* compression = find(modifiers, "--compression");
+    const std::string* quality = find(modifiers, "--quality");
+    if (o.format != SaveFormat::Tiff && (bits || compression)) {
+        throw CliError(kUsage, "--bits and --compression apply to TIFF only");
+    }
+    if (o.format != SaveFormat::Jpeg && quality) throw CliError(kUsage, "--quality applies to JPEG only");
+    if (bits) {
+        if (*bits != "8" && *bits != "16") throw CliError(kUsage, "--bits takes 8 or 16");
+        o.bits = *bits == "8" ? 8 : 16;
+    }
+    if (compression) {
+        if (*compression == "none") o.compression = TiffCompressionChoice::None;
+        else if (*compression == "deflate") o.compression = TiffCompressionChoice::Deflate;
+        else throw CliError(kUsage, "--compression takes none or deflate");
+    }
+    if (quality) o.quality = parseIntInRange(*quality, kJpegQualityMin, kJpegQualityMax, "--quality");
+    return o;
+}
+
+// The encoder is looked for next to this program first, as the window does.
+std::string programFolder() {
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return {};
+    const std::string exe(buffer, static_cast<std::size_t>(n));
+    const auto slash = exe.find_last_of('/');
+    return slash == std::string::npos ? std::string() : exe.substr(0, slash);
+}
+
+void saveOperator(CliContext& context, const std::string& path, const Modifiers& modifiers) {
+    const SaveOptions options = parseSaveOptions(path, modifiers);
+    // A build without a render saves the processed picture as it stands.
+    if (context.process) {
+        context.ensureProcessed();
+    } else if (context.project.exposureCount == 0) {
+        throw CliError(kBadInput, "no picture has been opened");
+    }
+    const FloatImage& picture = context.project.processedBuffer;
+    if (picture.empty()) throw CliError(kBadInput, "there is no processed picture to save");
+
+    std::string error;
+    bool ok = false;
+    switch (options.format) {
+        case SaveFormat::Tiff:
+            ok = writeTiff(path, picture, picture.width(), picture.height(), options.bits, options.compression,
+                           context.progress, error);
+            break;
+        case SaveFormat::Bmp: {
+            // BMP and JPEG take the display bitmap: the whole processed picture drawn as it stands.
+            const DisplayBitmap display = drawPicture(picture, context.progress);
+            ok = writeBmp(display, path, error);
+            break;
+        }
+        case SaveFormat::Jpeg: {
+            const std::string encoder = locateJpegEncoder(programFolder());
+            if (encoder.empty()) throw CliError(kBadOutput, path + ": the JPEG encoder cjpeg was not found");
+            const DisplayBitmap display = drawPicture(picture, context.progress);
+            ok = saveJpeg(display, path, options.quality, encoder, error);
+            break;
+        }
+    }
+    if (!ok) throw CliError(kBadOutput, path + ": " + error);
+}
+
+}  // namespace
+
+void registerFileOperators(std::vector<Operator>& table) {
+    table.push_back({"--save", "FILE", {"--format", "--bits", "--compression", "--quality"},
+                     "save the processed picture: --format tiff|bmp|jpeg (default: by the extension), "
+                     "TIFF --bits 8|16 (8) --compression none|deflate (deflate), JPEG --quality 10..100 (95)",
+                     saveOperator});
+}
 
 }  // namespace sv::cli

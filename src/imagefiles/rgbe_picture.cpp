@@ -1,12 +1,55 @@
+#include <climits>
+#include <cmath>
+#include <new>
+
+#include "image/parallel_rows.h"
 #include "imagefiles/picture_decoder.h"
+#include "imagefiles/rgbe_reader.h"
 
 namespace sv {
 
-// Placeholder until the Radiance reader lands: the file is refused cleanly.
-DecodedPicture decodeRgbePicture(const std::string& path, const DecodeHooks&, ProgressSink&) {
+DecodedPicture decodeRgbeMemory(const unsigned char* data, std::size_t size, const std::string& name,
+                                const DecodeHooks&, ProgressSink& progress) {
     DecodedPicture out;
-    out.failure = Message{MessageId::UnsupportedFileType, 0, fileNameOf(path)};
+    out.failure = Message{MessageId::CannotReadFile, 0, name};
+    const RgbeProbe probe = probeRgbeMemory(data, size);
+    if (!probe.accepted || probe.width <= 0 || probe.height <= 0 || probe.width > INT_MAX ||
+        probe.height > INT_MAX) {
+        return out;
+    }
+    if (!preparePicture(out, static_cast<int>(probe.width), static_cast<int>(probe.height), name)) return out;
+    const RgbeReadResult read = readRgbeMemory(data, size, probe, out.pixels, out.bitmap, progress);
+    if (read.unsupportedScanlines) {
+        out.pixels.release();
+        out.bitmap = DisplayBitmap();
+        out.failure = Message{MessageId::CannotReadFile, 0,
+                              name + " (flat or old run-length Radiance scanlines are not supported)"};
+        return out;
+    }
+    // Normalise so that the brightest sample becomes 10^0.4. An all-black file (M = 0) stays black.
+    const float largest = read.largest;
+    if (largest > 0.0f) {
+        parallelRows(0, out.pixels.height(), [&](int y) {
+            float* row = out.pixels.row(y);
+            for (std::size_t i = 0; i < out.pixels.rowSamples(); ++i) {
+                const float q = row[i] / largest * 10.0f;
+                row[i] = static_cast<float>(std::pow(static_cast<double>(q), 0.4));
+            }
+        });
+    }
+    out.ok = true;
     return out;
+}
+
+DecodedPicture decodeRgbePicture(const std::string& path, const DecodeHooks& hooks, ProgressSink& progress) {
+    std::string contents;
+    if (!readWholeFile(path, contents)) {
+        DecodedPicture out;
+        out.failure = Message{MessageId::CannotReadFile, 0, fileNameOf(path)};
+        return out;
+    }
+    return decodeRgbeMemory(reinterpret_cast<const unsigned char*>(contents.data()), contents.size(),
+                            fileNameOf(path), hooks, progress);
 }
 
 }  // namespace sv

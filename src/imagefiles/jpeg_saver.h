@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+#include "image/display_bitmap.h"
+
+namespace sv {
+
+// Where the JPEG encoder `cjpeg` lives: next to the program if it is there, else the first
+// executable `cjpeg` on PATH. Empty when there is none.
+std::string locateJpegEncoder(const std::string& programFolder);
+
+// Saves the display bitmap as a JPEG through the external encoder: the bitmap goes to a fresh
+// temporary 24-bit BMP (created exclusively under a unique name), `encoder -quality Q` runs on it
+// directly (no shell) with its standard output in a temporary file beside `target`, which replaces
+// the target only when the encoder succeeded and wrote something. The temporary BMP is always
+// deleted. False with `error` set when the encoder is missing, fails or writes nothing.
+bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
+              std::string& error);
+
+}  // namespace sv
