@@ -1,0 +1,24 @@
+#pragma once
+
+#include "filters/filter_framework.h"
+#include "filters/filter_kernel.h"
+
+namespace sv {
+
+// Control positions of the "Bilateral filter" group.
+struct BilateralParams {
+    int sigmaPosition = 10;      // spatial sigma = position x 0.1 (1..80)
+    int thresholdPosition = 10;  // range sigma = position x 0.01 (1..30)
+    int opacityPosition = 100;   // op = position x 0.01 (1..100)
+};
+
+// Two one-dimensional bilateral passes, rows then columns, each channel on its own: a tap's
+// weight is its spatial weight times exp(-diff^2 / (2 sigma_r^2)); taps outside the region are
+// left out and the rest renormalised. Then C = op x filtered + (1 - op) x P.
+// Each pair of neighbours shares one range weight (the squared difference is the same seen
+// from either side) and the exponentials are taken eight at a time; results agree with a
+// scalar exp to within float rounding. Gauge: 3 x region height (copy, rows, columns).
+void bilateralFilter(const FilterBuffers& buffers, const Region& region, const BilateralParams& params,
+                     ProgressSink& progress);
+
+}  // namespace sv

@@ -1,0 +1,53 @@
+#include "filters/filter_framework.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "image/parallel_rows.h"
+
+namespace sv {
+
+Region clipRegion(const Region& region, int width, int height) {
+    const int x0 = std::max(region.x, 0);
+    const int y0 = std::max(region.y, 0);
+    const long x1 = std::min<long>(static_cast<long>(region.x) + region.width, width);
+    const long y1 = std::min<long>(static_cast<long>(region.y) + region.height, height);
+    if (x1 <= x0 || y1 <= y0) return Region{0, 0, 0, 0};
+    return Region{x0, static_cast<int>(x1 - x0), y0, static_cast<int>(y1 - y0)};
+}
+
+bool buffersUsable(const FilterBuffers& b) {
+    if (b.processed.empty() || b.working.empty() || b.output.empty()) return false;
+    if (!b.processed.sameSize(b.working) || !b.processed.sameSize(b.output)) return false;
+    return &b.processed != &b.working && &b.processed != &b.output && &b.working != &b.output;
+}
+
+void applyFilterOutput(FloatImage& processed, const FloatImage& output) {
+    if (processed.empty() || !processed.sameSize(output) || &processed == &output) return;
+    parallelRows(0, processed.height(), [&](int y) {
+        std::memcpy(processed.row(y), output.row(y), processed.rowSamples() * sizeof(float));
+    });
+}
+
+void undoFromWorkingCopy(FloatImage& processed, const FloatImage& working, FloatImage& output,
+                         ProgressSink& progress) {
+    if (processed.empty() || !processed.sameSize(working) || !processed.sameSize(output)) return;
+    const std::size_t bytes = processed.rowSamples() * sizeof(float);
+    parallelRows(
+        0, processed.height(),
+        [&](int y) {
+            std::memcpy(processed.row(y), working.row(y), bytes);
+            std::memcpy(output.row(y), working.row(y), bytes);
+        },
+        &progress);
+}
+
+void ProportionalProgress::done(std::int64_t units) {
+    if (units_ <= 0) return;
+    const std::int64_t after = doneUnits_.fetch_add(units) + units;
+    const std::int64_t before = after - units;
+    const std::int64_t steps = after * total_ / units_ - before * total_ / units_;
+    if (steps > 0) sink_.advance(steps);
+}
+
+}  // namespace sv
