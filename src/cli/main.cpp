@@ -94,6 +94,9 @@ int main(int argc, char** argv) {
     try {
         if (args.empty()) throw CliError(kUsage, "nothing to do (see --help)");
         const std::vector<Step> steps = parse(table, args);
+        if (std::all_of(steps.begin(), steps.end(), [](const Step& s) { return s.op->name == "--quiet"; })) {
+            throw CliError(kUsage, "nothing to do (see --help)");
+        }
         CliContext context(quiet);
         for (const Step& step : steps) {
             context.progress.setLabel(step.op->name);

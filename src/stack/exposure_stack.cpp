@@ -233,6 +233,12 @@ RemoveResult removeExposure(Project& project, int index, const DecodeHooks& hook
     const float best = accumulate(project.stackBuffer, project.newImageBuffer, record, true, progress);
     project.stackMax = best == 0.0f ? 1.0f : best;
     --project.exposureCount;
+    if (project.exposureCount == 0) {
+        // With nothing left in it the stack is empty by definition: drop the rounding residue,
+        // which would otherwise become a tiny stackMax that every view divides by.
+        project.stackBuffer.fill(0.0f);
+        project.stackMax = 1.0f;
+    }
     endProgress(progress, project.imageHeight);
     for (int i = index; i < project.exposureCount; ++i) {
         project.exposures[static_cast<std::size_t>(i)] = project.exposures[static_cast<std::size_t>(i) + 1];
