@@ -1,0 +1,223 @@
+// The picture area: zoom, geometry of the picture and its frames, the status bar, resizing and
+// copying to the clipboard.
+#include <QClipboard>
+#include <QFont>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTabWidget>
+
+#include "mainwindow/controls.h"
+#include "mainwindow/main_form.h"
+#include "mainwindow/picture_box.h"
+
+namespace sv {
+
+namespace {
+
+// The scrolled content of the picture area: lays out nothing itself, it only reports mouse moves
+// over the empty area (hover over nothing for the Step 3 accordion).
+class PictureCanvas : public QWidget {
+public:
+    explicit PictureCanvas(QWidget* parent) : QWidget(parent) { setMouseTracking(true); }
+    std::function<void()> onMove;
+
+protected:
+    void mouseMoveEvent(QMouseEvent*) override {
+        if (onMove) onMove();
+    }
+};
+
+}  // namespace
+
+void TForm1::buildPictureArea() {
+    ScrollBox1 = new QScrollArea(this);
+    ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
+    ScrollBox1->setBackgroundRole(QPalette::Dark);
+    ScrollBox1->setWidgetResizable(false);
+    ScrollBox1->setFocusPolicy(Qt::StrongFocus);
+    auto* canvas = new PictureCanvas(ScrollBox1);
+    canvas->onMove = [this] { hoverToolGroup(-1); };
+    pictureCanvas = canvas;
+    pictureCanvas->setObjectName(QStringLiteral("pictureCanvas"));
+    ScrollBox1->setWidget(pictureCanvas);
+
+    Shape2 = new ShapeBox(pictureCanvas, QStringLiteral("Shape2"), ShapeBox::Style::Filled, Qt::black);
+    Shape1 = new ShapeBox(pictureCanvas, QStringLiteral("Shape1"), ShapeBox::Style::Filled, QColor(128, 128, 128));
+    Panel10 = new QWidget(pictureCanvas);
+    Panel10->setObjectName(QStringLiteral("Panel10"));
+    Image4 = new PictureBox(Panel10, QStringLiteral("Image4"));
+    Shape3 = new ShapeBox(Panel10, QStringLiteral("Shape3"), ShapeBox::Style::DottedOutline);
+    Panel11 = new QFrame(Panel10);
+    Panel11->setObjectName(QStringLiteral("Panel11"));
+    Panel11->setAutoFillBackground(true);
+    QPalette black = Panel11->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    Panel11->setPalette(black);
+    Image13 = new PictureBox(Panel11, QStringLiteral("Image13"));
+    Shape2->move(12, 12);
+    Shape1->move(8, 8);
+    Panel10->move(9, 9);
+    Panel11->hide();
+
+    connect(Image4, &PictureBox::mousePressed, this,
+            [this](Qt::MouseButton b, int x, int y, Qt::KeyboardModifiers) { Image4MouseDown(b, x, y); });
+    connect(Image4, &PictureBox::mouseMoved, this,
+            [this](Qt::MouseButtons b, int x, int y, Qt::KeyboardModifiers) { Image4MouseMove(b, x, y); });
+    connect(Image4, &PictureBox::mouseReleased, this,
+            [this](Qt::MouseButton b, int x, int y, Qt::KeyboardModifiers) { Image4MouseUp(b, x, y); });
+    connect(Image13, &PictureBox::mousePressed, this,
+            [this](Qt::MouseButton b, int x, int y, Qt::KeyboardModifiers) { Image13MouseDown(b, x, y); });
+    connect(Image13, &PictureBox::mouseMoved, this,
+            [this](Qt::MouseButtons b, int x, int y, Qt::KeyboardModifiers) { Image13MouseMove(b, x, y); });
+    connect(Image13, &PictureBox::mouseReleased, this,
+            [this](Qt::MouseButton b, int x, int y, Qt::KeyboardModifiers) { Image13MouseUp(b, x, y); });
+    connect(Shape3, &ShapeBox::mousePressed, this, [this](Qt::MouseButton b, int x, int y) { Shape3MouseDown(b, x, y); });
+}
+
+void TForm1::buildStatusBar() {
+    StatusBar1 = statusBar();
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(true);
+    for (int i = 0; i < 4; ++i) {
+        auto* panel = new QLabel(StatusBar1);
+        panel->setObjectName(QStringLiteral("StatusBar1Panel") + QString::number(i));
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        statusPanels[static_cast<std::size_t>(i)] = panel;
+    }
+    statusPanels[2]->setMinimumWidth(50);
+    statusPanels[3]->setMinimumWidth(130);
+
+    // Panel 0 carries the gauge.
+    auto* gaugeLayout = new QHBoxLayout(statusPanels[0]);
+    gaugeLayout->setContentsMargins(3, 2, 3, 2);
+    Panel9 = new QWidget(statusPanels[0]);
+    Panel9->setObjectName(QStringLiteral("Panel9"));
+    auto* p9 = new QHBoxLayout(Panel9);
+    p9->setContentsMargins(0, 0, 0, 0);
+    CGauge1 = new Gauge(Panel9, QStringLiteral("CGauge1"));
+    CGauge1->setFixedSize(190, 13);
+    p9->addWidget(CGauge1);
+    gaugeLayout->addWidget(Panel9);
+    gaugeLayout->addStretch(1);
+
+    // Panel 1: "Zoom:", the zoom track bar, "1:1" and "< >".
+    auto* zoomLayout = new QHBoxLayout(statusPanels[1]);
+    zoomLayout->setContentsMargins(0, 0, 3, 0);
+    zoomLayout->setSpacing(3);
+    statusPanels[1]->setIndent(4);
+    zoomLayout->addSpacing(statusPanels[1]->fontMetrics().horizontalAdvance(QStringLiteral("Zoom:")) + 10);
+    TrackBar1 = new QSlider(Qt::Horizontal, statusPanels[1]);
+    TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
+    TrackBar1->setRange(1, 40);
+    TrackBar1->setValue(10);
+    TrackBar1->setTickPosition(QSlider::TicksBelow);
+    TrackBar1->setTickInterval(1);
+    TrackBar1->setPageStep(1);
+    TrackBar1->setFixedWidth(217);
+    zoomLayout->addWidget(TrackBar1);
+    QFont small(QStringLiteral("Arial"));
+    small.setPixelSize(8);
+    Button25 = new QPushButton(QStringLiteral("1:1"), statusPanels[1]);
+    Button25->setObjectName(QStringLiteral("Button25"));
+    Button26 = new QPushButton(QStringLiteral("< >"), statusPanels[1]);
+    Button26->setObjectName(QStringLiteral("Button26"));
+    for (QPushButton* b : {Button25, Button26}) {
+        b->setFont(small);
+        b->setFixedSize(22, 15);
+        b->setFocusPolicy(Qt::NoFocus);
+        zoomLayout->addWidget(b);
+    }
+    zoomLayout->addStretch(1);
+    statusPanels[1]->setText(QStringLiteral("Zoom:"));
+    statusPanels[1]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    for (int i = 0; i < 4; ++i) StatusBar1->addWidget(statusPanels[static_cast<std::size_t>(i)], i == 3 ? 1 : 0);
+    StatusBar1->setMinimumHeight(24);
+
+    connect(TrackBar1, &QSlider::valueChanged, this, &TForm1::TrackBar1Change);
+    connect(Button25, &QPushButton::clicked, this, &TForm1::Button25Click);
+    connect(Button26, &QPushButton::clicked, this, &TForm1::Button26Click);
+}
+
+void TForm1::TrackBar1Change() {
+    const int z = zoom();
+    const double k = z * 0.1;
+    const int W = project.imageWidth;
+    const int H = project.imageHeight;
+    const Region& R = project.previewRect;
+    const int dx = project.exposureCount > 0 ? project.newestExposure().shiftX : 0;
+    const int dy = project.exposureCount > 0 ? project.newestExposure().shiftY : 0;
+
+    const int w = static_cast<int>(W * z * 0.1);
+    const int h = static_cast<int>(H * z * 0.1);
+    Image4->resize(w, h);
+    Panel10->resize(w, h);
+    Shape1->resize(static_cast<int>(W * k + 2), static_cast<int>(H * k + 2));
+    Shape2->resize(static_cast<int>(W * k + 2), static_cast<int>(H * k + 2));
+    if (!marking_) {
+        marker = markerGeometry(R, dx, dy, newImagePending(), z);
+        placeMarker();
+    }
+    const ViewGeometry overlay = overlayGeometry(R, dx, dy, z);
+    Panel11->setGeometry(overlay.left, overlay.top, std::max(0, overlay.width), std::max(0, overlay.height));
+    Image13->setGeometry(0, 0, std::max(0, overlay.width), std::max(0, overlay.height));
+    statusPanels[2]->setText(QString::number(z * 10) + QStringLiteral("%"));
+    layoutCanvas();
+    ScrollBox1->setFocus();
+}
+
+void TForm1::layoutCanvas() {
+    // The scrolled area reaches past the shadow by the frame's margin.
+    const int right = std::max({Shape2->geometry().right(), Panel10->geometry().right()}) + 9;
+    const int bottom = std::max({Shape2->geometry().bottom(), Panel10->geometry().bottom()}) + 9;
+    pictureCanvas->resize(right, bottom);
+}
+
+void TForm1::Button25Click() {
+    TrackBar1->setValue(10);
+    TrackBar1Change();
+    ScrollBox1->setFocus();
+}
+
+void TForm1::Button26Click() {
+    const int a = static_cast<int>(static_cast<double>(ScrollBox1->width()) / (project.imageWidth + 30) * 10);
+    const int b = static_cast<int>(static_cast<double>(ScrollBox1->height()) / (project.imageHeight + 30) * 10);
+    TrackBar1->setValue(std::clamp(std::min(a, b), TrackBar1->minimum(), TrackBar1->maximum()));
+    TrackBar1Change();
+    ScrollBox1->setFocus();
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TForm1::FormResize() {
+    if (!TabbedNotebook1 || !ScrollBox2) return;
+    // The status-bar controls sit in their panels' layouts and follow the bar by themselves.
+    const int outerHeight = frameGeometry().height();
+    if (displayScale * 742 > outerHeight) {
+        ScrollBox2->setWidgetResizable(false);
+        const int columnWidth = static_cast<int>(displayScale * 278);
+        ScrollBox2->setFixedWidth(columnWidth);
+        TabbedNotebook1->resize(columnWidth - ScrollBox2->verticalScrollBar()->sizeHint().width(),
+                                static_cast<int>(displayScale * 635));
+    } else {
+        ScrollBox2->setWidgetResizable(true);
+        ScrollBox2->setFixedWidth(static_cast<int>(displayScale * 261));
+    }
+}
+
+void TForm1::Copy1Click() {
+    if (displayBitmap.empty()) return;
+    QGuiApplication::clipboard()->setImage(copyOfBitmap(displayBitmap));
+}
+
+}  // namespace sv

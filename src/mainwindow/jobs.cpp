@@ -1,0 +1,73 @@
+#include "mainwindow/jobs.h"
+
+#include <system_error>
+
+namespace sv {
+
+JobGroup jobGroup(JobKind kind) {
+    switch (kind) {
+        case JobKind::ProcessAll: return JobGroup::RenderWhole;
+        case JobKind::TonePreview: return JobGroup::RenderRect;
+        default: return isRectJob(kind) ? JobGroup::FilterRect : JobGroup::FilterWhole;
+    }
+}
+
+bool isRectJob(JobKind kind) {
+    switch (kind) {
+        case JobKind::TonePreview:
+        case JobKind::BlurPreview:
+        case JobKind::SharpenPreview:
+        case JobKind::MedianPreview:
+        case JobKind::BilateralPreview:
+        case JobKind::NeutralPreview:
+        case JobKind::BalancePreview: return true;
+        default: return false;
+    }
+}
+
+bool isApplyJob(JobKind kind) { return kind != JobKind::ProcessAll && !isRectJob(kind); }
+
+bool disablesShape3(JobKind kind) { return kind != JobKind::TonePreview && isRectJob(kind); }
+
+UndoEffect undoEffect(JobKind kind) {
+    if (kind == JobKind::ProcessAll || kind == JobKind::TonePreview) return UndoEffect::Unchanged;
+    return isApplyJob(kind) ? UndoEffect::Enable : UndoEffect::Disable;
+}
+
+JobRunner::~JobRunner() { wait(); }
+
+bool JobRunner::start(JobKind kind, Body body) {
+    if (busy_) return false;
+    if (worker_.joinable()) worker_.join();  // a finished worker whose flag was taken already
+    std::atomic<bool>& flag = flags_[static_cast<std::size_t>(kind)];
+    try {
+        worker_ = std::thread([this, &flag, body = std::move(body)] {
+            body(progress_);
+            // The last act: hands the buffers back to the UI thread.
+            flag.store(true, std::memory_order_release);
+        });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    busy_ = true;
+    return true;
+}
+
+bool JobRunner::flagSet(JobKind kind) const {
+    return flags_[static_cast<std::size_t>(kind)].load(std::memory_order_acquire);
+}
+
+bool JobRunner::takeFlag(JobKind kind) {
+    std::atomic<bool>& flag = flags_[static_cast<std::size_t>(kind)];
+    if (!flag.load(std::memory_order_acquire)) return false;
+    flag.store(false, std::memory_order_relaxed);
+    if (worker_.joinable()) worker_.join();
+    busy_ = false;
+    return true;
+}
+
+void JobRunner::wait() {
+    if (worker_.joinable()) worker_.join();
+}
+
+}  // namespace sv

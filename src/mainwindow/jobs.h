@@ -1,0 +1,80 @@
+#pragma once
+
+// The background job machinery, free of Qt so that it can be tested under ThreadSanitizer on its
+// own: one worker thread at a time, one completion flag per job kind (set by the worker as its
+// last act with release ordering, read and cleared by the UI timer with acquire ordering), and
+// the gauge's state in atomics that the timer copies to the widget.
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "image/progress.h"
+
+namespace sv {
+
+enum class JobKind : int {
+    ProcessAll,
+    TonePreview,
+    BlurApply,
+    BlurPreview,
+    SharpenApply,
+    SharpenPreview,
+    MedianApply,
+    MedianPreview,
+    BilateralApply,
+    BilateralPreview,
+    NeutralApply,
+    NeutralPreview,
+    BalanceApply,
+    BalancePreview,
+};
+inline constexpr int kJobKinds = 14;
+
+// Which part of the timer finishes a job.
+enum class JobGroup { RenderWhole, RenderRect, FilterWhole, FilterRect };
+JobGroup jobGroup(JobKind kind);
+
+// What a finished job does to the Undo controls.
+enum class UndoEffect { Unchanged, Enable, Disable };
+UndoEffect undoEffect(JobKind kind);
+
+bool isApplyJob(JobKind kind);       // whole-picture filter or colour job: result copied back
+bool isRectJob(JobKind kind);        // works on the preview rectangle
+bool disablesShape3(JobKind kind);   // filter and colour previews also stop the rectangle's mouse
+
+class JobRunner {
+public:
+    using Body = std::function<void(ProgressSink&)>;
+
+    JobRunner() = default;
+    JobRunner(const JobRunner&) = delete;
+    JobRunner& operator=(const JobRunner&) = delete;
+    ~JobRunner();  // waits for a running worker: buffers it uses must not go first
+
+    // Runs `body` on a new worker thread, then sets the kind's completion flag. Returns false
+    // (and runs nothing) when the previous worker's flag has not been taken yet, or when no
+    // thread could be started.
+    bool start(JobKind kind, Body body);
+
+    // UI side: whether the kind's flag is set; takeFlag also clears it and joins the finished
+    // worker, after which everything the worker wrote is visible to the caller.
+    bool flagSet(JobKind kind) const;
+    bool takeFlag(JobKind kind);
+
+    // A job was started and its flag has not been taken yet.
+    bool busy() const { return busy_; }
+    // Blocks until the worker (if any) has ended; its flag stays set for the timer.
+    void wait();
+
+    AtomicProgress& progress() { return progress_; }
+
+private:
+    std::thread worker_;
+    std::array<std::atomic<bool>, kJobKinds> flags_{};
+    bool busy_ = false;  // UI thread only
+    AtomicProgress progress_;
+};
+
+}  // namespace sv

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+#include "stack/messages.h"
+
+class QObject;
+class QWidget;
+
+namespace sv {
+
+// One text that the language switch writes: which window, which control, which property, and
+// the English and Polish texts (UTF-8).
+//   property: "caption" (button/label/menu/action/group text), "hint" (tool tip), "title" (window
+//   title), "page0".."page2" (tab captions), "item0".."item4" (items of a radio group or list).
+struct CaptionRow {
+    const char* window;    // "TForm1", "TOKBottomDlg", "TForm5", "TForm14"
+    const char* control;   // objectName; for "title" rows the window itself
+    const char* property;
+    const char* english;
+    const char* polish;
+};
+
+const std::vector<CaptionRow>& captionTable();
+
+// Where the design captions (what the window shows before any switch) differ from the English
+// table; used when the stored language number is neither 0 nor 1.
+const std::vector<CaptionRow>& designCaptionDifferences();
+
+// Every message the window shows.
+enum class Msg {
+    ExitNow,
+    NewProject,
+    FiltersNeedStack,
+    FileExists,
+    NotEnoughMemory,
+    WrongImageSize,
+    TooManyImages,
+    TiffCompression,
+    TiffPredictor,
+    GammaQuestion,
+    CompanionMissing,   // + file name; English in both languages
+    TiffErrorNumber,    // + number; English in both languages
+    ChooseToRemove,
+    RemoveConfirm,      // + file name + "?"
+    CannotReadFile,     // + file name
+    UnsupportedFileType,  // + file name
+    FileChanged,        // + file name
+    JpegFailed,         // + reason
+    WriteFailed,        // + file name
+};
+
+struct MessageRow {
+    Msg id;
+    const char* english;
+    const char* polish;
+};
+const std::vector<MessageRow>& messageTable();
+
+// The text of a message in the language in force now; `detail` fills the messages that carry a
+// file name, a number or a reason.
+QString messageText(Msg id, bool polish, const QString& detail = {});
+// An engine message in the language in force now.
+QString engineMessageText(const Message& message, bool polish);
+
+// File-type lists of the picture dialogs.
+QString openFilter(bool polish);
+QString saveFilter();
+QString designOpenFilter();
+QString designSaveFilter();
+
+// "Size: 640x480" / "Wymiary: 640x480".
+QString sizeText(bool polish, int width, int height);
+
+// Items of the median shape list and of the sampling tool lists.
+QStringList medianShapeItems(bool polish);
+QStringList samplingToolItems(bool polish);
+
+struct LanguageWindow {
+    const char* name;
+    QWidget* root;
+};
+
+// Writes every row of the table into the windows given (rows of a window not given, and rows whose
+// control does not exist, are skipped). Returns the number of rows written.
+int applyCaptionRows(const std::vector<CaptionRow>& rows, const std::vector<LanguageWindow>& windows, bool polish);
+
+// The object a row names, or nullptr.
+QObject* findRowTarget(const CaptionRow& row, const std::vector<LanguageWindow>& windows);
+// The text the row's property currently shows.
+QString currentRowText(const CaptionRow& row, const std::vector<LanguageWindow>& windows);
+
+}  // namespace sv

@@ -1,0 +1,399 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QCursor>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <limits>
+#include <map>
+#include <memory>
+
+#include "image/display_bitmap.h"
+#include "image/progress.h"
+#include "mainwindow/jobs.h"
+#include "mainwindow/language_tables.h"
+#include "mainwindow/settings.h"
+#include "stack/alignment_view.h"
+#include "stack/messages.h"
+#include "stack/project.h"
+#include "tone/render.h"
+
+class QAction;
+class QActionGroup;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QScrollArea;
+class QSlider;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+class QToolBar;
+class QToolButton;
+
+namespace sv {
+
+class Gauge;
+class PictureBox;
+class Prompter;
+class ShapeBox;
+class SpinButton;
+class ToolGroup;
+class TForm2;
+class TForm5;
+class TForm14;
+class TOKBottomDlg;
+
+// What the program entry (or a test) hands the main window.
+struct FormOptions {
+    Prompter* prompter = nullptr;   // not owned; nullptr: real message boxes and dialogs
+    QString settingsPath;           // the INI store; empty: the per-user default
+    QString programFolder;          // empty: the current directory
+    // Folders searched for the companion programs before PATH; empty: the program's own folder.
+    QStringList companionFolders;
+    QStringList companionFiles = {QStringLiteral("cjpeg")};
+    bool searchPath = true;         // also look on PATH
+    double dpiOverride = 0;         // > 0: use instead of the screen's logical dots per inch
+    bool showSplash = true;
+    // Ends the program (File > Exit, missing companion file); empty: QCoreApplication::exit.
+    std::function<void(int)> endProgram;
+};
+
+// The main window: the picture area on the left, the three workflow pages on the right.
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm1(const FormOptions& options = {});
+    ~TForm1() override;
+
+    // The four small windows, created by the program entry after the main window.
+    void setSecondaryWindows(TForm2* about, TOKBottomDlg* jpegDialog, TForm5* tiffDialog, TForm14* picker);
+
+    // ------------------------------------------------------------------ project state
+    Project project;
+    DisplayBitmap displayBitmap;   // the bitmap of Image4
+    DisplayBitmap image14Bitmap;   // the new image's part under the marker (Image14)
+    DisplayBitmap image13Bitmap;   // what the alignment view shows
+    AlignmentMeasures alignment;   // meanDifference, bestMeanDifference, differenceThreshold
+    ViewGeometry marker{10, 10, 100, 100};  // Shape3 as placed (may be negative while drawn)
+    float displayScale = 1.0f;
+    QString programFolder;
+    std::map<int, QCursor> cursorTable;
+
+    // Save state
+    QString saveFileName;
+    bool askBeforeOverwrite = false;
+    int saveFilterIndex = 1;       // 1 TIFF, 2 JPEG, 3 BMP
+    QString saveDefaultExtension = QStringLiteral("*.tif");
+    QString saveDialogFilter;      // set by the language switch
+    QString openDialogFilter;      // set by the language switch
+    QString jpegEncoderPath;       // cjpeg found at start
+
+    // Step 3 accordion
+    std::array<bool, 6> expanded{{false, false, false, false, true, false}};
+    std::array<bool, 6> hover{};
+    static constexpr std::array<int, 6> kExpandedHeights{{120, 120, 152, 145, 152, 200}};
+
+    // Preview throttle (Timer1 and autoPreview)
+    int throttleCounter = 0;
+    bool previewAllowed = false;
+
+    // Last render's histogram (drawn by the Step 2 page).
+    RenderHistogram histogramData;
+
+    // Colour sampling mode of Step 3 (the marking of Image4 is off while it is set).
+    bool samplingActive = false;
+
+    // ------------------------------------------------------------------ controls
+    // Menus
+    QMenu* File = nullptr;
+    QAction* New1 = nullptr;
+    QAction* Openimage1 = nullptr;
+    QAction* Addimage1 = nullptr;
+    QAction* Save1 = nullptr;
+    QAction* Saveas1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QMenu* Edit2 = nullptr;
+    QAction* Undo1 = nullptr;
+    QAction* Copy1 = nullptr;
+    QMenu* Language1 = nullptr;
+    QAction* Polish1 = nullptr;
+    QAction* English1 = nullptr;
+    QActionGroup* languageGroup = nullptr;
+    QMenu* Help1 = nullptr;
+    QAction* Info1 = nullptr;
+    QAction* About2 = nullptr;
+    // Tool bar
+    QToolBar* ToolBar1 = nullptr;
+    QToolButton* ToolButton1 = nullptr;   // New
+    QToolButton* ToolButton2 = nullptr;   // Open
+    QToolButton* ToolButton12 = nullptr;  // Add
+    QToolButton* ToolButton4 = nullptr;   // Save
+    QToolButton* ToolButton5 = nullptr;   // Save as
+    QToolButton* ToolButton3 = nullptr;   // Copy
+    QToolButton* ToolButton9 = nullptr;   // Refresh
+    QToolButton* ToolButton6 = nullptr;   // Undo
+    // Picture area
+    QScrollArea* ScrollBox1 = nullptr;
+    QWidget* pictureCanvas = nullptr;     // the scrolled content of ScrollBox1
+    ShapeBox* Shape2 = nullptr;
+    ShapeBox* Shape1 = nullptr;
+    QWidget* Panel10 = nullptr;
+    PictureBox* Image4 = nullptr;
+    ShapeBox* Shape3 = nullptr;
+    QFrame* Panel11 = nullptr;
+    PictureBox* Image13 = nullptr;
+    // Right-hand column and pages
+    QScrollArea* ScrollBox2 = nullptr;
+    QTabWidget* TabbedNotebook1 = nullptr;
+    // Status bar
+    QStatusBar* StatusBar1 = nullptr;
+    std::array<QLabel*, 4> statusPanels{};  // panel 0..3 (the texts of panels 1..3)
+    QWidget* Panel9 = nullptr;
+    Gauge* CGauge1 = nullptr;
+    QSlider* TrackBar1 = nullptr;
+    QPushButton* Button25 = nullptr;      // "1:1"
+    QPushButton* Button26 = nullptr;      // "< >"
+    QTimer* Timer1 = nullptr;
+
+    // Step 1: Load
+    ToolGroup* GroupBox1 = nullptr;
+    QListWidget* ListBox1 = nullptr;
+    QPushButton* Button4 = nullptr;       // Open
+    QPushButton* Button3 = nullptr;       // Add
+    QPushButton* Button9 = nullptr;       // Remove
+    QLabel* Label4 = nullptr;             // hidden multiplier controls
+    QLineEdit* Edit1 = nullptr;
+    SpinButton* CSpinButton1 = nullptr;
+    QPushButton* Button5 = nullptr;       // "Mark on image", hidden
+    ToolGroup* GroupBox3 = nullptr;
+    QLabel* Label27 = nullptr;
+    QLabel* Label10 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    SpinButton* CSpinButton2 = nullptr;
+    QLabel* Label25 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    SpinButton* CSpinButton3 = nullptr;
+    QLabel* Label26 = nullptr;
+    QRadioButton* RadioButton1 = nullptr;
+    QRadioButton* RadioButton2 = nullptr;
+    QRadioButton* RadioButton3 = nullptr;
+    QLabel* Label34 = nullptr;
+    PictureBox* Image15 = nullptr;        // best so far
+    PictureBox* Image16 = nullptr;        // worse than at the last tick
+    PictureBox* Image17 = nullptr;        // not worse, not the best
+    PictureBox* Image14 = nullptr;        // hidden holder of the new image's part
+
+    // Step 2 and Step 3 frames and the controls the window's own rules use (built by
+    // buildProcessPage / buildFilterPage).
+    ToolGroup* GroupBox2 = nullptr;       // "Curve adjust"
+    ToolGroup* GroupBox6 = nullptr;       // "Tone mapping"
+    ToolGroup* GroupBox5 = nullptr;       // Preview / Auto / Process all
+    QPushButton* Button1 = nullptr;       // Preview
+    QCheckBox* CheckBox5 = nullptr;       // Auto
+    QPushButton* Button2 = nullptr;       // Process all
+    ToolGroup* GroupBox4 = nullptr;       // histogram
+    ToolGroup* GroupBox12 = nullptr;      // Refresh / Undo
+    QPushButton* Button16 = nullptr;      // Refresh
+    QPushButton* Button17 = nullptr;      // Undo
+    QLabel* Panel21 = nullptr;            // "Image filtering"
+    ToolGroup* GroupBox8 = nullptr;       // Gaussian blur
+    ToolGroup* GroupBox11 = nullptr;      // Sharpen
+    ToolGroup* GroupBox9 = nullptr;       // Median filter
+    ToolGroup* GroupBox10 = nullptr;      // Bilateral filter
+    QLabel* Panel22 = nullptr;            // "Color adjust"
+    ToolGroup* GroupBox17 = nullptr;      // Neutral point
+    ToolGroup* GroupBox16 = nullptr;      // Sample/target balance
+    ToolGroup* GroupBox15 = nullptr;      // empty, below the tools
+    std::array<ToolGroup*, 6> toolGroups{};  // accordion order: 8, 11, 9, 10, 17, 16
+
+    // --- Step 2: Process controls ---
+    // (the Step 2 page's own controls and state go here)
+    // --- end Step 2 ---
+
+    // --- Step 3: Filter controls ---
+    // (the Step 3 page's own controls and state go here)
+    // --- end Step 3 ---
+
+    // Secondary windows
+    TForm2* aboutBox = nullptr;
+    TOKBottomDlg* jpegDialog = nullptr;
+    TForm5* tiffDialog = nullptr;
+    TForm14* colourPicker = nullptr;
+
+    // ------------------------------------------------------------------ queries
+    bool polish() const;                  // the Polish menu item is checked
+    bool jobRunning() const;              // the page control is disabled
+    bool newImagePending() const;         // Add is enabled
+    int zoom() const;                     // TrackBar1 position, 1..40
+    QString statusPanelText(int panel) const;
+    QString caption() const { return windowTitle(); }
+    Prompter& prompter() { return *prompter_; }
+    JobRunner& jobs() { return jobs_; }
+    ProgressSink& gaugeSink();            // drives CGauge1 directly (UI thread work)
+    // The message of `id` in the language in force now.
+    QString text(Msg id, const QString& detail = {}) const;
+
+    static constexpr const char* kCaption = "Sombrel Varno (freeware)";
+
+    // ------------------------------------------------------------------ background jobs
+    // Starts `body` on the worker: disables the page control, the tool bar, the File menu, the
+    // Undo controls and the job's extra controls, and returns at once. Apply jobs copy
+    // processedCopy into processedBuffer after the body. The Timer1 tick that sees the job's flag
+    // draws the result and makes the window live again.
+    bool startJob(JobKind kind, JobRunner::Body body);
+    // The render of the stack over a region with the Step 2 controls as they stand now.
+    JobRunner::Body makeRenderJob(const Region& region);
+    // Step 2 snapshot of the render controls (defined by the Step 2 page).
+    RenderParams renderSnapshot() const;
+    // Draws the histogram of the last render (defined by the Step 2 page).
+    void drawHistogram(const Region& region);
+    // One-level Undo of the last Apply (defined by the Step 3 page); never runs during a job.
+    void undoLastApply();
+    // Refresh of Step 3 (defined by the Step 3 page).
+    void refreshProcessed();
+    // The automatic preview, behind the throttle.
+    void autoPreview();
+    // Blocks until a running worker has ended (closing, tests).
+    void waitForJob();
+    // White and black points, histogram picture and curve back to their start (Step 2 page).
+    void resetStep2Controls();
+    // Ends the colour-sampling mode of Step 3 (Step 3 page).
+    void samplingOff();
+
+    // ------------------------------------------------------------------ Step 1 helpers
+    void alignmentRefresh();
+    void prepareNewImagePart();
+    void drawAlignmentView();
+    void placeMarker();
+    void takeRectAfterOpen();
+    void setIndicator(int which);         // 15, 16, 17 or 0 for none
+    int visibleIndicator() const;
+    void setListLine(int index, bool pending);
+    void updateSizeText();
+
+    // Saving
+    bool writeTiffFile(const QString& fileName, int bits, int compressionIndex);
+    bool writeBmpFile(const QString& fileName);
+    bool writeJpegFile(const QString& fileName, int quality);
+
+    void applyStoredSettings(const SettingsRead& read);
+    StoredSettings currentSettings() const;
+
+public slots:
+    // Start-up and shutdown
+    void FormCreate();
+    void FormShow();
+    void Exit1Click();
+    void FormResize();
+    // Project
+    void New1Click();
+    void Button4Click();   // Open
+    void Button3Click();   // Add
+    void Button9Click();   // Remove
+    void CSpinButton1DownClick();
+    void CSpinButton1UpClick();
+    // Alignment
+    void CSpinButton2DownClick();
+    void CSpinButton2UpClick();
+    void CSpinButton3DownClick();
+    void CSpinButton3UpClick();
+    void Edit3Change();
+    void Edit4Change();
+    void RadioButton1Click();
+    void RadioButton2Click();
+    void RadioButton3Click();
+    void Button5Click();
+    void Image4MouseDown(Qt::MouseButton button, int X, int Y);
+    void Image4MouseMove(Qt::MouseButtons buttons, int X, int Y);
+    void Image4MouseUp(Qt::MouseButton button, int X, int Y);
+    void Image13MouseDown(Qt::MouseButton button, int X, int Y);
+    void Image13MouseMove(Qt::MouseButtons buttons, int X, int Y);
+    void Image13MouseUp(Qt::MouseButton button, int X, int Y);
+    void Shape3MouseDown(Qt::MouseButton button, int X, int Y);
+    // Pages
+    void TabbedNotebook1Change(int index);
+    void selectToolGroup(int index);
+    void hoverToolGroup(int index);
+    // Jobs
+    void Timer1Timer();
+    void Button1Click();   // Preview (Step 2)
+    void Button2Click();   // Process all
+    void Button16Click();  // Refresh
+    void Undo1Click();
+    // Image view
+    void TrackBar1Change();
+    void Button25Click();
+    void Button26Click();
+    void Copy1Click();
+    // Saving
+    void Save1Click();
+    void Saveas1Click();
+    // Language
+    void English1Click();
+    void Polish1Click();
+    // Help
+    void Info1Click();
+    void About2Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildToolBar();
+    void buildPictureArea();
+    void buildStatusBar();
+    void buildPages();
+    void buildLoadPage(QWidget* page);
+    void buildProcessPage(QWidget* page);
+    void buildFilterPage(QWidget* page);
+    void installCursors();
+    void switchLanguage(bool toPolish);
+    std::vector<LanguageWindow> languageWindows() const;
+    void setJobControlsEnabled(bool enabled);
+    void returnToRest();
+    void finishJob(JobKind kind);
+    void copyGaugeFromJob();
+    void showEngineMessage(const Message& message, bool error);
+    void openFiles(const QStringList& files);
+    void afterOpened(int exposureIndexBefore, bool batch, bool firstOfProject);
+    void showDisplayBitmap();
+    void setProjectCommandsAfterAdd();
+    void layoutCanvas();
+    bool checkCompanionFiles();
+    void saveDisplayBitmapAs(bool askFirst);
+    void setStep3GroupsEnabled(bool enabled);
+    void resetProjectUi();
+    void resetProcessControls();
+
+    FormOptions options_;
+    std::unique_ptr<Prompter> ownPrompter_;
+    Prompter* prompter_ = nullptr;
+    std::unique_ptr<ProgressSink> gaugeSink_;
+    bool shown_ = false;
+    bool exiting_ = false;
+    bool marking_ = false;          // left-button drag on Image4 draws a new marker
+    int markLastX = -1, markLastY = -1;
+    bool viewDragging_ = false;     // right-button drag in Image13 moves the shift
+    int anchorX = 0, anchorY = 0, viewLastX = -1, viewLastY = -1;
+    int nextShiftX_ = 0, nextShiftY_ = 0;  // typed while no image is pending
+    // Undo controls' state before a job (restored when it leaves them unchanged).
+    bool undoBeforeJob_ = false;
+    JobKind runningKind_ = JobKind::ProcessAll;
+    // Declared last: destroyed (and so joined) before the project's buffers.
+    JobRunner jobs_;
+};
+
+}  // namespace sv

@@ -1,0 +1,179 @@
+// Background jobs of the main window: starting one, the Timer1 tick that finishes it, and the
+// preview throttle.
+#include <QAction>
+#include <QCheckBox>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "mainwindow/controls.h"
+#include "mainwindow/jpeg_save_dialog.h"
+#include "mainwindow/main_form.h"
+#include "mainwindow/picture_box.h"
+#include "mainwindow/tiff_save_dialog.h"
+
+namespace sv {
+
+void TForm1::setJobControlsEnabled(bool enabled) {
+    TabbedNotebook1->setEnabled(enabled);
+    ToolBar1->setEnabled(enabled);
+    File->menuAction()->setEnabled(enabled);
+    // The options dialogs stay open while a job runs; their Save reads the buffers the worker writes.
+    if (jpegDialog) jpegDialog->setSaveEnabled(enabled);
+    if (tiffDialog) tiffDialog->setSaveEnabled(enabled);
+}
+
+bool TForm1::startJob(JobKind kind, JobRunner::Body body) {
+    if (jobRunning() || jobs_.busy() || !project.buffersAllocated) return false;
+    setJobControlsEnabled(false);
+    // Undo rewrites the buffers the worker uses: it waits for the job like everything else.
+    undoBeforeJob_ = Undo1->isEnabled();
+    Undo1->setEnabled(false);
+    Button17->setEnabled(false);
+    ToolButton6->setEnabled(false);
+    if (isRectJob(kind)) Image4->setEnabled(false);
+    if (disablesShape3(kind)) Shape3->setEnabled(false);
+    runningKind_ = kind;
+
+    const bool apply = isApplyJob(kind);
+    Project* p = &project;
+    const bool started = jobs_.start(kind, [p, apply, body = std::move(body)](ProgressSink& progress) {
+        body(progress);
+        if (apply) p->processedBuffer.copyRegionFrom(p->processedCopy, p->processedBuffer.bounds());
+    });
+    if (!started) {
+        // No thread: nothing runs, so the window must not stay disabled.
+        Image4->setEnabled(true);
+        Shape3->setEnabled(true);
+        Undo1->setEnabled(undoBeforeJob_);
+        Button17->setEnabled(undoBeforeJob_);
+        ToolButton6->setEnabled(undoBeforeJob_);
+        returnToRest();
+        return false;
+    }
+    return true;
+}
+
+void TForm1::copyGaugeFromJob() {
+    AtomicProgress& p = jobs_.progress();
+    CGauge1->setShowText(p.textVisible());
+    if (p.maximum() > 0) CGauge1->setGaugeMaximum(p.maximum());
+    CGauge1->setProgress(p.position());
+}
+
+void TForm1::returnToRest() {
+    CGauge1->setProgress(0);
+    CGauge1->setShowText(false);
+    CGauge1->setGaugeMaximum(project.imageHeight);
+    jobs_.progress().setPosition(0);
+    jobs_.progress().setTextVisible(false);
+    setJobControlsEnabled(true);
+}
+
+void TForm1::finishJob(JobKind kind) {
+    // The worker has ended: the gauge goes on from where it left it, for the drawing pass.
+    copyGaugeFromJob();
+    const JobGroup group = jobGroup(kind);
+    const Region whole = Region{0, project.imageWidth, 0, project.imageHeight};
+    switch (group) {
+        case JobGroup::RenderWhole:
+            drawRegion(project.processedBuffer, whole, displayBitmap, gaugeSink());
+            drawHistogram(whole);
+            project.wholeImageProcessed = true;
+            break;
+        case JobGroup::RenderRect:
+            drawRegion(project.processedBuffer, project.previewRect, displayBitmap, gaugeSink());
+            drawHistogram(project.previewRect);
+            project.wholeImageProcessed = false;
+            break;
+        case JobGroup::FilterWhole:
+            drawRegion(project.processedCopy, whole, displayBitmap, gaugeSink());
+            break;
+        case JobGroup::FilterRect:
+            drawRegion(project.processedCopy, project.previewRect, displayBitmap, gaugeSink());
+            break;
+    }
+    showDisplayBitmap();
+    bool undo = undoBeforeJob_;
+    switch (undoEffect(kind)) {
+        case UndoEffect::Enable: undo = true; break;
+        case UndoEffect::Disable: undo = false; break;
+        case UndoEffect::Unchanged: break;
+    }
+    Undo1->setEnabled(undo);
+    Button17->setEnabled(undo);
+    ToolButton6->setEnabled(undo);
+    returnToRest();
+    if (group != JobGroup::RenderWhole) Image4->setEnabled(true);
+    if (group == JobGroup::FilterRect) Shape3->setEnabled(true);
+    if (group == JobGroup::RenderWhole && TabbedNotebook1->currentIndex() == 2) setStep3GroupsEnabled(true);
+}
+
+void TForm1::Timer1Timer() {
+    alignment.differenceThreshold = alignment.meanDifference;
+
+    ++throttleCounter;
+    if (throttleCounter % 3 == 0) previewAllowed = true;
+    throttleCounter %= 3;
+
+    if (!jobs_.busy()) return;
+    // Only the kind that runs can have its flag set; the groups are looked at in their order.
+    const JobKind kind = runningKind_;
+    if (jobs_.takeFlag(kind)) {
+        finishJob(kind);
+    } else {
+        copyGaugeFromJob();
+    }
+}
+
+JobRunner::Body TForm1::makeRenderJob(const Region& region) {
+    const RenderParams params = renderSnapshot();
+    Project* p = &project;
+    RenderHistogram* histogram = &histogramData;
+    return [p, histogram, params, region](ProgressSink& progress) {
+        beginProgress(progress, 2ll * region.height);
+        renderRegion(p->stackBuffer, p->stackMax, region, params, p->processedBuffer, *histogram, progress);
+    };
+}
+
+void TForm1::Button1Click() {
+    if (!Button1->isEnabled() || jobRunning()) return;
+    startJob(JobKind::TonePreview, makeRenderJob(project.previewRect));
+}
+
+void TForm1::Button2Click() {
+    if (!Button2->isEnabled() || jobRunning()) return;
+    startJob(JobKind::ProcessAll, makeRenderJob(Region{0, project.imageWidth, 0, project.imageHeight}));
+}
+
+void TForm1::autoPreview() {
+    // Synchronous, on the UI thread, and never while a job runs or before the throttle allows.
+    if (!CheckBox5 || !CheckBox5->isChecked() || jobRunning() || !previewAllowed) return;
+    if (!Button1->isEnabled() || !project.buffersAllocated || project.previewRect.empty()) return;
+    const Region region = project.previewRect;
+    beginProgress(gaugeSink(), 2ll * region.height);
+    renderRegion(project.stackBuffer, project.stackMax, region, renderSnapshot(), project.processedBuffer,
+                 histogramData, gaugeSink());
+    drawRegion(project.processedBuffer, region, displayBitmap, gaugeSink());
+    showDisplayBitmap();
+    drawHistogram(region);
+    project.wholeImageProcessed = false;
+    endProgress(gaugeSink(), project.imageHeight);
+    previewAllowed = false;
+    throttleCounter = 0;
+}
+
+void TForm1::Undo1Click() {
+    if (jobRunning() || jobs_.busy() || !Undo1->isEnabled()) return;
+    undoLastApply();
+}
+
+void TForm1::Button16Click() {
+    if (jobRunning() || jobs_.busy()) return;
+    refreshProcessed();
+}
+
+}  // namespace sv

@@ -1,0 +1,132 @@
+#include "mainwindow/prompter.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace sv {
+
+QString qtFilterFromTable(const QString& filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList entries;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        entries << parts[i] + QStringLiteral(" (") + patterns.simplified() + QStringLiteral(")");
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+bool QtPrompter::askYesNo(QWidget* parent, const QString& text) {
+    return QMessageBox::question(parent, QString(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+bool QtPrompter::askOkCancel(QWidget* parent, const QString& text) {
+    return QMessageBox::question(parent, QString(), text, QMessageBox::Ok | QMessageBox::Cancel,
+                                 QMessageBox::Ok) == QMessageBox::Ok;
+}
+
+void QtPrompter::showError(QWidget* parent, const QString& text) {
+    QMessageBox::critical(parent, QString(), text, QMessageBox::Ok);
+}
+
+void QtPrompter::showMessage(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+QStringList QtPrompter::chooseOpenFiles(QWidget* parent, const QString& filter) {
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilters(qtFilterFromTable(filter).split(QStringLiteral(";;")));
+    dialog.setDefaultSuffix(QStringLiteral("bmp"));
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.selectedFiles();
+}
+
+std::optional<Prompter::SaveChoice> QtPrompter::chooseSaveFile(QWidget* parent, const QString& filter,
+                                                               int filterIndex, const QString& defaultExtension) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // The program asks about overwriting itself, with its own text and language.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    const QStringList filters = qtFilterFromTable(filter).split(QStringLiteral(";;"));
+    dialog.setNameFilters(filters);
+    if (filterIndex >= 1 && filterIndex <= filters.size()) dialog.selectNameFilter(filters[filterIndex - 1]);
+    QString suffix = defaultExtension;
+    suffix.remove(QStringLiteral("*.")).remove(QLatin1Char('.'));
+    dialog.setDefaultSuffix(suffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    SaveChoice choice;
+    choice.fileName = dialog.selectedFiles().front();
+    choice.filterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+    if (choice.filterIndex < 1) choice.filterIndex = 1;
+    return choice;
+}
+
+bool ScriptedPrompter::askYesNo(QWidget*, const QString& text) {
+    shown.push_back({Kind::YesNo, text});
+    if (answers.empty()) {
+        ++unexpected;
+        return false;
+    }
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+bool ScriptedPrompter::askOkCancel(QWidget*, const QString& text) {
+    shown.push_back({Kind::OkCancel, text});
+    if (answers.empty()) {
+        ++unexpected;
+        return false;
+    }
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+void ScriptedPrompter::showError(QWidget*, const QString& text) { shown.push_back({Kind::Error, text}); }
+
+void ScriptedPrompter::showMessage(QWidget*, const QString& text) { shown.push_back({Kind::Message, text}); }
+
+QStringList ScriptedPrompter::chooseOpenFiles(QWidget*, const QString& filter) {
+    shown.push_back({Kind::OpenFiles, filter});
+    lastOpenFilter = filter;
+    if (openChoices.empty()) {
+        ++unexpected;
+        return {};
+    }
+    QStringList files = openChoices.front();
+    openChoices.pop_front();
+    return files;
+}
+
+std::optional<Prompter::SaveChoice> ScriptedPrompter::chooseSaveFile(QWidget*, const QString& filter,
+                                                                     int filterIndex, const QString&) {
+    shown.push_back({Kind::SaveFile, filter});
+    lastSaveFilter = filter;
+    lastSaveFilterIndex = filterIndex;
+    if (saveChoices.empty()) {
+        ++unexpected;
+        return std::nullopt;
+    }
+    auto choice = saveChoices.front();
+    saveChoices.pop_front();
+    return choice;
+}
+
+QStringList ScriptedPrompter::texts() const {
+    QStringList out;
+    for (const Shown& s : shown) out << s.text;
+    return out;
+}
+
+QStringList ScriptedPrompter::texts(Kind kind) const {
+    QStringList out;
+    for (const Shown& s : shown)
+        if (s.kind == kind) out << s.text;
+    return out;
+}
+
+}  // namespace sv

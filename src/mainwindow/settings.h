@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+namespace sv {
+
+// The five integers kept between runs, with their defaults (the controls' design values).
+struct StoredSettings {
+    int language = 0;         // 0 English, 1 Polish
+    int jpegQuality = 95;     // 10..100
+    int tiffCompression = 1;  // 0 uncompressed, 1 Deflate
+    int tiffBitDepth = 0;     // 0 24-bit, 1 48-bit
+    int autoPreview = 0;      // 0 off, 1 on
+};
+
+struct SettingsRead {
+    bool keyExists = false;  // the per-user store exists
+    int valuesRead = 0;      // how many values, in order, were read before the first bad one
+    StoredSettings values;
+};
+
+// The per-user INI store (organisation and application "Sombrel_Varno").
+QString defaultSettingsPath();
+
+// Reads "Language", "JPEG_quality", "TIFF_compression", "TIFF_bitdepth", "auto_preview" in this
+// order, names compared without regard to case; stops at the first value that is missing or not an
+// integer, the later ones keeping their defaults.
+SettingsRead readSettings(const QString& path);
+
+// Writes all five ("language" in lower case, the others as above), creating the store if needed.
+// Returns false when the store cannot be written.
+bool writeSettings(const QString& path, const StoredSettings& values);
+
+}  // namespace sv
