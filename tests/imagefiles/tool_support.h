@@ -68,7 +68,8 @@ inline std::vector<unsigned char> tiffinfoStripBytes(const std::string& path) {
             inStrip = true;
             continue;
         }
-        if (!inStrip || line.empty() || line[0] != ' ') {
+        if (line.empty()) continue;  // rows are separated by empty lines
+        if (!inStrip || line[0] != ' ') {
             inStrip = false;
             continue;
         }
