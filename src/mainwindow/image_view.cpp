@@ -203,15 +203,18 @@ void TForm1::FormResize() {
     if (!TabbedNotebook1 || !ScrollBox2) return;
     // The status-bar controls sit in their panels' layouts and follow the bar by themselves.
     const int outerHeight = frameGeometry().height();
+    // The design widths assume the narrow face the layout was drawn with; a wider desktop face
+    // widens the column just enough that no page is cut off on the right.
+    const int needed = TabbedNotebook1->minimumSizeHint().width();
+    const int scrollBar = ScrollBox2->verticalScrollBar()->sizeHint().width();
     if (displayScale * 742 > outerHeight) {
         ScrollBox2->setWidgetResizable(false);
-        const int columnWidth = static_cast<int>(displayScale * 278);
+        const int columnWidth = std::max(static_cast<int>(displayScale * 278), needed + scrollBar);
         ScrollBox2->setFixedWidth(columnWidth);
-        TabbedNotebook1->resize(columnWidth - ScrollBox2->verticalScrollBar()->sizeHint().width(),
-                                static_cast<int>(displayScale * 635));
+        TabbedNotebook1->resize(columnWidth - scrollBar, static_cast<int>(displayScale * 635));
     } else {
         ScrollBox2->setWidgetResizable(true);
-        ScrollBox2->setFixedWidth(static_cast<int>(displayScale * 261));
+        ScrollBox2->setFixedWidth(std::max(static_cast<int>(displayScale * 261), needed));
     }
 }
 

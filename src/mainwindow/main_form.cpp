@@ -313,6 +313,13 @@ void TForm1::FormCreate() {
     }
     displayScale = dpi == 120.0 ? 1.23f : static_cast<float>(dpi * 0.010416666666666666);
 
+    // The layout was designed for an 8-point face (11 pixels at 96 dots per inch); the default face
+    // of the desktop may be larger, which would not fit the design widths of the right column.
+    QFont face = font();
+    face.setPixelSize(std::max(9, static_cast<int>(11 * displayScale)));
+    setFont(face);
+    TabbedNotebook1->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 3px 6px; }"));
+
     statusPanels[0]->setFixedWidth(static_cast<int>(198 * displayScale));
     statusPanels[1]->setFixedWidth(static_cast<int>(302 * displayScale));
 
