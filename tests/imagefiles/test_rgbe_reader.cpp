@@ -177,8 +177,12 @@ TEST(RgbeReader, TruncatedAndScrambledFilesStayInside) {
         const Bytes prefix(file.begin(), file.begin() + static_cast<long>(n));
         const DecodedPicture p = open(prefix);
         // Cut inside the width ("+X 2") still gives a (smaller) picture without pixels.
-        if (n >= headerEnd) EXPECT_TRUE(p.ok) << n;
-        if (n < headerEnd - 3) EXPECT_FALSE(p.ok) << n;
+        if (n >= headerEnd) {
+            EXPECT_TRUE(p.ok) << n;
+        }
+        if (n < headerEnd - 3) {
+            EXPECT_FALSE(p.ok) << n;
+        }
         if (n >= headerEnd) {
             EXPECT_EQ(p.pixels.width(), 20);
             EXPECT_EQ(p.pixels.height(), 6);

@@ -284,8 +284,11 @@ TEST(TiffReader, TruncatedAndScrambledFilesNeverReadOutside) {
             const TiffProbe p = probeTiffMemory(prefix.data(), prefix.size());
             if (p.width == 0 || p.height == 0) continue;
             const Decoded d = readBytes(prefix);
-            if (n >= kTiffFirstStripOffset) EXPECT_EQ(d.code, n == whole.size() ? 0 : kTiffDamagedStrips) << n;
-            else EXPECT_NE(d.code, 0) << n;
+            if (n >= kTiffFirstStripOffset) {
+                EXPECT_EQ(d.code, n == whole.size() ? 0 : kTiffDamagedStrips) << n;
+            } else {
+                EXPECT_NE(d.code, 0) << n;
+            }
         }
     }
     for (int compression : {1, 8}) {
