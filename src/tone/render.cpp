@@ -4,7 +4,10 @@
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
 
+#include <immintrin.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <stdexcept>
 
@@ -71,13 +74,6 @@ std::vector<LevelEntry> levelTable(const RenderParams& params, const RenderConst
     return table;
 }
 
-// s x n x 32767 truncated, held within 0..32767 (a sample above stackMax takes the last entry).
-inline int curveIndex(float level) {
-    if (level >= 32767.0f) return 32767;
-    if (level > 0.0f) return static_cast<int>(level);
-    return 0;  // negative or not a number
-}
-
 Region clipped(const Region& region, int width, int height) {
     Region r = region;
     if (r.x < 0) {
@@ -96,7 +92,156 @@ Region clipped(const Region& region, int width, int height) {
 // Local counts fit 32 bits for any row chunk; they are added into the 64-bit total once per chunk.
 using LocalBins = std::array<std::uint32_t, kHistogramBins>;
 
+// A row is worked in spans of pixels, in steps that each run over a whole span, so that the
+// arithmetic runs four (SSE) or eight (AVX2) samples at a time apart from the table look-ups.
+// Each vector operation is the same correctly rounded IEEE operation as its scalar form (and no
+// multiply-add is fused), so every sample sees exactly the arithmetic of the direct version.
+constexpr int kSpan = 256;
+
+struct RowScratch {
+    alignas(32) float largest[kSpan];
+    alignas(32) float tail[24];
+    alignas(32) int index[kSpan * 3];
+    alignas(32) float tSum[kSpan];
+    alignas(32) int bin[kSpan];
+};
+
+// m: the largest of 0 and the three samples (a sample that is not a number never wins).
+inline void largestOfPixels(const float* in, int count, int padded, RowScratch& z) {
+    for (int x = 0; x < count; ++x) {
+        const float* S = in + 3 * x;
+        float m = 0.0f;
+        if (S[0] > m) m = S[0];
+        if (S[1] > m) m = S[1];
+        if (S[2] > m) m = S[2];
+        z.largest[x] = m;
+    }
+    for (int x = count; x < padded; ++x) z.largest[x] = 0.0f;
+}
+
+// The samples of the pixel group starting at x; the last, partial group reads zeros beyond the span.
+inline const float* groupSamples(const float* in, int x, int count, int group, RowScratch& z) {
+    if (x + group <= count) return in + 3 * x;
+    std::fill(z.tail, z.tail + 3 * group, 0.0f);
+    std::copy(in + 3 * x, in + 3 * count, z.tail);
+    return z.tail;
+}
+
+// The table look-ups (scalar): the picture's samples and each pixel's sum of t.
+inline void lookUp(float* out, int count, const LevelEntry* level, RowScratch& z) {
+    for (int x = 0; x < count; ++x) {
+        const LevelEntry eR = level[z.index[3 * x]];
+        const LevelEntry eG = level[z.index[3 * x + 1]];
+        const LevelEntry eB = level[z.index[3 * x + 2]];
+        out[3 * x] = eR.o;
+        out[3 * x + 1] = eG.o;
+        out[3 * x + 2] = eB.o;
+        z.tSum[x] = eR.t + eG.t + eB.t;
+    }
+}
+
+inline void countBins(int count, const RowScratch& z, std::array<LocalBins, 4>& local) {
+    int x = 0;
+    for (; x + 4 <= count; x += 4) {
+        ++local[0][static_cast<std::size_t>(z.bin[x])];
+        ++local[1][static_cast<std::size_t>(z.bin[x + 1])];
+        ++local[2][static_cast<std::size_t>(z.bin[x + 2])];
+        ++local[3][static_cast<std::size_t>(z.bin[x + 3])];
+    }
+    for (; x < count; ++x) ++local[0][static_cast<std::size_t>(z.bin[x])];
+}
+
+void renderSpanSse(const float* in, float* out, int count, float kPlusOne, float k, float M,
+                   const LevelEntry* level, RowScratch& z, std::array<LocalBins, 4>& local) {
+    const int padded = (count + 3) & ~3;
+    largestOfPixels(in, count, padded, z);
+    const __m128 vK = _mm_set1_ps(k), vM = _mm_set1_ps(M), vOne = _mm_set1_ps(1.0f);
+    const __m128 vKPlusOne = _mm_set1_ps(kPlusOne), vLevels = _mm_set1_ps(32767.0f), vZero = _mm_setzero_ps();
+    for (int x = 0; x < padded; x += 4) {
+        // s = (k + 1) / (m x k / stackMax + 1) for four pixels, spread over their twelve samples.
+        const __m128 m = _mm_load_ps(z.largest + x);
+        const __m128 s = _mm_div_ps(vKPlusOne, _mm_add_ps(_mm_div_ps(_mm_mul_ps(m, vK), vM), vOne));
+        const __m128 spread[3] = {_mm_shuffle_ps(s, s, _MM_SHUFFLE(1, 0, 0, 0)),
+                                  _mm_shuffle_ps(s, s, _MM_SHUFFLE(2, 2, 1, 1)),
+                                  _mm_shuffle_ps(s, s, _MM_SHUFFLE(3, 3, 3, 2))};
+        const float* S = groupSamples(in, x, count, 4, z);
+        for (int v = 0; v < 3; ++v) {
+            // index = trunc(s x (S / stackMax) x 32767) within 0..32767; not a number gives 0.
+            const __m128 n = _mm_div_ps(_mm_loadu_ps(S + 4 * v), vM);
+            __m128 q = _mm_mul_ps(_mm_mul_ps(spread[v], n), vLevels);
+            q = _mm_min_ps(_mm_max_ps(q, vZero), vLevels);
+            _mm_store_si128(reinterpret_cast<__m128i*>(z.index + 3 * x + 4 * v), _mm_cvttps_epi32(q));
+        }
+    }
+    lookUp(out, count, level, z);
+    std::fill(z.tSum + count, z.tSum + padded, 0.0f);
+    // bin = trunc(215 x (tR + tG + tB) / 3). Every t is below 1, so it is at most 214; the cap
+    // (applied before truncating, with the same outcome) only keeps a stray value in range.
+    const __m128 v215 = _mm_set1_ps(215.0f), vThree = _mm_set1_ps(3.0f), vLast = _mm_set1_ps(214.0f);
+    for (int x = 0; x < padded; x += 4) {
+        __m128 b = _mm_div_ps(_mm_mul_ps(v215, _mm_load_ps(z.tSum + x)), vThree);
+        b = _mm_min_ps(_mm_max_ps(b, vZero), vLast);
+        _mm_store_si128(reinterpret_cast<__m128i*>(z.bin + x), _mm_cvttps_epi32(b));
+    }
+    countBins(count, z, local);
+}
+
+// The same steps eight pixels at a time. Only AVX and AVX2 instructions are enabled here, not
+// FMA, so no multiply and add can be fused.
+__attribute__((target("avx2"))) void renderSpanAvx2(const float* in, float* out, int count, float kPlusOne,
+                                                    float k, float M, const LevelEntry* level, RowScratch& z,
+                                                    std::array<LocalBins, 4>& local) {
+    const int padded = (count + 7) & ~7;
+    largestOfPixels(in, count, padded, z);
+    const __m256 vK = _mm256_set1_ps(k), vM = _mm256_set1_ps(M), vOne = _mm256_set1_ps(1.0f);
+    const __m256 vKPlusOne = _mm256_set1_ps(kPlusOne), vLevels = _mm256_set1_ps(32767.0f);
+    const __m256 vZero = _mm256_setzero_ps();
+    const __m256i spreadIndex[3] = {_mm256_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2), _mm256_setr_epi32(2, 3, 3, 3, 4, 4, 4, 5),
+                                    _mm256_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7)};
+    for (int x = 0; x < padded; x += 8) {
+        const __m256 m = _mm256_load_ps(z.largest + x);
+        const __m256 s = _mm256_div_ps(vKPlusOne, _mm256_add_ps(_mm256_div_ps(_mm256_mul_ps(m, vK), vM), vOne));
+        const float* S = groupSamples(in, x, count, 8, z);
+        for (int v = 0; v < 3; ++v) {
+            const __m256 spread = _mm256_permutevar8x32_ps(s, spreadIndex[v]);
+            const __m256 n = _mm256_div_ps(_mm256_loadu_ps(S + 8 * v), vM);
+            __m256 q = _mm256_mul_ps(_mm256_mul_ps(spread, n), vLevels);
+            q = _mm256_min_ps(_mm256_max_ps(q, vZero), vLevels);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(z.index + 3 * x + 8 * v), _mm256_cvttps_epi32(q));
+        }
+    }
+    lookUp(out, count, level, z);
+    std::fill(z.tSum + count, z.tSum + padded, 0.0f);
+    const __m256 v215 = _mm256_set1_ps(215.0f), vThree = _mm256_set1_ps(3.0f), vLast = _mm256_set1_ps(214.0f);
+    for (int x = 0; x < padded; x += 8) {
+        __m256 b = _mm256_div_ps(_mm256_mul_ps(v215, _mm256_load_ps(z.tSum + x)), vThree);
+        b = _mm256_min_ps(_mm256_max_ps(b, vZero), vLast);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(z.bin + x), _mm256_cvttps_epi32(b));
+    }
+    countBins(count, z, local);
+}
+
+using SpanFunction = void (*)(const float*, float*, int, float, float, float, const LevelEntry*, RowScratch&,
+                              std::array<LocalBins, 4>&);
+
+std::atomic<int> simdLimit{2};  // 2: AVX2 where the processor has it; 1: SSE only; 0: scalar display rows
+
+bool processorHas(int level) {
+    __builtin_cpu_init();
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    return level >= 2 ? avx2 : ssse3;
+}
+
+SpanFunction chooseSpanFunction() {
+    return simdLimit.load(std::memory_order_relaxed) >= 2 && processorHas(2) ? renderSpanAvx2 : renderSpanSse;
+}
+
 }  // namespace
+
+namespace detail {
+void limitToneSimd(int level) { simdLimit.store(level, std::memory_order_relaxed); }
+}  // namespace detail
 
 void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& region, const RenderParams& params,
                   FloatImage& processedBuffer, RenderHistogram& result, ProgressSink& progress) {
@@ -120,36 +265,29 @@ void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& r
     const float kPlusOne = k + 1.0f;
     const float M = stackMax;
 
+    const SpanFunction spanFunction = chooseSpanFunction();
     tbb::enumerable_thread_specific<HistogramBins> perThread([] {
         HistogramBins bins{};
         return bins;
     });
     tbb::parallel_for(tbb::blocked_range<int>(r.y, r.bottom()), [&](const tbb::blocked_range<int>& rows) {
-        LocalBins local{};
+        // Counted in four interleaved copies so that neighbouring pixels of one brightness do not
+        // wait on each other's increment; summed at the end of the chunk.
+        std::array<LocalBins, 4> local{};
+        RowScratch scratch;
         for (int y = rows.begin(); y != rows.end(); ++y) {
             const float* in = stackBuffer.row(y) + static_cast<std::size_t>(r.x) * 3;
             float* out = processedBuffer.row(y) + static_cast<std::size_t>(r.x) * 3;
-            for (int x = 0; x < r.width; ++x, in += 3, out += 3) {
-                const float sR = in[0], sG = in[1], sB = in[2];
-                float m = 0.0f;
-                if (sR > m) m = sR;
-                if (sG > m) m = sG;
-                if (sB > m) m = sB;
-                const float s = kPlusOne / (m * k / M + 1.0f);
-                const LevelEntry& eR = level[curveIndex(s * (sR / M) * 32767.0f)];
-                const LevelEntry& eG = level[curveIndex(s * (sG / M) * 32767.0f)];
-                const LevelEntry& eB = level[curveIndex(s * (sB / M) * 32767.0f)];
-                out[0] = eR.o;
-                out[1] = eG.o;
-                out[2] = eB.o;
-                const float sum = eR.t + eG.t + eB.t;
-                int bin = static_cast<int>(215.0f * sum / 3.0f);
-                if (bin > kHistogramBins - 1) bin = kHistogramBins - 1;
-                ++local[static_cast<std::size_t>(bin)];
+            for (int done = 0; done < r.width; done += kSpan) {
+                const int count = std::min(kSpan, r.width - done);
+                spanFunction(in + static_cast<std::size_t>(done) * 3, out + static_cast<std::size_t>(done) * 3, count,
+                             kPlusOne, k, M, level, scratch, local);
             }
         }
         HistogramBins& total = perThread.local();
-        for (int i = 0; i < kHistogramBins; ++i) total[static_cast<std::size_t>(i)] += local[static_cast<std::size_t>(i)];
+        for (const LocalBins& part : local) {
+            for (int i = 0; i < kHistogramBins; ++i) total[static_cast<std::size_t>(i)] += part[static_cast<std::size_t>(i)];
+        }
         progress.advance(rows.end() - rows.begin());
     });
     for (const HistogramBins& bins : perThread) {
@@ -160,11 +298,47 @@ void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& r
 
 namespace {
 
+// trunc(sample x 255), held within 0..255 (not a number: 0); written so that it runs on whole
+// vectors of samples.
 inline std::uint32_t level8(float sample) {
-    const float v = sample * 255.0f;
-    if (v >= 255.0f) return 255u;
-    if (v > 0.0f) return static_cast<std::uint32_t>(static_cast<int>(v));
-    return 0u;  // negative or not a number
+    float v = sample * 255.0f;
+    v = v > 0.0f ? v : 0.0f;
+    v = v < 255.0f ? v : 255.0f;
+    return static_cast<std::uint32_t>(static_cast<int>(v));
+}
+
+}  // namespace
+
+namespace {
+
+void drawRowScalar(const float* in, std::uint32_t* out, int count) {
+    for (int x = 0; x < count; ++x, in += 3) out[x] = (level8(in[0]) << 16) | (level8(in[1]) << 8) | level8(in[2]);
+}
+
+// Four pixels at a time: the same multiply, hold and truncation per sample, then the twelve bytes
+// are packed and shuffled into four words (blue lowest, top byte 0).
+__attribute__((target("ssse3"))) void drawRowSsse3(const float* in, std::uint32_t* out, int count) {
+    const __m128 v255 = _mm_set1_ps(255.0f), vZero = _mm_setzero_ps();
+    const __m128i order = _mm_setr_epi8(2, 1, 0, -128, 5, 4, 3, -128, 8, 7, 6, -128, 11, 10, 9, -128);
+    int x = 0;
+    for (; x + 4 <= count; x += 4, in += 12) {
+        __m128i level[3];
+        for (int v = 0; v < 3; ++v) {
+            __m128 q = _mm_mul_ps(_mm_loadu_ps(in + 4 * v), v255);
+            q = _mm_min_ps(_mm_max_ps(q, vZero), v255);
+            level[v] = _mm_cvttps_epi32(q);
+        }
+        const __m128i bytes =
+            _mm_packus_epi16(_mm_packs_epi32(level[0], level[1]), _mm_packs_epi32(level[2], level[2]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_shuffle_epi8(bytes, order));
+    }
+    drawRowScalar(in, out + x, count - x);
+}
+
+using DrawRowFunction = void (*)(const float*, std::uint32_t*, int);
+
+DrawRowFunction chooseDrawRow() {
+    return simdLimit.load(std::memory_order_relaxed) >= 1 && processorHas(1) ? drawRowSsse3 : drawRowScalar;
 }
 
 }  // namespace
@@ -175,12 +349,9 @@ void drawRegion(const FloatImage& picture, const Region& region, DisplayBitmap& 
     }
     const Region r = clipped(region, picture.width(), picture.height());
     if (r.empty()) return;
+    const DrawRowFunction drawRow = chooseDrawRow();
     parallelRows(r.y, r.bottom(), [&](int y) {
-        const float* in = picture.row(y) + static_cast<std::size_t>(r.x) * 3;
-        std::uint32_t* out = display.row(y) + r.x;
-        for (int x = 0; x < r.width; ++x, in += 3) {
-            out[x] = (level8(in[0]) << 16) | (level8(in[1]) << 8) | level8(in[2]);
-        }
+        drawRow(picture.row(y) + static_cast<std::size_t>(r.x) * 3, display.row(y) + r.x, r.width);
     }, &progress);
 }
 

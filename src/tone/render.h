@@ -66,4 +66,10 @@ void drawRegion(const FloatImage& picture, const Region& region, DisplayBitmap& 
 // The whole picture drawn into a new display bitmap of its size (what BMP, JPEG and the clipboard take).
 DisplayBitmap drawPicture(const FloatImage& picture, ProgressSink& progress);
 
+namespace detail {
+// For tests: 2 lets the render use AVX2 where the processor has it, 1 keeps it to SSE, 0 also draws
+// display rows without SIMD. The results are the same at every level.
+void limitToneSimd(int level);
+}  // namespace detail
+
 }  // namespace sv

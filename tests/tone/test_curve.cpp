@@ -5,44 +5,12 @@
 #include <random>
 
 #include "tone/tone_curve.h"
+#include "tone/tone_reference.h"
 
 namespace sv {
 namespace {
 
-// Sampling as described, level by level.
-std::vector<float> referenceSample(const CurvePoints& P, int n, CurveMode mode, float U) {
-    std::vector<float> table(kCurveLevels);
-    const double u = U;
-    for (int x = 0; x < kCurveLevels; ++x) {
-        double value = 0.0;
-        if (mode == CurveMode::Smooth) {
-            for (int j = 0; j <= n + 1; ++j) {
-                double term = P[j].Y * u;
-                for (int i = 0; i <= n + 1; ++i) {
-                    if (i != j) term = term * (x - P[i].X * u) / ((P[j].X - P[i].X) * u);
-                }
-                value += term;
-            }
-        } else {
-            int j = n;
-            for (int s = 0; s <= n; ++s) {
-                if (x <= P[s + 1].X * u) {
-                    j = s;
-                    break;
-                }
-            }
-            const float slope = static_cast<float>(P[j + 1].Y - P[j].Y) / static_cast<float>(P[j + 1].X - P[j].X);
-            const float intercept = j == 0 ? 0.0f : static_cast<float>(u * (P[j].Y - P[j].X * static_cast<double>(slope)));
-            value = x * static_cast<double>(slope) + intercept;
-        }
-        if (value > 32767.0) value = 32767.0;
-        if (!(value >= 0.0)) value = 0.0;
-        table[static_cast<std::size_t>(x)] = static_cast<float>(value);
-    }
-    table[32767] = 32767.0f;
-    table[0] = 0.0f;
-    return table;
-}
+using reference::referenceSample;
 
 // n movable points with distinct X in 0..last-1 and Y in 0..last, between the fixed ends.
 CurvePoints randomPoints(std::mt19937& rng, int n, int last) {

@@ -4,65 +4,20 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 
 #include "support/test_support.h"
+#include "tone/tone_reference.h"
 #include "tone/render.h"
 #include "tone/tone_curve.h"
 
 namespace sv {
 namespace {
 
-struct ReferenceResult {
-    HistogramBins histogram{};
-    std::int64_t peak = 0;
-};
-
-// renderRegion as described: parameters from the positions, then each pixel in turn.
-ReferenceResult referenceRender(const FloatImage& stack, float stackMax, const Region& r, const RenderParams& p,
-                                FloatImage& out) {
-    const float e = static_cast<float>(1.0 / (p.gammaPosition * 0.01));
-    const float w = static_cast<float>(p.whitePosition * (1.0 / 255.0));
-    const float b = static_cast<float>(p.blackPosition * (1.0 / 255.0));
-    const float f = 1.0f / (w - b);
-    const float k = static_cast<float>(p.saturationPosition * 0.01);
-    ReferenceResult result;
-    for (int y = r.y; y < r.y + r.height; ++y) {
-        for (int x = r.x; x < r.x + r.width; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * stack.width() + x;
-            const float* S = stack.data() + i * 3;
-            float m = 0.0f;
-            for (int c = 0; c < 3; ++c) m = S[c] > m ? S[c] : m;
-            const float s = (k + 1.0f) / (m * k / stackMax + 1.0f);
-            float t[3];
-            for (int c = 0; c < 3; ++c) {
-                const float n = S[c] / stackMax;
-                const float level = s * n * 32767.0f;
-                int index;
-                if (level > 32767.0f) index = 32767;
-                else if (level < 0.0f) index = 0;
-                else index = static_cast<int>(level);
-                const float v = p.curveTable[static_cast<std::size_t>(index)] * (1.0f / 32768.0f);
-                t[c] = static_cast<float>(std::pow(static_cast<double>(v), static_cast<double>(e)));
-                float o;
-                if (w == b) {
-                    o = t[c] > b ? 1.0f : 0.0f;  // the step the equal points stand for
-                } else {
-                    o = f * t[c] - f * b;
-                    if (o >= 1.0f) o = 1.0f;
-                    if (!(o >= 0.0f)) o = 0.0f;
-                }
-                out.data()[i * 3 + c] = o;
-            }
-            const float sum = t[0] + t[1] + t[2];
-            ++result.histogram[static_cast<std::size_t>(static_cast<int>(215.0f * sum / 3.0f))];
-        }
-    }
-    const int lo = p.blackPosition * 215 / 255 + 1;
-    const int hi = p.whitePosition * 215 / 255 - 2;
-    for (int q = lo; q <= hi; ++q) result.peak = std::max(result.peak, result.histogram[static_cast<std::size_t>(q)]);
-    return result;
-}
+using reference::ReferenceResult;
+using reference::referenceDraw;
+using reference::referenceRender;
 
 // A bent curve: a random smooth curve through a few points, as the editor would make it.
 std::vector<float> bentCurve(unsigned seed, CurveMode mode) {
@@ -143,7 +98,19 @@ bool sameBits(const FloatImage& a, const FloatImage& b) {
 
 class CountingProgress final : public AtomicProgress {};
 
+// Runs the body at every SIMD level the render and the display rows can take, ending at the best.
+template <typename Body>
+void atEverySimdLevel(Body body) {
+    for (const int level : {0, 1, 2}) {
+        SCOPED_TRACE(testing::Message() << "SIMD level " << level);
+        detail::limitToneSimd(level);
+        body();
+    }
+    detail::limitToneSimd(2);
+}
+
 TEST(Render, MatchesDirectFormBitForBitOnRandomStacksAndRegions) {
+    atEverySimdLevel([] {
     std::mt19937 rng(42);
     const int width = 37, height = 23;
     int paramIndex = 0;
@@ -168,6 +135,7 @@ TEST(Render, MatchesDirectFormBitForBitOnRandomStacksAndRegions) {
         }
         ++paramIndex;
     }
+    });
 }
 
 TEST(Render, LargerPictureAcrossManyThreadsGivesTheSameCountsAsOneThread) {
@@ -325,6 +293,31 @@ TEST(Render, EqualWhiteAndBlackPointsGiveAFiniteStep) {
     }
 }
 
+TEST(Render, DamagedSamplesGiveDefinedResults) {
+    // Float TIFFs may carry infinities, NaN and negative samples; each lands on a table entry.
+    const int width = 19, height = 5;
+    FloatImage stack = test::randomImage(width, height, 61, 0.0f, 1.0f);
+    const float odd[] = {std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                         std::nanf(""), -0.5f, -0.0f, 1e30f, 1e-42f};
+    for (std::size_t i = 0; i < stack.sampleCount(); i += 2) stack.data()[i] = odd[(i / 2) % 7];
+    atEverySimdLevel([&] {
+        for (const int saturation : {-99, 0, 150}) {
+            RenderParams params;
+            params.saturationPosition = saturation;
+            FloatImage out(width, height), expected(width, height);
+            RenderHistogram result;
+            NullProgress progress;
+            renderRegion(stack, 1.0f, stack.bounds(), params, out, result, progress);
+            const ReferenceResult reference = referenceRender(stack, 1.0f, stack.bounds(), params, expected);
+            EXPECT_TRUE(sameBits(out, expected)) << saturation;
+            EXPECT_EQ(result.histogram, reference.histogram);
+            for (std::size_t i = 0; i < out.sampleCount(); ++i) {
+                ASSERT_TRUE(out.data()[i] >= 0.0f && out.data()[i] <= 1.0f) << i;
+            }
+        }
+    });
+}
+
 TEST(Render, RefusesACurveTableOfTheWrongSize) {
     FloatImage stack(2, 2), out(2, 2);
     RenderParams params;
@@ -334,19 +327,8 @@ TEST(Render, RefusesACurveTableOfTheWrongSize) {
     EXPECT_THROW(renderRegion(stack, 1.0f, stack.bounds(), params, out, result, progress), std::invalid_argument);
 }
 
-// drawRegion as described.
-void referenceDraw(const FloatImage& picture, const Region& r, DisplayBitmap& display) {
-    for (int y = r.y; y < r.y + r.height; ++y) {
-        for (int x = r.x; x < r.x + r.width; ++x) {
-            const auto r8 = static_cast<std::uint32_t>(static_cast<int>(picture.at(x, y, 0) * 255.0f));
-            const auto g8 = static_cast<std::uint32_t>(static_cast<int>(picture.at(x, y, 1) * 255.0f));
-            const auto b8 = static_cast<std::uint32_t>(static_cast<int>(picture.at(x, y, 2) * 255.0f));
-            display.at(x, y) = (r8 << 16) | (g8 << 8) | b8;
-        }
-    }
-}
-
 TEST(DrawRegion, MatchesDirectFormOnRandomPicturesAndRegions) {
+    atEverySimdLevel([] {
     std::mt19937 rng(8);
     const int width = 41, height = 29;
     for (unsigned seed = 0; seed < 3; ++seed) {
@@ -364,21 +346,35 @@ TEST(DrawRegion, MatchesDirectFormOnRandomPicturesAndRegions) {
             EXPECT_EQ(progress.position(), region.height);
         }
     }
+    });
 }
 
 TEST(DrawRegion, FullWhiteIs255AndTopByteStaysZero) {
-    FloatImage picture(3, 1);
-    picture.at(0, 0, 0) = 1.0f;
-    picture.at(0, 0, 1) = 32767.0f / 32768.0f;
-    picture.at(0, 0, 2) = 0.5f;
-    picture.at(1, 0, 0) = 1.5f;     // out of range: held at the ends
-    picture.at(1, 0, 1) = -0.25f;
-    picture.at(1, 0, 2) = std::nanf("");
-    NullProgress progress;
-    const DisplayBitmap display = drawPicture(picture, progress);
-    EXPECT_EQ(display.at(0, 0), packRgb(255, 254, 127));
-    EXPECT_EQ(display.at(1, 0), packRgb(255, 0, 0));
-    EXPECT_EQ(display.at(2, 0), 0u);
+    atEverySimdLevel([] {
+        // Nine pixels: whole vectors and a scalar rest both see the extremes.
+        FloatImage picture(9, 1);
+        for (int x = 0; x < 9; x += 4) {
+            picture.at(x, 0, 0) = 1.0f;
+            picture.at(x, 0, 1) = 32767.0f / 32768.0f;
+            picture.at(x, 0, 2) = 0.5f;
+        }
+        for (int x = 1; x < 9; x += 4) {
+            picture.at(x, 0, 0) = 1.5f;  // out of range: held at the ends
+            picture.at(x, 0, 1) = -0.25f;
+            picture.at(x, 0, 2) = std::nanf("");
+        }
+        for (int x = 2; x < 9; x += 4) {
+            picture.at(x, 0, 0) = 1e30f;
+            picture.at(x, 0, 1) = -std::numeric_limits<float>::infinity();
+            picture.at(x, 0, 2) = 1.0f / 255.0f;
+        }
+        NullProgress progress;
+        const DisplayBitmap display = drawPicture(picture, progress);
+        for (int x = 0; x < 9; ++x) {
+            const std::uint32_t expected[] = {packRgb(255, 254, 127), packRgb(255, 0, 0), packRgb(255, 0, 1), 0u};
+            EXPECT_EQ(display.at(x, 0), expected[x % 4]) << x;
+        }
+    });
 }
 
 TEST(Render, PreviewRectangleRendersOnlyItsPixels) {
