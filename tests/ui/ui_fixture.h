@@ -1,0 +1,96 @@
+#pragma once
+
+// A real main window with its four small windows, a scripted prompter and a settings store of
+// its own in a temporary folder; small test pictures written there.
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <memory>
+
+#include "mainwindow/about_box.h"
+#include "mainwindow/colour_picker.h"
+#include "mainwindow/controls.h"
+#include "mainwindow/jpeg_save_dialog.h"
+#include "mainwindow/main_form.h"
+#include "mainwindow/picture_box.h"
+#include "mainwindow/prompter.h"
+#include "mainwindow/tiff_save_dialog.h"
+
+namespace svtest {
+
+struct Window {
+    QTemporaryDir dir;
+    sv::ScriptedPrompter prompter;
+    int endedWith = -100;
+    std::unique_ptr<sv::TForm1> form;
+    std::unique_ptr<sv::TForm2> about;
+    std::unique_ptr<sv::TOKBottomDlg> jpeg;
+    std::unique_ptr<sv::TForm5> tiff;
+    std::unique_ptr<sv::TForm14> picker;
+
+    explicit Window(bool show = true, QString settings = {}) { create(show, settings); }
+
+    QString settingsPath() const { return dir.filePath(QStringLiteral("settings.ini")); }
+
+    void create(bool show, QString settings = {}) {
+        sv::FormOptions options;
+        options.prompter = &prompter;
+        options.settingsPath = settings.isEmpty() ? settingsPath() : settings;
+        options.companionFiles.clear();
+        options.showSplash = false;
+        options.endProgram = [this](int code) { endedWith = code; };
+        options.dpiOverride = 96;
+        form = std::make_unique<sv::TForm1>(options);
+        about = std::make_unique<sv::TForm2>();
+        jpeg = std::make_unique<sv::TOKBottomDlg>(form.get());
+        tiff = std::make_unique<sv::TForm5>(form.get());
+        picker = std::make_unique<sv::TForm14>(form.get());
+        form->setSecondaryWindows(about.get(), jpeg.get(), tiff.get(), picker.get());
+        form->resize(1100, 800);
+        if (show) {
+            form->show();
+            QTest::qWait(1);
+        }
+    }
+
+    ~Window() {
+        if (form) form->waitForJob();
+        picker.reset();
+        tiff.reset();
+        jpeg.reset();
+        form.reset();
+    }
+
+    // A picture of w x h whose pixel (x, y) is (seed + x * 7 + y) % 256, (seed * 3 + x) % 256,
+    // (seed + y * 5) % 256, written as a BMP.
+    QString picture(const QString& name, int w, int h, int seed) {
+        QImage img(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                img.setPixel(x, y, qRgb((seed + x * 7 + y) % 256, (seed * 3 + x) % 256, (seed + y * 5) % 256));
+        const QString path = dir.filePath(name);
+        img.save(path, "BMP");
+        return path;
+    }
+
+    void open(const QStringList& files) {
+        prompter.openChoices.push_back(files);
+        form->Button4Click();
+    }
+};
+
+}  // namespace svtest
