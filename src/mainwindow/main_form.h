@@ -19,7 +19,9 @@
 #include "stack/alignment_view.h"
 #include "stack/messages.h"
 #include "stack/project.h"
+#include "tone/colour_balance.h"
 #include "tone/render.h"
+#include "tone/tone_curve.h"
 
 class QAction;
 class QActionGroup;
@@ -42,6 +44,8 @@ class QToolButton;
 
 namespace sv {
 
+class ColourPanel;
+class CurveBox;
 class Gauge;
 class PictureBox;
 class Prompter;
@@ -217,11 +221,163 @@ public:
     std::array<ToolGroup*, 6> toolGroups{};  // accordion order: 8, 11, 9, 10, 17, 16
 
     // --- Step 2: Process controls ---
-    // (the Step 2 page's own controls and state go here)
+    std::unique_ptr<ToneCurve> toneCurve;  // the curve editor's points, mode and table
+    // "Curve adjust"
+    QFrame* Panel13 = nullptr;             // holds the box, framed (Shape4)
+    CurveBox* Image1 = nullptr;            // the curve box
+    QFrame* Panel1 = nullptr;              // input axis ramp
+    PictureBox* Image5 = nullptr;
+    QFrame* Panel2 = nullptr;              // output axis ramp
+    PictureBox* Image2 = nullptr;
+    QLabel* Label16 = nullptr;             // "x = 0"
+    QLabel* Label17 = nullptr;             // "y = 0"
+    QToolButton* SpeedButton1 = nullptr;   // smooth
+    QToolButton* SpeedButton2 = nullptr;   // linear
+    QToolButton* SpeedButton4 = nullptr;   // one point more
+    QToolButton* SpeedButton3 = nullptr;   // one point less
+    QPushButton* Button8 = nullptr;        // Reset
+    // "Tone mapping"
+    QLabel* Label22 = nullptr;             // "Gamma:"
+    QSlider* TrackBar11 = nullptr;
+    QLabel* Label24 = nullptr;
+    QLabel* Label21 = nullptr;             // "Saturation:"
+    QSlider* TrackBar10 = nullptr;
+    QLabel* Label23 = nullptr;
+    // "Histogram, white && black point"
+    QSlider* TrackBar12 = nullptr;         // white point
+    QFrame* Shape5 = nullptr;              // frame of the histogram
+    PictureBox* Image3 = nullptr;          // the histogram
+    QFrame* Shape12 = nullptr;             // white-point marker
+    QFrame* Shape11 = nullptr;             // black-point marker
+    QSlider* TrackBar13 = nullptr;         // black point
+    QFrame* Panel3 = nullptr;
+    PictureBox* Image10 = nullptr;         // grey ramp under the histogram
+
+    void buildProcessControls();
+    void layoutProcessControls();
+    void TrackBar11Change();
+    void TrackBar10Change();
+    void TrackBar12Change();
+    void TrackBar13Change();
+    void Button8Click();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void SpeedButton4Click();
+    void Image1MouseDown(int X, int Y);
+    void Image1MouseMove(int X, int Y);
+    void Image1MouseUp(int X, int Y);
+    void rebuildCurve();                   // the table is rebuilt by the curve; this redraws the box
+    void placePointMarkers();
+    bool automaticPreviewAllowed() const;  // "Auto" ticked, no job, a stack exists
     // --- end Step 2 ---
 
     // --- Step 3: Filter controls ---
-    // (the Step 3 page's own controls and state go here)
+    // Gaussian blur
+    QLabel* Label6 = nullptr;              // "Opacity"
+    QSlider* TrackBar4 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* Label7 = nullptr;              // "Sigma"
+    QSlider* TrackBar5 = nullptr;
+    QLabel* Label9 = nullptr;
+    PictureBox* Image7 = nullptr;
+    QPushButton* Button10 = nullptr;       // Preview
+    QPushButton* Button7 = nullptr;        // Apply
+    // Sharpen
+    QLabel* Label1 = nullptr;              // "Amount"
+    QSlider* TrackBar2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label11 = nullptr;             // "Sigma"
+    QSlider* TrackBar3 = nullptr;
+    QLabel* Label5 = nullptr;
+    PictureBox* Image6 = nullptr;
+    QPushButton* Button12 = nullptr;
+    QPushButton* Button6 = nullptr;
+    // Median filter
+    QLabel* Label28 = nullptr;             // "Opacity"
+    QSlider* TrackBar14 = nullptr;
+    QLabel* Label30 = nullptr;
+    QLabel* Label33 = nullptr;             // "Threshold"
+    QSlider* TrackBar15 = nullptr;
+    QLabel* Label35 = nullptr;
+    QComboBox* ComboBox1 = nullptr;        // shape
+    QSlider* TrackBar6 = nullptr;          // size
+    QLabel* Label12 = nullptr;
+    PictureBox* Image11 = nullptr;
+    QPushButton* Button14 = nullptr;
+    QPushButton* Button11 = nullptr;
+    // Bilateral filter
+    QLabel* Label13 = nullptr;             // "Opacity"
+    QSlider* TrackBar7 = nullptr;
+    QLabel* Label15 = nullptr;
+    QLabel* Label29 = nullptr;             // "Sigma"
+    QSlider* TrackBar8 = nullptr;
+    QLabel* Label18 = nullptr;
+    QLabel* Label19 = nullptr;             // "Threshold"
+    QSlider* TrackBar9 = nullptr;
+    QLabel* Label20 = nullptr;
+    PictureBox* Image8 = nullptr;          // spatial kernel
+    PictureBox* Image9 = nullptr;          // range curve
+    QPushButton* Button15 = nullptr;
+    QPushButton* Button13 = nullptr;
+    // Neutral point (white balance)
+    QLabel* Label43 = nullptr;             // "Sample"
+    QLabel* Label44 = nullptr;             // "Target"
+    QFrame* Panel25 = nullptr;
+    PictureBox* Image12 = nullptr;         // eyedropper, slot 0
+    QLabel* Label40 = nullptr;             // "Global"
+    ColourPanel* Panel20 = nullptr;        // sample
+    ColourPanel* Panel23 = nullptr;        // target grey
+    QLabel* Label41 = nullptr;             // "Sampling tool"
+    QComboBox* ComboBox2 = nullptr;
+    QPushButton* Button24 = nullptr;
+    QPushButton* Button23 = nullptr;
+    // Sample/target balance
+    QLabel* Label38 = nullptr;             // "Sample"
+    QLabel* Label39 = nullptr;             // "Target"
+    QCheckBox* CheckBox2 = nullptr;        // Shadows
+    QCheckBox* CheckBox3 = nullptr;        // Midtones
+    QCheckBox* CheckBox4 = nullptr;        // Highlights
+    QFrame* Panel26 = nullptr;
+    QFrame* Panel27 = nullptr;
+    QFrame* Panel28 = nullptr;
+    PictureBox* Image20 = nullptr;         // eyedroppers, slots 1..3
+    PictureBox* Image21 = nullptr;
+    PictureBox* Image22 = nullptr;
+    ColourPanel* Panel14 = nullptr;        // samples
+    ColourPanel* Panel15 = nullptr;
+    ColourPanel* Panel18 = nullptr;
+    ColourPanel* Panel17 = nullptr;        // targets
+    ColourPanel* Panel16 = nullptr;
+    ColourPanel* Panel19 = nullptr;
+    QLabel* Label42 = nullptr;             // "Sampling tool"
+    QComboBox* ComboBox3 = nullptr;
+    QPushButton* Button22 = nullptr;
+    QPushButton* Button21 = nullptr;
+    // Colour sampling state: slot 0 the neutral point, 1..3 Shadows, Midtones, Highlights.
+    std::array<Rgb, 4> sampleColours{};
+    int samplingSlot = 0;
+    bool shape3HiddenBySampling = false;   // the eyedropper hid the preview rectangle
+
+    void buildFilterControls();
+    void TrackBar4Change();   // blur (opacity and sigma)
+    void TrackBar2Change();   // sharpen (amount and sigma)
+    void TrackBar6Change();   // median shape and size
+    void TrackBar14Change();  // median opacity
+    void TrackBar15Change();  // median threshold
+    void TrackBar7Change();   // bilateral opacity and sigma
+    void TrackBar9Change();   // bilateral threshold
+    void startFilterJob(JobKind kind);
+    void eyedropperDown(int slot);
+    void ComboBox2Change();
+    void ComboBox3Change();
+    // A sample at the view position (X, Y) of Image4 while sampling is on.
+    void sampleAt(int X, int Y);
+    void samplePanelDoubleClick(int row);
+    void samplePanelDragOver(int row, const QString& sourceName);
+    void targetPanelClick(int row);
+    ColourPanel* samplePanel(int row) const;   // row 1..3
+    ColourPanel* targetPanel(int row) const;   // row 1..3
     // --- end Step 3 ---
 
     // Secondary windows

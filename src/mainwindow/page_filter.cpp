@@ -1,12 +1,34 @@
 // Step 3: Filter. The Refresh/Undo group, the two headings and the six accordion groups; the
 // page's own controls (filters and colour tools) fill the groups.
-#include <QLabel>
-#include <QPushButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QPainter>
+#include <QPushButton>
+#include <QSlider>
+#include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
+#include "filters/bilateral_filter.h"
+#include "filters/filter_framework.h"
+#include "filters/filter_kernel.h"
+#include "filters/filter_labels.h"
+#include "filters/gaussian_blur.h"
+#include "filters/kernel_picture.h"
+#include "filters/median_filter.h"
+#include "filters/sharpen.h"
+#include "mainwindow/colour_panel.h"
+#include "mainwindow/colour_picker.h"
 #include "mainwindow/controls.h"
 #include "mainwindow/main_form.h"
+#include "mainwindow/picture_box.h"
+#include "tone/colour_balance.h"
+#include "tone/render.h"
 #include "mainwindow/picture_box.h"
 
 namespace sv {
@@ -72,20 +94,530 @@ void TForm1::buildFilterPage(QWidget* page) {
 
     connect(Button16, &QPushButton::clicked, this, &TForm1::Button16Click);
     connect(Button17, &QPushButton::clicked, this, &TForm1::Undo1Click);
+
+    buildFilterControls();
+}
+
+// ---------------------------------------------------------------------------- Step 3 controls
+
+namespace {
+
+QString separator() { return QLocale().decimalPoint(); }
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+QSlider* trackBar(QWidget* parent, const char* name, int minimum, int maximum, int value) {
+    auto* bar = new QSlider(Qt::Horizontal, parent);
+    bar->setObjectName(QString::fromLatin1(name));
+    bar->setRange(minimum, maximum);
+    bar->setValue(value);
+    bar->setTickPosition(QSlider::NoTicks);
+    return bar;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    return l;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const char* text) {
+    auto* b = new QPushButton(QString::fromLatin1(text), parent);
+    b->setObjectName(QString::fromLatin1(name));
+    return b;
+}
+
+// A parameter picture: 49 x 49, stretched, on a black square.
+PictureBox* kernelPicture(QWidget* parent, const char* name) {
+    auto* p = new PictureBox(parent, QString::fromLatin1(name));
+    p->setAutoFillBackground(true);
+    QPalette pal = p->palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    p->setPalette(pal);
+    return p;
+}
+
+ColourPanel* colourPanel(QWidget* parent, const char* name) {
+    auto* p = new ColourPanel(parent);
+    p->setObjectName(QString::fromLatin1(name));
+    return p;
+}
+
+// One row of a filter group: caption, track bar, value label.
+void placeRow(QLabel* caption, QSlider* bar, QLabel* value, int y, int barRight) {
+    caption->setGeometry(8, y, 64, 22);
+    bar->setGeometry(72, y, barRight - 72 - 40, 22);
+    value->setGeometry(barRight - 38, y, 36, 22);
+    value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+}
+
+}  // namespace
+
+ColourPanel* TForm1::samplePanel(int row) const {
+    return row == 1 ? Panel14 : row == 2 ? Panel15 : Panel18;
+}
+
+ColourPanel* TForm1::targetPanel(int row) const {
+    return row == 1 ? Panel17 : row == 2 ? Panel16 : Panel19;
+}
+
+void TForm1::buildFilterControls() {
+    const int width = 250;
+    const int pictureX = width - 8 - 49;
+    const int barRight = pictureX - 6;
+
+    // Gaussian blur
+    Label6 = label(GroupBox8, "Label6", "Opacity");
+    TrackBar4 = trackBar(GroupBox8, "TrackBar4", 1, 100, 100);
+    Label8 = label(GroupBox8, "Label8", "100%");
+    Label7 = label(GroupBox8, "Label7", "Sigma");
+    TrackBar5 = trackBar(GroupBox8, "TrackBar5", 1, 80, 10);
+    Label9 = label(GroupBox8, "Label9", "1,0");
+    Image7 = kernelPicture(GroupBox8, "Image7");
+    Button10 = button(GroupBox8, "Button10", "Preview");
+    Button7 = button(GroupBox8, "Button7", "Apply");
+    placeRow(Label6, TrackBar4, Label8, 24, barRight);
+    placeRow(Label7, TrackBar5, Label9, 50, barRight);
+    Image7->setGeometry(pictureX, 24, 49, 49);
+    Button10->setGeometry(8, 84, 80, 26);
+    Button7->setGeometry(94, 84, 80, 26);
+    for (QSlider* b : {TrackBar4, TrackBar5}) connect(b, &QSlider::valueChanged, this, &TForm1::TrackBar4Change);
+
+    // Sharpen
+    Label1 = label(GroupBox11, "Label1", "Amount");
+    TrackBar2 = trackBar(GroupBox11, "TrackBar2", 10, 200, 100);
+    Label3 = label(GroupBox11, "Label3", "100%");
+    Label11 = label(GroupBox11, "Label11", "Sigma");
+    TrackBar3 = trackBar(GroupBox11, "TrackBar3", 1, 50, 10);
+    Label5 = label(GroupBox11, "Label5", "1,0");
+    Image6 = kernelPicture(GroupBox11, "Image6");
+    Button12 = button(GroupBox11, "Button12", "Preview");
+    Button6 = button(GroupBox11, "Button6", "Apply");
+    placeRow(Label1, TrackBar2, Label3, 24, barRight);
+    placeRow(Label11, TrackBar3, Label5, 50, barRight);
+    Image6->setGeometry(pictureX, 24, 49, 49);
+    Button12->setGeometry(8, 84, 80, 26);
+    Button6->setGeometry(94, 84, 80, 26);
+    for (QSlider* b : {TrackBar2, TrackBar3}) connect(b, &QSlider::valueChanged, this, &TForm1::TrackBar2Change);
+
+    // Median filter
+    Label28 = label(GroupBox9, "Label28", "Opacity");
+    TrackBar14 = trackBar(GroupBox9, "TrackBar14", 1, 100, 100);
+    Label30 = label(GroupBox9, "Label30", "100%");
+    Label33 = label(GroupBox9, "Label33", "Threshold");
+    TrackBar15 = trackBar(GroupBox9, "TrackBar15", 0, 100, 80);
+    Label35 = label(GroupBox9, "Label35", "0,80");
+    ComboBox1 = new QComboBox(GroupBox9);
+    ComboBox1->setObjectName("ComboBox1");
+    ComboBox1->addItems(medianShapeItems(false));
+    ComboBox1->setCurrentIndex(2);
+    TrackBar6 = trackBar(GroupBox9, "TrackBar6", 1, 3, 2);
+    Label12 = label(GroupBox9, "Label12", "5");
+    Image11 = kernelPicture(GroupBox9, "Image11");
+    Button14 = button(GroupBox9, "Button14", "Preview");
+    Button11 = button(GroupBox9, "Button11", "Apply");
+    placeRow(Label28, TrackBar14, Label30, 24, barRight);
+    placeRow(Label33, TrackBar15, Label35, 50, barRight);
+    ComboBox1->setGeometry(8, 78, 104, 24);
+    TrackBar6->setGeometry(118, 78, barRight - 118 - 40, 22);
+    Label12->setGeometry(barRight - 38, 78, 36, 22);
+    Label12->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Image11->setGeometry(pictureX, 24, 49, 49);
+    Button14->setGeometry(8, 114, 80, 26);
+    Button11->setGeometry(94, 114, 80, 26);
+    connect(TrackBar6, &QSlider::valueChanged, this, &TForm1::TrackBar6Change);
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TForm1::TrackBar6Change);
+    connect(TrackBar14, &QSlider::valueChanged, this, &TForm1::TrackBar14Change);
+    connect(TrackBar15, &QSlider::valueChanged, this, &TForm1::TrackBar15Change);
+
+    // Bilateral filter
+    Label13 = label(GroupBox10, "Label13", "Opacity");
+    TrackBar7 = trackBar(GroupBox10, "TrackBar7", 1, 100, 100);
+    Label15 = label(GroupBox10, "Label15", "100%");
+    Label29 = label(GroupBox10, "Label29", "Sigma");
+    TrackBar8 = trackBar(GroupBox10, "TrackBar8", 1, 80, 10);
+    Label18 = label(GroupBox10, "Label18", "1,0");
+    Label19 = label(GroupBox10, "Label19", "Threshold");
+    TrackBar9 = trackBar(GroupBox10, "TrackBar9", 1, 30, 10);
+    Label20 = label(GroupBox10, "Label20", "1,0");
+    Image8 = kernelPicture(GroupBox10, "Image8");
+    Image9 = kernelPicture(GroupBox10, "Image9");
+    Button15 = button(GroupBox10, "Button15", "Preview");
+    Button13 = button(GroupBox10, "Button13", "Apply");
+    placeRow(Label13, TrackBar7, Label15, 24, barRight);
+    placeRow(Label29, TrackBar8, Label18, 50, barRight);
+    placeRow(Label19, TrackBar9, Label20, 76, barRight);
+    Image8->setGeometry(pictureX, 22, 49, 49);
+    Image9->setGeometry(pictureX, 76, 49, 49);
+    Button15->setGeometry(8, 108, 80, 26);
+    Button13->setGeometry(94, 108, 80, 26);
+    for (QSlider* b : {TrackBar7, TrackBar8}) connect(b, &QSlider::valueChanged, this, &TForm1::TrackBar7Change);
+    connect(TrackBar9, &QSlider::valueChanged, this, &TForm1::TrackBar9Change);
+
+    const std::pair<QPushButton*, JobKind> jobButtons[] = {
+        {Button10, JobKind::BlurPreview},      {Button7, JobKind::BlurApply},
+        {Button12, JobKind::SharpenPreview},   {Button6, JobKind::SharpenApply},
+        {Button14, JobKind::MedianPreview},    {Button11, JobKind::MedianApply},
+        {Button15, JobKind::BilateralPreview}, {Button13, JobKind::BilateralApply},
+    };
+    for (const auto& [b, kind] : jobButtons)
+        connect(b, &QPushButton::clicked, this, [this, kind = kind] { startFilterJob(kind); });
+
+    // Eyedropper buttons: a raised panel with the pipette, lowered while its slot samples.
+    const QPixmap pipette = QPixmap(QStringLiteral(":/cursors/eyedrop.png"))
+                                .scaled(16, 16, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    auto eyedropper = [this, &pipette](QWidget* parent, const char* panelName, const char* imageName, int slot,
+                                       QFrame*& panel, PictureBox*& image) {
+        panel = new QFrame(parent);
+        panel->setObjectName(QString::fromLatin1(panelName));
+        panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        panel->setLineWidth(2);
+        image = new PictureBox(panel, QString::fromLatin1(imageName));
+        image->setGeometry(2, 2, 18, 18);
+        QImage glyph(18, 18, QImage::Format_ARGB32_Premultiplied);
+        glyph.fill(palette().color(QPalette::Button));
+        QPainter(&glyph).drawPixmap(1, 1, pipette);
+        image->setImage(glyph);
+        connect(image, &PictureBox::mousePressed, this, [this, slot](Qt::MouseButton, int, int, Qt::KeyboardModifiers) {
+            eyedropperDown(slot);
+        });
+    };
+    const QCursor hand(QPixmap(QStringLiteral(":/cursors/handpoint.png")), 12, 3);
+
+    // Neutral point (white balance)
+    Label43 = label(GroupBox17, "Label43", "Sample");
+    Label44 = label(GroupBox17, "Label44", "Target");
+    eyedropper(GroupBox17, "Panel25", "Image12", 0, Panel25, Image12);
+    Label40 = label(GroupBox17, "Label40", "Global");
+    Panel20 = colourPanel(GroupBox17, "Panel20");
+    Panel23 = colourPanel(GroupBox17, "Panel23");
+    Label41 = label(GroupBox17, "Label41", "Sampling tool");
+    ComboBox2 = new QComboBox(GroupBox17);
+    ComboBox2->setObjectName("ComboBox2");
+    ComboBox2->addItems(samplingToolItems(false));
+    ComboBox2->setCurrentIndex(2);
+    Button24 = button(GroupBox17, "Button24", "Preview");
+    Button23 = button(GroupBox17, "Button23", "Apply");
+    Label43->setGeometry(128, 22, 56, 18);
+    Label44->setGeometry(188, 22, 56, 18);
+    Panel25->setGeometry(8, 42, 22, 22);
+    Label40->setGeometry(36, 42, 88, 22);
+    Panel20->setGeometry(128, 42, 52, 22);
+    Panel23->setGeometry(188, 42, 52, 22);
+    Label41->setGeometry(8, 78, 112, 24);
+    ComboBox2->setGeometry(124, 78, 116, 24);
+    Button24->setGeometry(8, 114, 80, 26);
+    Button23->setGeometry(94, 114, 80, 26);
+    connect(ComboBox2, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox2Change);
+    connect(Button24, &QPushButton::clicked, this, [this] { startFilterJob(JobKind::NeutralPreview); });
+    connect(Button23, &QPushButton::clicked, this, [this] { startFilterJob(JobKind::NeutralApply); });
+
+    // Sample/target balance
+    Label38 = label(GroupBox16, "Label38", "Sample");
+    Label39 = label(GroupBox16, "Label39", "Target");
+    Label38->setGeometry(128, 20, 56, 18);
+    Label39->setGeometry(188, 20, 56, 18);
+    struct Row {
+        QCheckBox** check;
+        const char* checkName;
+        const char* caption;
+        QFrame** panel;
+        const char* panelName;
+        PictureBox** image;
+        const char* imageName;
+        ColourPanel** sample;
+        const char* sampleName;
+        ColourPanel** target;
+        const char* targetName;
+    };
+    const Row rows[3] = {
+        {&CheckBox2, "CheckBox2", "Shadows", &Panel26, "Panel26", &Image20, "Image20", &Panel14, "Panel14", &Panel17,
+         "Panel17"},
+        {&CheckBox3, "CheckBox3", "Midtones", &Panel27, "Panel27", &Image21, "Image21", &Panel15, "Panel15", &Panel16,
+         "Panel16"},
+        {&CheckBox4, "CheckBox4", "Highlights", &Panel28, "Panel28", &Image22, "Image22", &Panel18, "Panel18",
+         &Panel19, "Panel19"},
+    };
+    for (int k = 0; k < 3; ++k) {
+        const Row& r = rows[k];
+        const int y = 40 + k * 28;
+        eyedropper(GroupBox16, r.panelName, r.imageName, k + 1, *r.panel, *r.image);
+        (*r.panel)->setGeometry(8, y, 22, 22);
+        *r.check = new QCheckBox(QString::fromLatin1(r.caption), GroupBox16);
+        (*r.check)->setObjectName(QString::fromLatin1(r.checkName));
+        (*r.check)->setGeometry(36, y, 88, 22);
+        *r.sample = colourPanel(GroupBox16, r.sampleName);
+        (*r.sample)->setGeometry(128, y, 52, 22);
+        (*r.sample)->setDraggable(true);
+        (*r.sample)->setDropTarget(true);
+        *r.target = colourPanel(GroupBox16, r.targetName);
+        (*r.target)->setGeometry(188, y, 52, 22);
+        (*r.target)->setCursor(hand);
+        const int row = k + 1;
+        connect(*r.sample, &ColourPanel::doubleClicked, this, [this, row] { samplePanelDoubleClick(row); });
+        connect(*r.sample, &ColourPanel::draggedOver, this,
+                [this, row](const QString& source) { samplePanelDragOver(row, source); });
+        connect(*r.target, &ColourPanel::clicked, this, [this, row] { targetPanelClick(row); });
+    }
+    Label42 = label(GroupBox16, "Label42", "Sampling tool");
+    ComboBox3 = new QComboBox(GroupBox16);
+    ComboBox3->setObjectName("ComboBox3");
+    ComboBox3->addItems(samplingToolItems(false));
+    ComboBox3->setCurrentIndex(2);
+    Button22 = button(GroupBox16, "Button22", "Preview");
+    Button21 = button(GroupBox16, "Button21", "Apply");
+    Label42->setGeometry(8, 128, 112, 24);
+    ComboBox3->setGeometry(124, 128, 116, 24);
+    Button22->setGeometry(8, 162, 80, 26);
+    Button21->setGeometry(94, 162, 80, 26);
+    connect(ComboBox3, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox3Change);
+    connect(Button22, &QPushButton::clicked, this, [this] { startFilterJob(JobKind::BalancePreview); });
+    connect(Button21, &QPushButton::clicked, this, [this] { startFilterJob(JobKind::BalanceApply); });
+
+    for (ToolGroup* g : toolGroups) {
+        g->setMinimumWidth(width);
+        // The accordion makes a hovered group's caption bold; its controls keep their weight.
+        for (QWidget* w : g->findChildren<QWidget*>()) {
+            QFont f = w->font();
+            f.setBold(false);
+            w->setFont(f);
+        }
+    }
+
+    // Every kernel and picture exists before the first filter run, and every label shows its value.
+    TrackBar2Change();
+    TrackBar4Change();
+    TrackBar6Change();
+    TrackBar7Change();
+    TrackBar9Change();
+    TrackBar14Change();
+    TrackBar15Change();
+}
+
+// ---- filter groups: labels, kernels, pictures ---------------------------------------------------
+
+void TForm1::TrackBar4Change() {
+    const GaussianKernels kernels = makeGaussianKernels(sigmaFromPosition(TrackBar5->value()));
+    Image7->setImage(copyOfBitmap(drawKernelPicture(kernels.picture, TrackBar4->value(), 0)));
+    Label8->setText(qs(percentLabel(TrackBar4->value())));
+    Label9->setText(qs(sigmaLabel(TrackBar5->value(), separator().toStdString())));
+}
+
+void TForm1::TrackBar2Change() {
+    const FilterKernel kernel = makeSharpenKernel(sigmaFromPosition(TrackBar3->value()));
+    Image6->setImage(copyOfBitmap(drawKernelPicture(kernel, 100, 128)));
+    Label3->setText(qs(percentLabel(TrackBar2->value())));
+    Label5->setText(qs(sigmaLabel(TrackBar3->value(), separator().toStdString())));
+}
+
+void TForm1::TrackBar6Change() {
+    const int shape = std::clamp(ComboBox1->currentIndex(), 0, 3);
+    const FilterKernel mask = makeMedianMask(static_cast<MedianShape>(shape), TrackBar6->value());
+    Image11->setImage(copyOfBitmap(drawKernelPicture(mask, TrackBar14->value(), 0)));
+    Label12->setText(qs(medianSizeLabel(TrackBar6->value())));
+}
+
+void TForm1::TrackBar14Change() {
+    Label30->setText(qs(percentLabel(TrackBar14->value())));
+    TrackBar6Change();  // the mask picture fades with the opacity
+}
+
+void TForm1::TrackBar15Change() {
+    Label35->setText(qs(medianThresholdLabel(TrackBar15->value(), separator().toStdString())));
+}
+
+void TForm1::TrackBar7Change() {
+    const FilterKernel kernel = makeBilateralKernel(sigmaFromPosition(TrackBar8->value()));
+    Image8->setImage(copyOfBitmap(drawKernelPicture(kernel, TrackBar7->value(), 0)));
+    Label15->setText(qs(percentLabel(TrackBar7->value())));
+    Label18->setText(qs(sigmaLabel(TrackBar8->value(), separator().toStdString())));
+}
+
+void TForm1::TrackBar9Change() {
+    Image9->setImage(copyOfBitmap(drawRangeCurve(TrackBar9->value(), displayScale)));
+    Label20->setText(qs(bilateralThresholdLabel(TrackBar9->value(), separator().toStdString())));
+}
+
+// ---- jobs ---------------------------------------------------------------------------------------
+
+void TForm1::startFilterJob(JobKind kind) {
+    if (jobRunning() || !project.buffersAllocated) return;
+    const Region region = isRectJob(kind) ? project.previewRect : Region{0, project.imageWidth, 0, project.imageHeight};
+    Project* p = &project;
+    auto buffers = [p] { return FilterBuffers{p->processedBuffer, p->newImageBuffer, p->processedCopy}; };
+    JobRunner::Body body;
+    switch (kind) {
+        case JobKind::BlurPreview:
+        case JobKind::BlurApply: {
+            const GaussianBlurParams params{TrackBar5->value(), TrackBar4->value()};
+            body = [buffers, region, params](ProgressSink& s) { gaussianBlur(buffers(), region, params, s); };
+            break;
+        }
+        case JobKind::SharpenPreview:
+        case JobKind::SharpenApply: {
+            const SharpenParams params{TrackBar2->value(), TrackBar3->value()};
+            body = [buffers, region, params](ProgressSink& s) { sharpen(buffers(), region, params, s); };
+            break;
+        }
+        case JobKind::MedianPreview:
+        case JobKind::MedianApply: {
+            MedianParams params;
+            params.shape = static_cast<MedianShape>(std::clamp(ComboBox1->currentIndex(), 0, 3));
+            params.sizePosition = TrackBar6->value();
+            params.thresholdPosition = TrackBar15->value();
+            params.opacityPosition = TrackBar14->value();
+            body = [buffers, region, params](ProgressSink& s) { medianFilter(buffers(), region, params, s); };
+            break;
+        }
+        case JobKind::BilateralPreview:
+        case JobKind::BilateralApply: {
+            BilateralParams params;
+            params.sigmaPosition = TrackBar8->value();
+            params.thresholdPosition = TrackBar9->value();
+            params.opacityPosition = TrackBar7->value();
+            body = [buffers, region, params](ProgressSink& s) { bilateralFilter(buffers(), region, params, s); };
+            break;
+        }
+        case JobKind::NeutralPreview:
+        case JobKind::NeutralApply: {
+            const Rgb sample = sampleColours[0];
+            body = [p, region, sample](ProgressSink& s) {
+                neutralPoint(p->processedBuffer, p->newImageBuffer, p->processedCopy, region, sample, s);
+            };
+            break;
+        }
+        case JobKind::BalancePreview:
+        case JobKind::BalanceApply: {
+            BalanceParams params;
+            const QCheckBox* ticks[3] = {CheckBox2, CheckBox3, CheckBox4};
+            for (int k = 0; k < 3; ++k) {
+                BalanceRange& range = params.ranges[static_cast<std::size_t>(k)];
+                range.ticked = ticks[k]->isChecked();
+                range.sample = sampleColours[static_cast<std::size_t>(k + 1)];
+                const QColor t = targetPanel(k + 1)->colour();
+                range.target = {t.red(), t.green(), t.blue()};
+            }
+            body = [p, region, params](ProgressSink& s) {
+                sampleTargetBalance(p->processedBuffer, p->newImageBuffer, p->processedCopy, region, params, s);
+            };
+            break;
+        }
+        default:
+            return;
+    }
+    startJob(kind, std::move(body));
 }
 
 void TForm1::undoLastApply() {
-    // The one-level Undo of the filters restores processedBuffer from its working copy here.
+    if (!project.buffersAllocated) return;
+    ProgressSink& gauge = gaugeSink();
+    beginProgress(gauge, 2ll * project.imageHeight);
+    undoFromWorkingCopy(project.processedBuffer, project.newImageBuffer, project.processedCopy, gauge);
+    drawRegion(project.processedBuffer, Region{0, project.imageWidth, 0, project.imageHeight}, displayBitmap, gauge);
+    endProgress(gauge, project.imageHeight);
+    Image4->update();
+    Undo1->setEnabled(false);
+    Button17->setEnabled(false);
+    ToolButton6->setEnabled(false);
 }
 
 void TForm1::refreshProcessed() {
-    // Refresh redraws the processed picture here.
+    if (!project.wholeImageProcessed) return;
+    ProgressSink& gauge = gaugeSink();
+    beginProgress(gauge, project.imageHeight);
+    drawRegion(project.processedBuffer, Region{0, project.imageWidth, 0, project.imageHeight}, displayBitmap, gauge);
+    gauge.setPosition(0);
+    gauge.setTextVisible(false);
+    Image4->update();
+}
+
+// ---- colour sampling ----------------------------------------------------------------------------
+
+void TForm1::eyedropperDown(int slot) {
+    if (slot != samplingSlot) samplingActive = true;
+    else samplingActive = !samplingActive;
+    if (samplingActive) {
+        shape3HiddenBySampling = shape3HiddenBySampling || !Shape3->isHidden();
+        Shape3->hide();
+    } else if (shape3HiddenBySampling) {
+        Shape3->show();
+        shape3HiddenBySampling = false;
+    }
+    samplingSlot = slot;
+    QFrame* panels[4] = {Panel25, Panel26, Panel27, Panel28};
+    for (int i = 0; i < 4; ++i)
+        panels[i]->setFrameShadow(samplingActive && i == slot ? QFrame::Sunken : QFrame::Raised);
+    if (samplingActive) {
+        const int entry = (slot == 0 ? ComboBox2 : ComboBox3)->currentIndex();
+        Image4->setCursor(cursorTable[10 + std::clamp(entry, 0, 4)]);
+    } else {
+        Image4->setCursor(cursorTable[3]);
+    }
+    if (slot >= 1) (slot == 1 ? CheckBox2 : slot == 2 ? CheckBox3 : CheckBox4)->setChecked(true);
+}
+
+void TForm1::ComboBox2Change() {
+    if (samplingActive) Image4->setCursor(cursorTable[10 + std::clamp(ComboBox2->currentIndex(), 0, 4)]);
+}
+
+void TForm1::ComboBox3Change() {
+    if (samplingActive) Image4->setCursor(cursorTable[10 + std::clamp(ComboBox3->currentIndex(), 0, 4)]);
 }
 
 void TForm1::samplingOff() {
-    // The sampling buttons and the picture's cursor return to their resting look here.
     samplingActive = false;
+    for (QFrame* p : {Panel25, Panel26, Panel27, Panel28})
+        if (p) p->setFrameShadow(QFrame::Raised);
     if (Image4 && cursorTable.count(3)) Image4->setCursor(cursorTable[3]);
+    // The preview rectangle was hidden for the sampling; it comes back however the sampling ends.
+    if (shape3HiddenBySampling && Shape3) Shape3->show();
+    shape3HiddenBySampling = false;
+}
+
+void TForm1::sampleAt(int X, int Y) {
+    const double z = TrackBar1->value() / 10.0;
+    if (!(0 < X && X < project.imageWidth * z && 0 < Y && Y < project.imageHeight * z)) return;
+    const int x = static_cast<int>(X / z), y = static_cast<int>(Y / z);
+    const int radius = (samplingSlot == 0 ? ComboBox2 : ComboBox3)->currentIndex();
+    // A typed-in tool name selects no entry: the sample is then all 0 (and its row unused).
+    Rgb sample{};
+    if (radius >= 0 && radius <= 4) sample = takeSample(project.processedBuffer, x, y, radius);
+    sampleColours[static_cast<std::size_t>(samplingSlot)] = sample;
+    const std::array<int, 3> bytes = sampleBytes(sample);
+    const QColor colour(bytes[0], bytes[1], bytes[2]);
+    ColourPanel* sampled = nullptr;
+    if (samplingSlot == 0) {
+        sampled = Panel20;
+        Panel20->setColour(colour);
+        const int m = neutralGreyByte(sample);
+        Panel23->setColour(QColor(m, m, m));
+    } else {
+        sampled = samplePanel(samplingSlot);
+        sampled->setColour(colour);
+        targetPanel(samplingSlot)->setColour(colour);
+    }
+    sampled->setToolTip(QString::fromStdString(sampleHint(sample)));
+}
+
+void TForm1::samplePanelDoubleClick(int row) {
+    targetPanel(row)->setColour(samplePanel(row)->colour());
+    samplePanel(row)->startColourDrag();
+}
+
+void TForm1::samplePanelDragOver(int row, const QString& sourceName) {
+    for (int other = 1; other <= 3; ++other) {
+        if (other == row || samplePanel(other)->objectName() != sourceName) continue;
+        samplePanel(row)->setColour(samplePanel(other)->colour());
+        samplePanel(row)->setToolTip(samplePanel(other)->toolTip());
+        sampleColours[static_cast<std::size_t>(row)] = sampleColours[static_cast<std::size_t>(other)];
+    }
+}
+
+void TForm1::targetPanelClick(int row) {
+    if (!colourPicker) return;
+    colourPicker->setMainWindow(this);
+    colourPicker->setTargetPanels(Panel17, Panel16, Panel19);
+    colourPicker->openFor(row - 1, targetPanel(row)->colour());
 }
 
 }  // namespace sv

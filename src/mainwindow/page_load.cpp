@@ -468,6 +468,8 @@ void TForm1::Button5Click() {
 }
 
 void TForm1::Image4MouseDown(Qt::MouseButton button, int X, int Y) {
+    // While an eyedropper is on, the left button samples instead of marking (Step 3 page).
+    if (samplingActive && button == Qt::LeftButton && Image4->isEnabled()) sampleAt(X, Y);
     if (samplingActive || button != Qt::LeftButton || !Image4->isEnabled()) return;
     if (newImagePending()) {
         project.newestExposure().shiftX = 0;
@@ -485,7 +487,11 @@ void TForm1::Image4MouseDown(Qt::MouseButton button, int X, int Y) {
     setIndicator(0);
 }
 
-void TForm1::Image4MouseMove(Qt::MouseButtons, int X, int Y) {
+void TForm1::Image4MouseMove(Qt::MouseButtons buttons, int X, int Y) {
+    if (samplingActive) {
+        if (buttons & Qt::LeftButton) sampleAt(X, Y);
+        return;
+    }
     if (!marking_ || Button5->isEnabled()) return;
     if (X == markLastX && Y == markLastY) return;
     markLastX = X;
@@ -496,6 +502,11 @@ void TForm1::Image4MouseMove(Qt::MouseButtons, int X, int Y) {
 }
 
 void TForm1::Image4MouseUp(Qt::MouseButton button, int, int) {
+    // Releasing the button after sampling ends the eyedropper's run: one sample per activation.
+    if (samplingActive && button == Qt::LeftButton) {
+        samplingOff();
+        return;
+    }
     if (!marking_ || button != Qt::LeftButton) return;
     Image4->setCursor(cursorTable[3]);
     Button5->setEnabled(true);
