@@ -1,0 +1,392 @@
+// The picture view (zoom, fit, resize, copy), background jobs and the gauge, page switching and
+// the Step 3 accordion, and the save commands with their dialogs.
+#include "ui_fixture.h"
+
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QStatusBar>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace sv;
+using svtest::Window;
+
+namespace {
+
+QByteArray head(const QString& path, int n) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.read(n);
+}
+
+// The control's own enabled state, whatever its parents' (Button17 sits in a Step 3 group).
+bool own(QWidget* w) { return !w->testAttribute(Qt::WA_ForceDisabled); }
+
+void waitForFlag(TForm1& f) {
+    f.waitForJob();
+}
+
+}  // namespace
+
+class ViewJobsSaveTest : public QObject {
+    Q_OBJECT
+private slots:
+    void zoomGeometry() {
+        Window w;
+        TForm1& f = *w.form;
+        // No image: an empty picture and frames of 2 x 2.
+        f.TrackBar1->setValue(25);
+        QCOMPARE(f.Image4->size(), QSize(0, 0));
+        QCOMPARE(f.Shape1->size(), QSize(2, 2));
+        QCOMPARE(f.Shape2->size(), QSize(2, 2));
+        f.Button25->click();
+        QCOMPARE(f.zoom(), 10);
+
+        w.open({w.picture(QStringLiteral("a.bmp"), 123, 77, 1)});
+        f.TrackBar1->setValue(1);
+        QCOMPARE(f.Image4->size(), QSize(12, 7));
+        QCOMPARE(f.Panel10->size(), QSize(12, 7));
+        QCOMPARE(f.statusPanelText(2), QStringLiteral("10%"));
+        f.TrackBar1->setValue(40);
+        QCOMPARE(f.Image4->size(), QSize(492, 308));
+        QCOMPARE(f.Shape1->size(), QSize(494, 310));
+        QCOMPARE(f.statusPanelText(2), QStringLiteral("400%"));
+        // The preview rectangle's outline lies one pixel outside the region (stack ready: no shift).
+        const Region r = f.project.previewRect;
+        QCOMPARE(f.Shape3->geometry(), QRect(r.x * 4 - 1, r.y * 4 - 1, r.width * 4 + 2, r.height * 4 + 2));
+        f.TrackBar1->setValue(15);
+        QCOMPARE(f.Image4->size(), QSize(184, 115));  // trunc(123 x 1.5 = 184.5), trunc(77 x 1.5 = 115.5)
+        f.Button25->click();
+        QCOMPARE(f.zoom(), 10);
+        QCOMPARE(f.Image4->size(), QSize(123, 77));
+        QCOMPARE(f.statusPanelText(2), QStringLiteral("100%"));
+        // The displayed picture is the display bitmap stretched over Image4.
+        QCOMPARE(f.Image4->image().size(), QSize(123, 77));
+    }
+
+    void zoomToFit() {
+        Window w;
+        TForm1& f = *w.form;
+        w.open({w.picture(QStringLiteral("a.bmp"), 400, 300, 1)});
+        f.ScrollBox1->setFixedSize(1000, 700);
+        f.Button26->click();
+        QCOMPARE(f.zoom(), 21);  // min(trunc(1000 / 430 x 10), trunc(700 / 330 x 10)) = min(23, 21)
+        QCOMPARE(f.statusPanelText(2), QStringLiteral("210%"));
+
+        Window big;
+        big.open({big.picture(QStringLiteral("wide.bmp"), 12000, 4, 1)});
+        big.form->ScrollBox1->setFixedSize(300, 300);
+        big.form->Button26->click();
+        QCOMPARE(big.form->zoom(), 1);  // 0 or less is raised to the minimum
+    }
+
+    void resizeRuleForShortWindows() {
+        Window w;
+        TForm1& f = *w.form;
+        f.resize(1100, 600);  // 742 x S = 742 > the outer height
+        QTest::qWait(1);
+        f.FormResize();
+        QCOMPARE(f.TabbedNotebook1->height(), 635);
+        QVERIFY(f.ScrollBox2->width() >= 278);
+        f.resize(1100, 900);
+        QTest::qWait(1);
+        f.FormResize();
+        QVERIFY(f.ScrollBox2->widgetResizable());
+        QVERIFY(f.ScrollBox2->width() >= 261);
+        QVERIFY(f.ScrollBox2->width() < 278 || f.TabbedNotebook1->minimumSizeHint().width() >= 278);
+    }
+
+    void copyPutsThePictureOnTheClipboard() {
+        Window w;
+        TForm1& f = *w.form;
+        w.open({w.picture(QStringLiteral("a.bmp"), 31, 17, 9)});
+        f.TrackBar1->setValue(30);
+        f.ToolButton3->click();
+        const QImage copied = QGuiApplication::clipboard()->image();
+        QCOMPARE(copied.size(), QSize(31, 17));  // the zoom does not matter
+        QCOMPARE(copied.pixel(4, 3) & 0xFFFFFFu, f.displayBitmap.at(4, 3));
+    }
+
+    void gaugeRules() {
+        Gauge g(nullptr, QStringLiteral("CGauge1"));
+        g.setGaugeMaximum(200);
+        g.setShowText(true);
+        const int before = g.repaintCount();
+        g.setProgress(1);  // 0 %: no repaint
+        QCOMPARE(g.repaintCount(), before);
+        g.setProgress(2);  // 1 %
+        QCOMPARE(g.repaintCount(), before + 1);
+        g.setProgress(3);  // still 1 %
+        QCOMPARE(g.repaintCount(), before + 1);
+        g.setProgress(1000);  // clamped to the maximum
+        QCOMPARE(g.progress(), 200);
+        QCOMPARE(g.percent(), 100);
+        g.setProgress(-5);
+        QCOMPARE(g.progress(), 0);
+        g.setGaugeMaximum(0);  // ignored
+        QCOMPARE(g.gaugeMaximum(), 200);
+        g.setGaugeMaximum(-3);
+        QCOMPARE(g.gaugeMaximum(), 200);
+        QVERIFY(g.isTextVisible());
+        g.setShowText(false);
+        QVERIFY(!g.isTextVisible());
+    }
+
+    void aJobsLife() {
+        Window w;
+        TForm1& f = *w.form;
+        w.open({w.picture(QStringLiteral("a.bmp"), 40, 30, 1), w.picture(QStringLiteral("b.bmp"), 40, 30, 2)});
+        f.Undo1->setEnabled(true);
+        f.Button17->setEnabled(true);
+        f.ToolButton6->setEnabled(true);
+        std::atomic<bool> release{false};
+        std::atomic<bool> done{false};
+        QVERIFY(f.startJob(JobKind::BlurPreview, [&](ProgressSink& progress) {
+            beginProgress(progress, 60);
+            while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            progress.advance(30);
+            done = true;
+        }));
+        // Running: pages, tool bar, File menu and the Undo controls are off; a second job is refused.
+        QVERIFY(f.jobRunning());
+        QVERIFY(!f.ToolBar1->isEnabled());
+        QVERIFY(!f.File->menuAction()->isEnabled());
+        QVERIFY(!f.Undo1->isEnabled() && !own(f.Button17) && !f.ToolButton6->isEnabled());
+        QVERIFY(!f.Image4->isEnabled() && !f.Shape3->isEnabled());
+        QVERIFY(f.Edit2->menuAction()->isEnabled() && f.Language1->menuAction()->isEnabled());
+        QVERIFY(f.TrackBar1->isEnabled());
+        QVERIFY(!f.startJob(JobKind::ProcessAll, [](ProgressSink&) {}));
+        f.Undo1Click();  // held back while the job runs
+        // Commands that rewrite the buffers do nothing while the job runs.
+        w.prompter.answers.push_back(true);
+        f.New1Click();
+        QCOMPARE(f.project.exposureCount, 2);
+        f.Timer1Timer();  // a tick before the flag: still running
+        QVERIFY(f.jobRunning());
+        release = true;
+        waitForFlag(f);
+        QVERIFY(done);
+        QVERIFY(f.jobRunning());  // completed, not yet finished: until the tick
+        f.Timer1Timer();
+        QVERIFY(!f.jobRunning());
+        QVERIFY(f.ToolBar1->isEnabled() && f.File->menuAction()->isEnabled());
+        QVERIFY(f.Image4->isEnabled() && f.Shape3->isEnabled());
+        // A filter preview leaves the Undo controls disabled.
+        QVERIFY(!f.Undo1->isEnabled() && !own(f.Button17) && !f.ToolButton6->isEnabled());
+        // Gauge at rest.
+        QCOMPARE(f.CGauge1->progress(), 0);
+        QVERIFY(!f.CGauge1->showText());
+        QCOMPARE(f.CGauge1->gaugeMaximum(), 30);
+
+        // An Apply enables Undo and copies processedCopy into processedBuffer.
+        f.project.processedCopy.fill(0.25f);
+        QVERIFY(f.startJob(JobKind::SharpenApply, [](ProgressSink&) {}));
+        waitForFlag(f);
+        QVERIFY(f.jobs().flagSet(JobKind::SharpenApply));
+        f.Timer1Timer();
+        QVERIFY(!f.jobRunning());
+        QVERIFY(f.Undo1->isEnabled() && own(f.Button17) && f.ToolButton6->isEnabled());
+        QCOMPARE(f.project.processedBuffer.at(39, 29, 2), 0.25f);
+        QCOMPARE(f.displayBitmap.at(0, 0), packRgb(63, 63, 63));
+        // A tone job leaves them as they were.
+        QVERIFY(f.startJob(JobKind::TonePreview, [](ProgressSink&) {}));
+        QVERIFY(!f.Undo1->isEnabled());
+        waitForFlag(f);
+        f.Timer1Timer();
+        QVERIFY(f.Undo1->isEnabled());
+        QCOMPARE(w.prompter.unexpected, 0);
+    }
+
+    void processAllAndPreviewRenderTheStack() {
+        Window w;
+        TForm1& f = *w.form;
+        w.open({w.picture(QStringLiteral("a.bmp"), 50, 36, 1), w.picture(QStringLiteral("b.bmp"), 50, 36, 99)});
+        f.project.previewRect = Region{10, 20, 5, 12};
+        f.Button1->click();  // Preview
+        QVERIFY(f.jobRunning());
+        QVERIFY(!f.Image4->isEnabled());
+        waitForFlag(f);
+        QCOMPARE(f.jobs().progress().maximum(), 24);  // 2 passes x 12 rows
+        f.Timer1Timer();
+        QVERIFY(!f.project.wholeImageProcessed);
+        QVERIFY(f.Image4->isEnabled());
+        QCOMPARE(f.CGauge1->gaugeMaximum(), 36);
+        QVERIFY(!f.CGauge1->showText());
+
+        f.Button2->click();  // Process all
+        waitForFlag(f);
+        QCOMPARE(f.jobs().progress().maximum(), 72);
+        f.Timer1Timer();
+        QVERIFY(f.project.wholeImageProcessed);
+        // The display is the processed picture drawn with the render's own conversion.
+        DisplayBitmap expected(50, 36);
+        NullProgress none;
+        drawRegion(f.project.processedBuffer, Region{0, 50, 0, 36}, expected, none);
+        QVERIFY(std::equal(expected.data(), expected.data() + 50 * 36, f.displayBitmap.data()));
+        // The histogram counted every pixel of the picture.
+        std::int64_t total = 0;
+        for (auto c : f.histogramData.histogram) total += c;
+        QCOMPARE(total, std::int64_t{50 * 36});
+    }
+
+    void closingDuringAJobWaitsForTheWorker() {
+        Window w;
+        TForm1& f = *w.form;
+        w.open({w.picture(QStringLiteral("a.bmp"), 20, 10, 1)});
+        std::atomic<bool> done{false};
+        QVERIFY(f.startJob(JobKind::BlurApply, [&](ProgressSink&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            done = true;
+        }));
+        f.close();
+        QVERIFY(done.load());
+    }
+
+    void pageSwitchQuestion() {
+        Window w;
+        TForm1& f = *w.form;
+        // No image: no question, the groups are off.
+        f.TabbedNotebook1->setCurrentIndex(2);
+        QVERIFY(w.prompter.shown.empty());
+        QVERIFY(!f.GroupBox8->isEnabled() && !f.GroupBox12->isEnabled() && !f.GroupBox16->isEnabled());
+        f.TabbedNotebook1->setCurrentIndex(0);
+        w.open({w.picture(QStringLiteral("a.bmp"), 24, 16, 1)});
+        w.open({w.picture(QStringLiteral("b.bmp"), 24, 16, 2)});
+        // A new image pending: no question, off.
+        f.TabbedNotebook1->setCurrentIndex(2);
+        QCOMPARE(w.prompter.texts().size(), 2);  // the two open dialogs
+        QVERIFY(!f.GroupBox8->isEnabled());
+        f.TabbedNotebook1->setCurrentIndex(0);
+        f.Button3->click();
+        // Only previewed: the question; Cancel leaves the groups off.
+        w.prompter.answers.push_back(false);
+        f.TabbedNotebook1->setCurrentIndex(2);
+        QCOMPARE(w.prompter.texts().last(),
+                 QStringLiteral("To begin working with the filters you have to stack the whole image first."));
+        QVERIFY(!f.GroupBox8->isEnabled());
+        QVERIFY(!f.jobRunning());
+        // OK starts "Process all": the page control is off until the job has finished.
+        f.TabbedNotebook1->setCurrentIndex(1);
+        w.prompter.answers.push_back(true);
+        f.TabbedNotebook1->setCurrentIndex(2);
+        QVERIFY(f.jobRunning());
+        waitForFlag(f);
+        f.Timer1Timer();
+        QVERIFY(f.project.wholeImageProcessed);
+        QVERIFY(f.GroupBox8->isEnabled() && f.GroupBox17->isEnabled() && f.GroupBox12->isEnabled());
+        // Afterwards: no question.
+        const auto asked = w.prompter.shown.size();
+        f.TabbedNotebook1->setCurrentIndex(0);
+        f.TabbedNotebook1->setCurrentIndex(2);
+        QCOMPARE(w.prompter.shown.size(), asked);
+        QVERIFY(f.GroupBox8->isEnabled());
+        QCOMPARE(w.prompter.unexpected, 0);
+    }
+
+    void accordion() {
+        Window w;
+        TForm1& f = *w.form;
+        QCOMPARE(f.GroupBox17->height(), 152);
+        QCOMPARE(f.GroupBox8->height(), 24);
+        f.selectToolGroup(0);
+        QCOMPARE(f.GroupBox8->height(), 120);
+        QCOMPARE(f.GroupBox17->height(), 24);
+        f.selectToolGroup(0);  // the expanded one stays expanded
+        QCOMPARE(f.GroupBox8->height(), 120);
+        f.hoverToolGroup(2);
+        QVERIFY(f.GroupBox9->font().bold());
+        f.hoverToolGroup(0);  // the expanded group's caption never turns bold
+        QVERIFY(!f.GroupBox8->font().bold());
+        QVERIFY(!f.GroupBox9->font().bold());
+        f.hoverToolGroup(3);
+        f.hoverToolGroup(-1);  // the picture area: every caption normal
+        for (ToolGroup* g : f.toolGroups) QVERIFY(!g->font().bold());
+        f.selectToolGroup(5);
+        QCOMPARE(f.GroupBox16->height(), 200);
+        QCOMPARE(f.GroupBox8->height(), 24);
+        QVERIFY(f.expanded[5] && !f.expanded[0]);
+    }
+
+    void savePaths() {
+        Window w;
+        TForm1& f = *w.form;
+        w.open({w.picture(QStringLiteral("a.bmp"), 20, 12, 1)});
+        const QString target = w.dir.filePath(QStringLiteral("out.tif"));
+        // Save with no name behaves as Save as; the BMP entry writes a BMP whatever the extension.
+        w.prompter.saveChoices.push_back(Prompter::SaveChoice{target, 3});
+        f.Save1->trigger();
+        QCOMPARE(w.prompter.lastSaveFilterIndex, 1);
+        QCOMPARE(head(target, 2), QByteArray("BM"));
+        QCOMPARE(f.saveDefaultExtension, QStringLiteral("*.bmp"));
+        QCOMPARE(f.windowTitle(), QStringLiteral("Sombrel Varno (freeware) [") + target + QStringLiteral("]"));
+        QVERIFY(w.prompter.texts(ScriptedPrompter::Kind::YesNo).isEmpty());
+        // Save as over an existing file asks; No writes nothing.
+        QFile::resize(target, 10);
+        w.prompter.saveChoices.push_back(Prompter::SaveChoice{target, 3});
+        w.prompter.answers.push_back(false);
+        f.Saveas1Click();
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::YesNo),
+                 QStringList{QStringLiteral("The file already exists, overwrite?")});
+        QCOMPARE(QFileInfo(target).size(), 10);
+        // Save after Save as never asks.
+        f.Save1Click();
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::YesNo).size(), 1);
+        QVERIFY(QFileInfo(target).size() > 10);
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::SaveFile).size(), 2);
+        QCOMPARE(w.prompter.lastSaveFilterIndex, 3);  // the dialog keeps the entry chosen
+
+        // The TIFF entry shows the TIFF dialog; the caption changes even if the user cancels.
+        const QString tiff = w.dir.filePath(QStringLiteral("picture.jpg"));
+        w.prompter.saveChoices.push_back(Prompter::SaveChoice{tiff, 1});
+        f.Saveas1Click();
+        QVERIFY(w.tiff->isVisible());
+        QVERIFY(f.windowTitle().endsWith(QStringLiteral("[") + tiff + QStringLiteral("]")));
+        w.tiff->Button1->click();
+        QVERIFY(!w.tiff->isVisible());
+        QVERIFY(!QFile::exists(tiff));
+        f.Save1Click();
+        w.tiff->RadioGroup1->setItemIndex(0);
+        w.tiff->Button2->click();
+        QVERIFY(!w.tiff->isVisible());
+        QCOMPARE(head(tiff, 4), QByteArray("II*\0", 4));
+        QCOMPARE(QFileInfo(tiff).size(), 171 + 20 * 12 * 3 + 8);
+        // Save as TIFF over the file asks in the language in force; No keeps it.
+        f.Polish1Click();
+        w.prompter.saveChoices.push_back(Prompter::SaveChoice{tiff, 1});
+        f.Saveas1Click();
+        w.prompter.answers.push_back(false);
+        QFile::resize(tiff, 5);
+        w.tiff->Button2Click();
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::YesNo).last(), QString::fromUtf8("Plik już istnieje, nadpisać?"));
+        QCOMPARE(QFileInfo(tiff).size(), 5);
+        f.English1Click();
+
+        // The JPEG entry: cjpeg writes the file; a failing encoder is reported.
+        const QString jpeg = w.dir.filePath(QStringLiteral("picture.bmp"));
+        w.prompter.saveChoices.push_back(Prompter::SaveChoice{jpeg, 2});
+        f.Saveas1Click();
+        QVERIFY(w.jpeg->isVisible());
+        w.jpeg->setQuality(80);
+        f.jpegEncoderPath.clear();
+        w.jpeg->Button2->click();
+        QVERIFY(!w.jpeg->isVisible());
+        QCOMPARE(head(jpeg, 2), QByteArray("\xFF\xD8", 2));
+        QCOMPARE(f.saveDefaultExtension, QStringLiteral("*.jpg"));
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::Error).size(), 0);
+        f.jpegEncoderPath = QStringLiteral("/bin/false");
+        f.Save1Click();
+        w.jpeg->Button2Click();
+        const QStringList errors = w.prompter.texts(ScriptedPrompter::Kind::Error);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors[0].startsWith(QStringLiteral("The JPEG file could not be written: ")));
+        QCOMPARE(head(jpeg, 2), QByteArray("\xFF\xD8", 2));  // the earlier file is left whole
+        QCOMPARE(w.prompter.unexpected, 0);
+    }
+};
+
+QTEST_MAIN(ViewJobsSaveTest)
+#include "test_view_jobs_save.moc"
