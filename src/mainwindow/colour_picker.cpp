@@ -125,6 +125,8 @@ void TForm14::setLanguage(bool polish) {
 
 void TForm14::openFor(int targetNumber, const QColor& colour) {
     if (mainWindow_) mainWindow_->setEnabled(false);
+    // Disabling the main window also disables its child windows; the picker must stay usable.
+    setEnabled(true);
     target = targetNumber;
     editedColour = colour;
     show();

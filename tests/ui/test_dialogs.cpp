@@ -86,10 +86,13 @@ struct PickerRig {
     QWidget mainWindow;
     ColourPanel p17, p16, p19;
     TForm14 picker;
+    ~PickerRig() { picker.setParent(nullptr); }
     PickerRig() {
         p17.setColour(QColor(10, 20, 30));
         p16.setColour(QColor(40, 50, 60));
         p19.setColour(QColor(70, 80, 90));
+        // As in the program, the picker is a window of its own owned by the main window.
+        picker.setParent(&mainWindow, picker.windowFlags());
         picker.setMainWindow(&mainWindow);
         picker.setTargetPanels(&p17, &p16, &p19);
         mainWindow.show();

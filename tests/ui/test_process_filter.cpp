@@ -2,6 +2,7 @@
 // scripted prompter: the curve box, the white and black points, the automatic preview and its
 // throttle, the filters' Preview/Apply/Undo, the accordion, the colour tools and the picker.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDragMoveEvent>
@@ -49,6 +50,10 @@ struct Rig {
     TForm14 picker;
     std::unique_ptr<TForm1> form;
 
+    ~Rig() {
+        for (QWidget* w : std::initializer_list<QWidget*>{&jpeg, &tiff, &picker}) w->setParent(nullptr);
+    }
+
     Rig() {
         FormOptions options;
         options.prompter = &prompter;
@@ -57,6 +62,8 @@ struct Rig {
         options.showSplash = false;
         options.endProgram = [](int) {};
         form = std::make_unique<TForm1>(options);
+        // The dialogs are windows owned by the main window, as in the program.
+        for (QWidget* w : std::initializer_list<QWidget*>{&jpeg, &tiff, &picker}) w->setParent(form.get(), w->windowFlags());
         form->setSecondaryWindows(&about, &jpeg, &tiff, &picker);
         form->resize(1000, 760);
         form->show();
@@ -124,6 +131,24 @@ std::vector<float> regionSamples(const FloatImage& image, const Region& r) {
 }
 
 QColor panelColour(const std::array<int, 3>& b) { return QColor(b[0], b[1], b[2]); }
+
+// A mouse move with no button held (what hovering sends to a widget that tracks the mouse).
+void hoverAt(QWidget* widget, QPoint pos) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(pos), widget->mapToGlobal(QPointF(pos)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+}
+
+// Another panel dragged over `target`; returns whether the panel took the drag.
+bool dragOver(QWidget* target, QMimeData* mime) {
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDragMoveEvent over(QPoint(6, 5), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &over);
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(target, &leave);
+    return enter.isAccepted() && over.isAccepted();
+}
 
 FloatImage copyOf(const FloatImage& image) {
     FloatImage copy(image.width(), image.height());
@@ -233,19 +258,19 @@ void ProcessFilterTest::hoverRebuildsOnlyOnChange() {
     TForm1& f = *rig.form;
     const std::vector<float> before = f.toneCurve->curveTable();
     int redraws = f.Image1->redrawCount();
-    QTest::mouseMove(f.Image1, QPoint(20, 20));
-    QTest::mouseMove(f.Image1, QPoint(30, 25));
+    hoverAt(f.Image1, QPoint(20, 20));
+    hoverAt(f.Image1, QPoint(30, 25));
     QCOMPARE(f.Image1->redrawCount(), redraws);  // nothing hovered, nothing rebuilt
     QCOMPARE(f.Label16->text(), QString("x = 30"));
     QCOMPARE(f.Label17->text(), QString("y = 174"));
-    QTest::mouseMove(f.Image1, QPoint(101, 102));  // within 7 pixels of P_1
+    hoverAt(f.Image1, QPoint(101, 102));  // within 7 pixels of P_1
     QCOMPARE(f.toneCurve->hoverPoint(), 1);
     QCOMPARE(f.Image1->redrawCount(), redraws + 1);
     // the hovered point is drawn large (9 x 9): a pixel 3 to the side of its centre is blue
     QCOMPARE(f.Image1->picture().pixel(99 + 3, 100), qRgb(0, 0, 255));
-    QTest::mouseMove(f.Image1, QPoint(100, 99));  // still the same point
+    hoverAt(f.Image1, QPoint(100, 99));  // still the same point
     QCOMPARE(f.Image1->redrawCount(), redraws + 1);
-    QTest::mouseMove(f.Image1, QPoint(150, 30));  // away again
+    hoverAt(f.Image1, QPoint(150, 30));  // away again
     QCOMPARE(f.toneCurve->hoverPoint(), 0);
     QCOMPARE(f.Image1->redrawCount(), redraws + 2);
     QVERIFY(f.toneCurve->curveTable() == before);  // hovering never changes the curve
@@ -443,7 +468,8 @@ void ProcessFilterTest::curveDragWithAutoPreviews() {
     for (int i = 0; i < 3; ++i) f.Timer1Timer();
     const Region rect = f.project.previewRect;
     const std::vector<float> before = regionSamples(f.project.processedBuffer, rect);
-    QTest::mouseMove(f.Image1, QPoint(101, 101));  // hover only: no preview
+    hoverAt(f.Image1, QPoint(101, 101));  // hover only: no preview
+    QCOMPARE(f.toneCurve->hoverPoint(), 1);
     QVERIFY(f.previewAllowed);
     QTest::mousePress(f.Image1, Qt::LeftButton, {}, QPoint(99, 100));
     QTest::mouseMove(f.Image1, QPoint(99, 40));
@@ -679,6 +705,7 @@ void ProcessFilterTest::eyedropperTakesOneSample() {
     // the neutral point: "Point" samples one pixel, the target is its grey
     f.selectToolGroup(4);
     f.ComboBox2->setCurrentIndex(0);
+    QTest::qWait(QApplication::doubleClickInterval() + 50);  // the next click is not a double click
     QTest::mouseClick(f.Image12, Qt::LeftButton);
     QCOMPARE(f.Image4->cursor().pixmap().cacheKey(), f.cursorTable[10].pixmap().cacheKey());
     const int X2 = 40 * zoom / 10 + 1, Y2 = 60 * zoom / 10 + 1;
@@ -691,8 +718,10 @@ void ProcessFilterTest::eyedropperTakesOneSample() {
     QCOMPARE(f.Panel23->colour(), QColor(m, m, m));
     QCOMPARE(f.Panel20->colour(), panelColour(sampleBytes(point)));
     // clicks outside the picture take nothing
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
     QTest::mouseClick(f.Image12, Qt::LeftButton);
-    QTest::mouseClick(f.Image4, Qt::LeftButton, {}, QPoint(0, 0));
+    QVERIFY(f.samplingActive);
+    QTest::mouseClick(f.Image4, Qt::LeftButton, {}, QPoint(0, 20));  // X = 0 lies outside
     QCOMPARE(f.sampleColours[0], point);
 }
 
@@ -738,22 +767,18 @@ void ProcessFilterTest::dragAndDoubleClickBetweenSamplePanels() {
     // a drag of Panel14 over Panel15 copies colour and sample at once, the targets stay
     QMimeData mime;
     mime.setData(ColourPanel::kMimeType, QByteArray("Panel14"));
-    QDragMoveEvent over(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(f.Panel15, &over);
-    QVERIFY(over.isAccepted());
+    QVERIFY(dragOver(f.Panel15, &mime));
     QCOMPARE(f.Panel15->colour(), QColor(127, 63, 31));
     QCOMPARE(f.sampleColours[2], (Rgb{0.5f, 0.25f, 0.125f}));
     QCOMPARE(f.Panel16->colour(), QColor(2, 2, 2));
     // a panel over itself, or another kind of drag, copies nothing
     QMimeData self;
     self.setData(ColourPanel::kMimeType, QByteArray("Panel18"));
-    QDragMoveEvent overSelf(QPoint(5, 5), Qt::CopyAction, &self, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(f.Panel18, &overSelf);
+    QVERIFY(!dragOver(f.Panel18, &self));
     QCOMPARE(f.sampleColours[3], (Rgb{0, 0, 0}));
     QMimeData text;
     text.setText("Panel14");
-    QDragMoveEvent overText(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(f.Panel18, &overText);
+    QVERIFY(!dragOver(f.Panel18, &text));
     QCOMPARE(f.Panel18->colour(), QColor(0, 0, 0));
     // a double click gives the row's target the sample's colour
     QTest::mouseDClick(f.Panel14, Qt::LeftButton);
