@@ -73,20 +73,20 @@ void bilateralLine(const float* v, int n, int R, const float* sw, float e, float
 // Results go to C with the opacity mix.
 SV_VECTOR_CLONES
 void bilateralColumns(const float* plane, std::size_t stride, int h, int R, const float* sw, float e,
-                      vfloat* ring, float* column) {
+                      float* ring, float* column) {
     for (int k = 0; k < h; ++k) {
         const vfloat vk = vec::load(plane + k * stride);
-        vfloat* slot = ring + (k % (R + 1)) * R;
+        float* slot = ring + (k % (R + 1)) * R * 8;
         for (int d = 1; d <= R; ++d) {
             if (k + d < h) {
                 const vfloat diff = vec::load(plane + (k + d) * stride) - vk;
-                slot[d - 1] = vec::exp(-(diff * diff) / vec::splat(e));
+                vec::store(slot + (d - 1) * 8, vec::exp(-(diff * diff) / vec::splat(e)));
             }
         }
         vfloat total = vec::splat(0.0f), sum = total;
         for (int o = R; o >= 1; --o) {
             if (k + o >= h) continue;
-            const vfloat w = vec::splat(sw[R - o]) * slot[o - 1];
+            const vfloat w = vec::splat(sw[R - o]) * vec::load(slot + (o - 1) * 8);
             total += w;
             sum += w * vec::load(plane + (k + o) * stride);
         }
@@ -97,7 +97,7 @@ void bilateralColumns(const float* plane, std::size_t stride, int h, int R, cons
         }
         for (int o = -1; o >= -R; --o) {
             if (k + o < 0) break;
-            const vfloat w = vec::splat(sw[R - o]) * ring[((k + o) % (R + 1)) * R + (-o - 1)];
+            const vfloat w = vec::splat(sw[R - o]) * vec::load(ring + (((k + o) % (R + 1)) * R + (-o - 1)) * 8);
             total += w;
             sum += w * vec::load(plane + (k + o) * stride);
         }
@@ -171,11 +171,11 @@ void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const
     const float rest = 1.0f - op;
     tbb::enumerable_thread_specific<std::vector<float>> columnBuffers(
         [&] { return std::vector<float>(static_cast<std::size_t>(h) * 8 * 3); });
-    tbb::enumerable_thread_specific<std::vector<vfloat>> rings(
-        [&] { return std::vector<vfloat>(static_cast<std::size_t>(R + 1) * std::max(R, 1)); });
+    tbb::enumerable_thread_specific<std::vector<float>> rings(
+        [&] { return std::vector<float>(static_cast<std::size_t>(R + 1) * std::max(R, 1) * 8); });
     tbb::parallel_for(tbb::blocked_range<int>(0, groups), [&](const tbb::blocked_range<int>& range) {
         std::vector<float>& column = columnBuffers.local();
-        std::vector<vfloat>& ring = rings.local();
+        std::vector<float>& ring = rings.local();
         for (int gi = range.begin(); gi != range.end(); ++gi) {
             const int x = gi * 8;
             for (int c = 0; c < 3; ++c) {
