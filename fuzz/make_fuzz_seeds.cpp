@@ -1,0 +1,116 @@
+// Writes the seed corpus of the fuzz targets: small valid files of every kind the readers take,
+// made by our writers and by the same builders the reader tests use.
+#include <turbojpeg.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "imagefiles/bmp_writer.h"
+#include "imagefiles/tiff_writer.h"
+#include "imagefiles/file_builders.h"
+
+namespace {
+
+using sv::test::Bytes;
+
+void save(const std::filesystem::path& dir, const std::string& name, const Bytes& bytes) {
+    std::ofstream out(dir / name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+sv::FloatImage picture(int w, int h, unsigned seed) {
+    std::mt19937 rng(seed);
+    sv::FloatImage image(w, h);
+    for (std::size_t i = 0; i < image.sampleCount(); ++i) image.data()[i] = static_cast<float>(rng() % 1000) / 900.0f;
+    return image;
+}
+
+void tiffSeeds(const std::filesystem::path& dir) {
+    sv::NullProgress progress;
+    int k = 0;
+    for (int bits : {8, 16}) {
+        for (auto c : {sv::TiffCompressionChoice::None, sv::TiffCompressionChoice::Deflate}) {
+            const Bytes file = sv::encodeTiff(picture(9, 5, static_cast<unsigned>(k)), bits, c, progress);
+            save(dir, "ours" + std::to_string(k) + ".tif", file);
+            ++k;
+        }
+    }
+    std::mt19937 rng(1);
+    int n = 0;
+    for (bool little : {true, false}) {
+        for (int bits : {8, 16, 32}) {
+            for (int compression : {1, 8}) {
+                sv::test::TiffSpec s;
+                s.little = little;
+                s.width = 6;
+                s.height = 4;
+                s.bits = bits;
+                s.compression = compression;
+                s.rowsPerStrip = bits == 8 ? 0 : 2;
+                s.sizeType = little ? 3 : 4;
+                s.stripType = bits == 16 ? 3 : 4;
+                s.predictor = (n % 5 == 4) ? 2 : 0;
+                for (int i = 0; i < 6 * 4 * 3; ++i) s.samples.push_back(bits == 32 ? 0x3F000000u + (rng() & 0xFFFF) : rng() & 0xFF);
+                save(dir, "built" + std::to_string(n++) + ".tif", sv::test::buildTiff(s));
+            }
+        }
+    }
+}
+
+void rgbeSeeds(const std::filesystem::path& dir) {
+    std::mt19937 rng(2);
+    for (int k = 0; k < 4; ++k) {
+        const int w = 3 + 7 * k, h = 2 + k;
+        std::vector<std::uint8_t> rgbe(static_cast<std::size_t>(w) * h * 4);
+        for (std::size_t i = 0; i < rgbe.size(); ++i) rgbe[i] = (i % 4 == 3) ? 120 + rng() % 16 : (rng() % 3 ? rng() : 7);
+        const std::string header = k % 2 ? "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\nEXPOSURE=1\n\n" : "# c\n#?RADIANCE\n\n";
+        save(dir, "seed" + std::to_string(k) + ".hdr", sv::test::buildRgbe(w, h, rgbe, k < 2, header));
+    }
+}
+
+void jpegSeeds(const std::filesystem::path& dir) {
+    tjhandle h = tjInitCompress();
+    std::mt19937 rng(3);
+    int k = 0;
+    for (int sub : {TJSAMP_444, TJSAMP_420, TJSAMP_GRAY}) {
+        std::vector<unsigned char> rgb(static_cast<std::size_t>(13) * 9 * 3);
+        for (auto& v : rgb) v = static_cast<unsigned char>(rng());
+        unsigned char* jpeg = nullptr;
+        unsigned long size = 0;
+        if (tjCompress2(h, rgb.data(), 13, 0, 9, TJPF_RGB, &jpeg, &size, sub, 80, k == 2 ? TJFLAG_PROGRESSIVE : 0) == 0) {
+            save(dir, "seed" + std::to_string(k++) + ".jpg", Bytes(jpeg, jpeg + size));
+        }
+        tjFree(jpeg);
+    }
+    tjDestroy(h);
+}
+
+void bmpSeeds(const std::filesystem::path& dir) {
+    std::mt19937 rng(4);
+    for (int k = 0; k < 3; ++k) {
+        sv::DisplayBitmap b(5 + k, 3 + k);
+        for (int y = 0; y < b.height(); ++y) {
+            for (int x = 0; x < b.width(); ++x) b.at(x, y) = rng() & 0xFFFFFF;
+        }
+        save(dir, "seed" + std::to_string(k) + ".bmp", sv::encodeBmp24(b));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_fuzz_seeds FOLDER\n");
+        return 1;
+    }
+    const std::filesystem::path root(argv[1]);
+    for (const char* kind : {"tiff", "rgbe", "jpeg", "bmp"}) std::filesystem::create_directories(root / kind);
+    tiffSeeds(root / "tiff");
+    rgbeSeeds(root / "rgbe");
+    jpegSeeds(root / "jpeg");
+    bmpSeeds(root / "bmp");
+    return 0;
+}
