@@ -233,6 +233,57 @@ private slots:
         QCOMPARE(total, std::int64_t{50 * 36});
     }
 
+    void previewThrottle() {
+        Window w;
+        TForm1& f = *w.form;
+        w.open({w.picture(QStringLiteral("a.bmp"), 30, 20, 1), w.picture(QStringLiteral("b.bmp"), 30, 20, 70)});
+        f.project.previewRect = Region{5, 10, 4, 6};
+        f.CheckBox5->setChecked(true);
+        f.throttleCounter = 0;
+        f.previewAllowed = false;
+        auto rendered = [&f] { return f.project.processedBuffer.at(5, 4, 0) >= 0.0f; };
+        auto forget = [&f] { f.project.processedBuffer.fill(-1.0f); };
+        forget();
+        f.autoPreview();
+        QVERIFY(!rendered());  // not allowed yet
+        f.Timer1Timer();
+        f.Timer1Timer();
+        QVERIFY(!f.previewAllowed);
+        f.Timer1Timer();  // the third tick allows one
+        QVERIFY(f.previewAllowed);
+        f.autoPreview();
+        QVERIFY(rendered());
+        QCOMPARE(f.project.processedBuffer.at(4, 4, 0), -1.0f);  // only the rectangle
+        QVERIFY(!f.project.wholeImageProcessed);
+        QVERIFY(!f.previewAllowed);
+        QCOMPARE(f.throttleCounter, 0);
+        // A change 100 ms later is not previewed, not even late.
+        forget();
+        f.Timer1Timer();
+        f.autoPreview();
+        QVERIFY(!rendered());
+        f.Timer1Timer();
+        f.Timer1Timer();
+        QVERIFY(!rendered());
+        // Never while a job runs.
+        std::atomic<bool> release{false};
+        QVERIFY(f.startJob(JobKind::TonePreview, [&](ProgressSink&) {
+            while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }));
+        QVERIFY(f.previewAllowed);
+        f.autoPreview();
+        release = true;
+        waitForFlag(f);
+        QVERIFY(!rendered());
+        f.Timer1Timer();
+        // Unticked "Auto": nothing.
+        f.CheckBox5->setChecked(false);
+        f.previewAllowed = true;
+        forget();
+        f.autoPreview();
+        QVERIFY(!rendered());
+    }
+
     void closingDuringAJobWaitsForTheWorker() {
         Window w;
         TForm1& f = *w.form;
