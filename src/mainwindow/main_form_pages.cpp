@@ -31,7 +31,7 @@ void TForm1::TabbedNotebook1Change(int index) {
         }
         if (!Button1->isEnabled() || Button3->isEnabled()) setStep3GroupsEnabled(false);
     } else {
-        if (project.buffersAllocated) Shape3->show();
+        Shape3->show();
     }
 }
 
