@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cmath>
 #include <stdexcept>
 
@@ -316,11 +317,20 @@ void drawRowScalar(const float* in, std::uint32_t* out, int count) {
 }
 
 // Four pixels at a time: the same multiply, hold and truncation per sample, then the twelve bytes
-// are packed and shuffled into four words (blue lowest, top byte 0).
+// are packed and shuffled into four words (blue lowest, top byte 0). A whole picture is written
+// past the cache (streaming stores): nothing reads it back soon, and the display would only push
+// the picture's floats out.
+template <bool kStream>
 __attribute__((target("ssse3"))) void drawRowSsse3(const float* in, std::uint32_t* out, int count) {
+    int x = 0;
+    if (kStream) {
+        // Up to three pixels first, so that the vector stores land on 16-byte boundaries.
+        while (x < count && (reinterpret_cast<std::uintptr_t>(out + x) & 15u) != 0) ++x;
+        drawRowScalar(in, out, x);
+    }
+    in += 3 * x;
     const __m128 v255 = _mm_set1_ps(255.0f), vZero = _mm_setzero_ps();
     const __m128i order = _mm_setr_epi8(2, 1, 0, -128, 5, 4, 3, -128, 8, 7, 6, -128, 11, 10, 9, -128);
-    int x = 0;
     for (; x + 4 <= count; x += 4, in += 12) {
         __m128i level[3];
         for (int v = 0; v < 3; ++v) {
@@ -330,15 +340,26 @@ __attribute__((target("ssse3"))) void drawRowSsse3(const float* in, std::uint32_
         }
         const __m128i bytes =
             _mm_packus_epi16(_mm_packs_epi32(level[0], level[1]), _mm_packs_epi32(level[2], level[2]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_shuffle_epi8(bytes, order));
+        const __m128i words = _mm_shuffle_epi8(bytes, order);
+        if (kStream) {
+            _mm_stream_si128(reinterpret_cast<__m128i*>(out + x), words);
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), words);
+        }
     }
+    if (kStream) _mm_sfence();
     drawRowScalar(in, out + x, count - x);
 }
 
 using DrawRowFunction = void (*)(const float*, std::uint32_t*, int);
 
-DrawRowFunction chooseDrawRow() {
-    return simdLimit.load(std::memory_order_relaxed) >= 1 && processorHas(1) ? drawRowSsse3 : drawRowScalar;
+// Regions from this many pixels on are written with streaming stores.
+constexpr std::int64_t kStreamingPixels = 1 << 20;
+
+DrawRowFunction chooseDrawRow(const Region& r) {
+    if (simdLimit.load(std::memory_order_relaxed) < 1 || !processorHas(1)) return drawRowScalar;
+    const bool large = static_cast<std::int64_t>(r.width) * r.height >= kStreamingPixels;
+    return large ? drawRowSsse3<true> : drawRowSsse3<false>;
 }
 
 }  // namespace
@@ -349,7 +370,7 @@ void drawRegion(const FloatImage& picture, const Region& region, DisplayBitmap& 
     }
     const Region r = clipped(region, picture.width(), picture.height());
     if (r.empty()) return;
-    const DrawRowFunction drawRow = chooseDrawRow();
+    const DrawRowFunction drawRow = chooseDrawRow(r);
     parallelRows(r.y, r.bottom(), [&](int y) {
         drawRow(picture.row(y) + static_cast<std::size_t>(r.x) * 3, display.row(y) + r.x, r.width);
     }, &progress);
