@@ -2,6 +2,7 @@
 // then the message loop.
 #include <QApplication>
 #include <QMessageBox>
+#include <QScreen>
 
 #include <exception>
 
@@ -24,7 +25,10 @@ int main(int argc, char** argv) {
         sv::TForm5 tiffDialog(&form);
         sv::TForm14 picker(&form);
         form.setSecondaryWindows(&about, &jpegDialog, &tiffDialog, &picker);
+        // Restored, the window is centred with its design client area; it opens maximised.
         form.resize(834, 654);
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            form.move(screen->availableGeometry().center() - form.rect().center());
         form.showMaximized();
         return QApplication::exec();
     } catch (const std::exception& e) {

@@ -442,6 +442,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     if (aboutBox) aboutBox->hide();
     if (jpegDialog) jpegDialog->hide();
     if (tiffDialog) tiffDialog->hide();
+    if (colourPicker) colourPicker->hide();
     event->accept();
 }
 

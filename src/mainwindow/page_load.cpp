@@ -337,10 +337,14 @@ void TForm1::placeMarker() {
 void TForm1::alignmentRefresh() {
     if (project.exposureCount == 0) return;
     ExposureRecord& rec = project.newestExposure();
-    limitShift(project.previewRect, project.imageWidth, project.imageHeight, rec.shiftX, rec.shiftY);
-    Edit3->setText(QString::number(rec.shiftX));
-    Edit4->setText(QString::number(rec.shiftY));
-    drawAlignmentView();
+    if (newImagePending()) {
+        limitShift(project.previewRect, project.imageWidth, project.imageHeight, rec.shiftX, rec.shiftY);
+        Edit3->setText(QString::number(rec.shiftX));
+        Edit4->setText(QString::number(rec.shiftY));
+        drawAlignmentView();
+    }
+    // Once added, an exposure keeps the shift it was added with: Remove subtracts it with that
+    // shift, so a new rectangle must not pull it back to new limits.
     marker = markerGeometry(project.previewRect, rec.shiftX, rec.shiftY, newImagePending(), zoom());
     placeMarker();
 }

@@ -256,6 +256,36 @@ private slots:
         QVERIFY(!visible(f.Panel11) && !visible(f.Shape3));
     }
 
+    void aNewRectangleLeavesAnAddedExposuresShiftAlone() {
+        Window w;
+        TForm1& f = *w.form;
+        w.open({w.picture(QStringLiteral("a.bmp"), 60, 40, 5)});
+        w.open({w.picture(QStringLiteral("b.bmp"), 60, 40, 6)});
+        QCOMPARE(f.project.previewRect, (Region{0, 60, 0, 40}));
+        for (int i = 0; i < 50; ++i) f.CSpinButton2DownClick();
+        QCOMPARE(f.project.newestExposure().shiftX, -50);
+        f.Button3->click();
+        // A small rectangle at the left edge would limit a pending shift to -8; the added one stays.
+        f.Image4MouseDown(Qt::LeftButton, 1, 1);
+        f.Image4MouseUp(Qt::LeftButton, 1, 1);
+        QCOMPARE(f.project.previewRect, (Region{0, 8, 0, 8}));
+        QCOMPARE(f.project.exposures[1].shiftX, -50);
+        // Removing it subtracts what was added: the stack goes back to the first exposure alone.
+        FloatImage before = f.project.stackBuffer.clone();
+        f.ListBox1->setCurrentRow(1);
+        w.prompter.answers.push_back(true);
+        f.Button9->click();
+        QCOMPARE(f.project.exposureCount, 1);
+        w.prompter.answers.push_back(true);
+        f.ListBox1->setCurrentRow(0);
+        f.Button9->click();
+        float largest = 0;
+        for (std::size_t i = 0; i < f.project.stackBuffer.sampleCount(); ++i)
+            largest = std::max(largest, std::fabs(f.project.stackBuffer.data()[i]));
+        QVERIFY(largest < 1e-5f);
+        QVERIFY(!before.empty());
+    }
+
     void rightDragInTheViewMovesTheShift() {
         Window w;
         TForm1& f = *w.form;
