@@ -29,7 +29,7 @@ struct LineScratch {
 // One channel of one row. v[-pad .. n + pad) is readable, zero outside [0, n). out gets n values
 // (plus garbage up to a whole vector). sw holds the 2R + 1 spatial weights in tap order.
 SV_VECTOR_CLONES
-void bilateralLine(const float* v, int n, int R, const float* sw, float e, float* E, float* out) {
+void bilateralLine(const float* v, int n, int R, const float* sw, float negInvE, float* E, float* out) {
     const int span = kSegment + R + 8;  // entries per distance array
     for (int a = 0; a < n; a += kSegment) {
         const int b = std::min(n, a + kSegment);
@@ -39,7 +39,7 @@ void bilateralLine(const float* v, int n, int R, const float* sw, float e, float
             float* Ed = E + (d - 1) * span;
             for (int k = a - R; k < bEnd; k += 8) {
                 const vfloat diff = vec::load(v + k + d) - vec::load(v + k);
-                vec::store(Ed + (k - (a - R)), vec::exp(-(diff * diff) / vec::splat(e)));
+                vec::store(Ed + (k - (a - R)), vec::exp((diff * diff) * vec::splat(negInvE)));
             }
             // Pairs that leave the line carry no weight.
             for (int k = a - R; k < 0; ++k) Ed[k - (a - R)] = 0.0f;
@@ -68,40 +68,54 @@ void bilateralLine(const float* v, int n, int R, const float* sw, float e, float
     }
 }
 
-// The column pass for eight neighbouring columns of one channel plane: rows 0..h-1 at
-// plane + row * stride + x. Range weights of the last R + 1 rows are kept in a ring.
-// Results go to C with the opacity mix.
+// Range weights between row y and rows y + d (d = 1..R) of one strip of one channel plane:
+// E[(d - 1) * width + s]; 0 where row y + d lies beyond the region.
 SV_VECTOR_CLONES
-void bilateralColumns(const float* plane, std::size_t stride, int h, int R, const float* sw, float e,
-                      float* ring, float* column) {
-    for (int k = 0; k < h; ++k) {
-        const vfloat vk = vec::load(plane + k * stride);
-        float* slot = ring + (k % (R + 1)) * R * 8;
-        for (int d = 1; d <= R; ++d) {
-            if (k + d < h) {
-                const vfloat diff = vec::load(plane + (k + d) * stride) - vk;
-                vec::store(slot + (d - 1) * 8, vec::exp(-(diff * diff) / vec::splat(e)));
-            }
+void rowRangeWeights(const float* plane, std::size_t stride, int h, int y, int R, int width, float negInvE, float* E) {
+    const float* vy = plane + static_cast<std::size_t>(y) * stride;
+    for (int d = 1; d <= R; ++d) {
+        float* Ed = E + (d - 1) * width;
+        if (y + d >= h) {
+            for (int s = 0; s < width; ++s) Ed[s] = 0.0f;
+            continue;
         }
+        const float* vd = plane + static_cast<std::size_t>(y + d) * stride;
+        for (int s = 0; s < width; s += 8) {
+            const vfloat diff = vec::load(vd + s) - vec::load(vy + s);
+            vec::store(Ed + s, vec::exp((diff * diff) * vec::splat(negInvE)));
+        }
+    }
+}
+
+// The column pass for row y of one strip of one channel plane; ring holds the range weights of
+// rows y - R .. y, row k in slot k % (R + 1).
+SV_VECTOR_CLONES
+void columnPassRow(const float* plane, std::size_t stride, int h, int y, int R, int width, const float* sw,
+                   const float* ring, float* out) {
+    const std::size_t slotSize = static_cast<std::size_t>(R) * width;
+    const float* below = ring + static_cast<std::size_t>(y % (R + 1)) * slotSize;
+    const float* rowY = plane + static_cast<std::size_t>(y) * stride;
+    for (int s = 0; s < width; s += 8) {
         vfloat total = vec::splat(0.0f), sum = total;
         for (int o = R; o >= 1; --o) {
-            if (k + o >= h) continue;
-            const vfloat w = vec::splat(sw[R - o]) * vec::load(slot + (o - 1) * 8);
+            if (y + o >= h) continue;
+            const vfloat w = vec::splat(sw[R - o]) * vec::load(below + (o - 1) * width + s);
             total += w;
-            sum += w * vec::load(plane + (k + o) * stride);
+            sum += w * vec::load(rowY + static_cast<std::size_t>(o) * stride + s);
         }
         {
             const vfloat w = vec::splat(sw[R]);
             total += w;
-            sum += w * vk;
+            sum += w * vec::load(rowY + s);
         }
         for (int o = -1; o >= -R; --o) {
-            if (k + o < 0) break;
-            const vfloat w = vec::splat(sw[R - o]) * vec::load(ring + (((k + o) % (R + 1)) * R + (-o - 1)) * 8);
+            if (y + o < 0) break;
+            const float* above = ring + static_cast<std::size_t>((y + o) % (R + 1)) * slotSize;
+            const vfloat w = vec::splat(sw[R - o]) * vec::load(above + (-o - 1) * width + s);
             total += w;
-            sum += w * vec::load(plane + (k + o) * stride);
+            sum += w * vec::load(rowY - static_cast<std::ptrdiff_t>(-o) * static_cast<std::ptrdiff_t>(stride) + s);
         }
-        vec::store(column + static_cast<std::size_t>(k) * 8, sum / total);
+        vec::store(out + s, sum / total);
     }
 }
 
@@ -120,6 +134,8 @@ void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const
     const float op = fractionFromPosition(params.opacityPosition);
     const float sigmaR = fractionFromPosition(params.thresholdPosition);
     const float e = 2.0f * sigmaR * sigmaR;
+    // -diff^2 / e is taken as diff^2 x (-1 / e): one multiplication instead of a division.
+    const float negInvE = -1.0f / e;
     const FilterKernel kernel = makeBilateralKernel(sigmaFromPosition(params.sigmaPosition));
     const int m = bilateralWindowStart(kernel);
     const int R = kKernelCentre - m;
@@ -135,7 +151,8 @@ void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const
     // The scratch picture: the row pass's result as three planes, rows padded to whole vectors.
     const std::size_t stride = static_cast<std::size_t>(roundUp8(w));
     const std::size_t planeSize = stride * h;
-    std::unique_ptr<float[]> Q(new float[planeSize * 3]);
+    FloatImage scratchPicture(static_cast<int>(stride), h);
+    float* const Qdata = scratchPicture.data();
 
     const int pad = R + 16;
     tbb::enumerable_thread_specific<LineScratch> scratch([&] {
@@ -156,8 +173,8 @@ void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const
             float* line = s.line.data() + pad;
             for (int c = 0; c < 3; ++c) {
                 for (int x = 0; x < w; ++x) line[x] = src[x * 3 + c];
-                bilateralLine(line, w, R, swRow.data(), e, s.weights.data(), s.out.data());
-                float* q = Q.get() + planeSize * c + stride * ry;
+                bilateralLine(line, w, R, swRow.data(), negInvE, s.weights.data(), s.out.data());
+                float* q = Qdata + planeSize * c + stride * ry;
                 std::memcpy(q, s.out.data(), static_cast<std::size_t>(w) * sizeof(float));
                 std::fill(q + w, q + stride, 0.0f);
             }
@@ -165,37 +182,50 @@ void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const
         progress.advance(2 * static_cast<std::int64_t>(range.end() - range.begin()));
     });
 
-    // Pass 3: columns, eight at a time, then the opacity mix into C.
-    const int groups = static_cast<int>(stride / 8);
-    ProportionalProgress columnProgress(progress, groups, h);
+    // Pass 3: columns, row by row within strips of columns so that the rows in reach and their
+    // range weights stay in cache; then the opacity mix into C.
+    constexpr int kStrip = 128;
+    const int strips = static_cast<int>((stride + kStrip - 1) / kStrip);
+    const int chunkRows = std::max(32, h / 16);
+    const int chunks = (h + chunkRows - 1) / chunkRows;
+    ProportionalProgress columnProgress(progress, static_cast<std::int64_t>(h) * strips, h);
     const float rest = 1.0f - op;
-    tbb::enumerable_thread_specific<std::vector<float>> columnBuffers(
-        [&] { return std::vector<float>(static_cast<std::size_t>(h) * 8 * 3); });
+    const int Rw = std::max(R, 1);
     tbb::enumerable_thread_specific<std::vector<float>> rings(
-        [&] { return std::vector<float>(static_cast<std::size_t>(R + 1) * std::max(R, 1) * 8); });
-    tbb::parallel_for(tbb::blocked_range<int>(0, groups), [&](const tbb::blocked_range<int>& range) {
-        std::vector<float>& column = columnBuffers.local();
+        [&] { return std::vector<float>(static_cast<std::size_t>(R + 1) * Rw * kStrip * 3); });
+    tbb::enumerable_thread_specific<std::vector<float>> outRows(
+        [&] { return std::vector<float>(static_cast<std::size_t>(kStrip) * 3); });
+    tbb::parallel_for(tbb::blocked_range<int>(0, chunks * strips), [&](const tbb::blocked_range<int>& range) {
         std::vector<float>& ring = rings.local();
-        for (int gi = range.begin(); gi != range.end(); ++gi) {
-            const int x = gi * 8;
-            for (int c = 0; c < 3; ++c) {
-                bilateralColumns(Q.get() + planeSize * c + x, stride, h, R, swColumn.data(), e, ring.data(),
-                                 column.data() + static_cast<std::size_t>(h) * 8 * c);
-            }
-            const int lanes = std::min(8, w - x);
-            for (int ry = 0; ry < h; ++ry) {
-                const std::size_t at = x0s + static_cast<std::size_t>(x) * 3;
-                const float* p = P.row(r.y + ry) + at;
-                float* out = C.row(r.y + ry) + at;
+        std::vector<float>& outRow = outRows.local();
+        for (int task = range.begin(); task != range.end(); ++task) {
+            const int chunk = task / strips, strip = task % strips;
+            const int a = chunk * chunkRows, b = std::min(h, a + chunkRows);
+            const int sx = strip * kStrip;
+            const int width = std::min<int>(kStrip, static_cast<int>(stride) - sx);
+            const int lanes = std::min(width, w - sx);
+            const std::size_t ringSize = static_cast<std::size_t>(R + 1) * Rw * kStrip;
+            for (int yy = std::max(0, a - R); yy < b; ++yy) {
+                for (int c = 0; c < 3; ++c) {
+                    const float* plane = Qdata + planeSize * c + sx;
+                    float* ringC = ring.data() + ringSize * c;
+                    rowRangeWeights(plane, stride, h, yy, R, width, negInvE,
+                                    ringC + static_cast<std::size_t>(yy % (R + 1)) * R * width);
+                    if (yy >= a) columnPassRow(plane, stride, h, yy, R, width, swColumn.data(), ringC,
+                                               outRow.data() + static_cast<std::size_t>(kStrip) * c);
+                }
+                if (yy < a) continue;
+                const std::size_t at = x0s + static_cast<std::size_t>(sx) * 3;
+                const float* p = P.row(r.y + yy) + at;
+                float* out = C.row(r.y + yy) + at;
                 for (int lane = 0; lane < lanes; ++lane) {
                     for (int c = 0; c < 3; ++c) {
-                        const float f = column[static_cast<std::size_t>(h) * 8 * c + ry * 8 + lane];
-                        out[lane * 3 + c] = op * f + rest * p[lane * 3 + c];
+                        out[lane * 3 + c] = op * outRow[static_cast<std::size_t>(kStrip) * c + lane] + rest * p[lane * 3 + c];
                     }
                 }
             }
+            columnProgress.done(b - a);
         }
-        columnProgress.done(range.end() - range.begin());
     });
 }
 
