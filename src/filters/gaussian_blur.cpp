@@ -9,6 +9,10 @@
 #include "filters/weighted_sums.h"
 #include "image/parallel_rows.h"
 
+#include <algorithm>
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
 namespace sv {
 
 
@@ -33,7 +37,6 @@ void gaussianBlur(const FilterBuffers& buffers, const Region& regionIn, const Li
     const int w = r.width;
     const int h = r.height;
     const int rowCount = 3 * w;           // samples of one region row
-    const int rowStride = roundUp8(rowCount) + 32;  // readable past the end by whole vectors
 
     // The weight totals depend only on where a pixel lies in the region: taps in tap order,
     // op x g[t] added for each tap that lands inside.
@@ -60,67 +63,88 @@ void gaussianBlur(const FilterBuffers& buffers, const Region& regionIn, const Li
     std::vector<float> sampleTotal(static_cast<std::size_t>(rowCount));
     for (int s = 0; s < rowCount; ++s) sampleTotal[s] = columnTotal[s / 3];
 
-    // T holds op x (row-blurred value): the vertical pass adds op x T x g, and the product
-    // op x T is the same float whether it is formed here or in the sum.
-    const std::size_t tStride = static_cast<std::size_t>(rowStride);
-    std::unique_ptr<float[]> T(new float[tStride * h]);
+    // Rows are blurred within strips of columns and kept in a ring of 2 x radius + 1 rows, from
+    // which the column sums are taken as soon as their rows are there; no scratch picture goes
+    // through memory. A ring row holds op x (row-blurred value): the vertical pass adds
+    // op x T x g, and the product op x T is the same float whether it is formed here or there.
+    constexpr int kStrip = 512;
+    const int strips = (w + kStrip - 1) / kStrip;
+    const int chunkRows = std::max(64, h / 8);
+    const int chunks = (h + chunkRows - 1) / chunkRows;
+    const int ringRows = 2 * radius + 1;
+    const int stripSamples = kStrip * 3;
+    const int ringStride = roundUp8(stripSamples) + 32;
 
-    // Horizontal offsets of the taps into a row padded with `radius` zero pixels each side:
-    // tap t reads pixel x + 16 - t.
+    // Tap t reads pixel x + 16 - t of a strip row padded with `radius` pixels each side.
     std::vector<int> offsets(taps);
     for (int q = 0; q < taps; ++q) offsets[q] = (radius + kKernelCentre - (m + q)) * 3;
 
-    const int paddedCount = (w + 2 * radius) * 3 + roundUp8(rowCount) - rowCount + 40;
-    tbb::enumerable_thread_specific<std::vector<float>> padBuffers(std::vector<float>(paddedCount, 0.0f));
-    tbb::enumerable_thread_specific<std::vector<float>> accBuffers(std::vector<float>(rowStride, 0.0f));
-
-    const std::size_t x0s = static_cast<std::size_t>(r.x) * 3;
-    parallelRows(
-        0, h,
-        [&](int ry) {
-            const int y = r.y + ry;
-            const float* src = P.row(y) + x0s;
-            std::memcpy(N.row(y) + x0s, src, rowCount * sizeof(float));
-            std::vector<float>& pad = padBuffers.local();
-            std::vector<float>& acc = accBuffers.local();
-            float* a = pad.data() + radius * 3;
-            for (int s = 0; s < rowCount; ++s) a[s] = op * src[s];
-            weightedSums(pad.data(), offsets.data(), g.data(), taps, acc.data(), rowCount);
-            float* out = T.get() + tStride * ry;
-            for (int s = 0; s < rowCount; ++s) out[s] = op * (acc[s] / sampleTotal[s]);
-            for (int s = rowCount; s < rowStride; ++s) out[s] = 0.0f;
-        },
-        &progress);
-
+    struct Scratch {
+        std::vector<float> pad, acc, ring;
+    };
+    tbb::enumerable_thread_specific<Scratch> scratch([&] {
+        Scratch sc;
+        sc.pad.assign(static_cast<std::size_t>((kStrip + 2 * radius) * 3 + 48), 0.0f);
+        sc.acc.assign(static_cast<std::size_t>(ringStride), 0.0f);
+        sc.ring.assign(static_cast<std::size_t>(ringStride) * ringRows, 0.0f);
+        return sc;
+    });
+    ProportionalProgress gauge(progress, static_cast<std::int64_t>(h) * strips, 2 * static_cast<std::int64_t>(h));
     const float rest = 1.0f - op;
-    parallelRows(
-        0, h,
-        [&](int ry) {
-            const float* rows[64];
-            float weights[64];
-            int n = 0;
-            for (int q = 0; q < taps; ++q) {
-                const int src = ry + kKernelCentre - (m + q);
-                if (src >= 0 && src < h) {
-                    rows[n] = T.get() + tStride * src;
-                    weights[n] = g[q];
-                    ++n;
+    const std::size_t x0s = static_cast<std::size_t>(r.x) * 3;
+
+    tbb::parallel_for(tbb::blocked_range<int>(0, chunks * strips), [&](const tbb::blocked_range<int>& range) {
+        Scratch& sc = scratch.local();
+        for (int task = range.begin(); task != range.end(); ++task) {
+            const int chunk = task / strips, strip = task % strips;
+            const int a = chunk * chunkRows, b = std::min(h, a + chunkRows);
+            const int sx = strip * kStrip;
+            const int width = std::min(kStrip, w - sx);
+            const int count = width * 3;
+            const int lo = std::max(sx - radius, 0), hi = std::min(sx + width + radius, w);
+            float* pad = sc.pad.data();
+            std::fill(sc.pad.begin(), sc.pad.end(), 0.0f);
+            int next = a;
+            for (int yy = std::max(0, a - radius); yy < std::min(h, b + radius); ++yy) {
+                const float* src = P.row(r.y + yy) + x0s;
+                if (yy >= a && yy < b) {
+                    std::memcpy(N.row(r.y + yy) + x0s + static_cast<std::size_t>(sx) * 3, src + sx * 3,
+                                static_cast<std::size_t>(count) * sizeof(float));
+                }
+                float* pa = pad + (lo - (sx - radius)) * 3;
+                for (int k = lo * 3; k < hi * 3; ++k) *pa++ = op * src[k];
+                weightedSums(pad, offsets.data(), g.data(), taps, sc.acc.data(), count);
+                float* out = sc.ring.data() + static_cast<std::size_t>(yy % ringRows) * ringStride;
+                for (int k = 0; k < count; ++k) out[k] = op * (sc.acc[k] / sampleTotal[sx * 3 + k]);
+                // Every row whose column taps are all blurred now can be finished.
+                while (next < b && std::min(next + radius, h - 1) <= yy) {
+                    const int y = next++;
+                    const float* rows[64];
+                    float weights[64];
+                    int n = 0;
+                    for (int q = 0; q < taps; ++q) {
+                        const int from = y + kKernelCentre - (m + q);
+                        if (from >= 0 && from < h) {
+                            rows[n] = sc.ring.data() + static_cast<std::size_t>(from % ringRows) * ringStride;
+                            weights[n] = g[q];
+                            ++n;
+                        }
+                    }
+                    weightedRowSums(rows, weights, n, sc.acc.data(), count);
+                    const float* p = P.row(r.y + y) + x0s + static_cast<std::size_t>(sx) * 3;
+                    float* c = C.row(r.y + y) + x0s + static_cast<std::size_t>(sx) * 3;
+                    const float total = rowTotal[y];
+                    for (int k = 0; k < count; ++k) {
+                        float v = sc.acc[k] / total;
+                        if (v >= 1.0f) v = 1.0f;
+                        if (v < 0.0f) v = 0.0f;
+                        c[k] = op * v + rest * p[k];
+                    }
+                    gauge.done(1);
                 }
             }
-            std::vector<float>& acc = accBuffers.local();
-            weightedRowSums(rows, weights, n, acc.data(), rowCount);
-            const int y = r.y + ry;
-            const float* p = P.row(y) + x0s;
-            float* c = C.row(y) + x0s;
-            const float total = rowTotal[ry];
-            for (int s = 0; s < rowCount; ++s) {
-                float v = acc[s] / total;
-                if (v >= 1.0f) v = 1.0f;
-                if (v < 0.0f) v = 0.0f;
-                c[s] = op * v + rest * p[s];
-            }
-        },
-        &progress);
+        }
+    });
 }
 
 }  // namespace sv
