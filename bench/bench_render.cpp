@@ -46,6 +46,18 @@ void BM_RenderProcessAll(benchmark::State& state) {
     }
 }
 
+// The window's default settings: no saturation, the straight curve, gamma 1.
+void BM_RenderProcessAllDefaults(benchmark::State& state) {
+    Fixture& f = fixture();
+    NullProgress progress;
+    RenderHistogram result;
+    const RenderParams defaults;
+    for (auto _ : state) {
+        renderRegion(f.stack, kStackMax, f.stack.bounds(), defaults, f.processed, result, progress);
+        benchmark::DoNotOptimize(result.histogramPeak);
+    }
+}
+
 // The render as written: three pow per pixel, one core.
 void BM_RenderDirect(benchmark::State& state) {
     Fixture& f = fixture();
@@ -94,6 +106,7 @@ void BM_AutoPreview320x240(benchmark::State& state) {
 
 BENCHMARK(BM_MemoryPass)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
 BENCHMARK(BM_RenderProcessAll)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
+BENCHMARK(BM_RenderProcessAllDefaults)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
 BENCHMARK(BM_RenderDirect)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 BENCHMARK(BM_DrawRegionWhole)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
 BENCHMARK(BM_DrawRegionDirect)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

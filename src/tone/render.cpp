@@ -44,6 +44,10 @@ std::int64_t histogramPeak(const HistogramBins& histogram, int whitePosition, in
 
 namespace {
 
+// Regions from this many pixels on are written with streaming stores (render and display).
+constexpr std::int64_t kStreamingPixels = 1 << 20;
+std::atomic<std::int64_t> streamingPixels{kStreamingPixels};
+
 // Everything the render does after the curve index depends on that index alone, so it is worked
 // out once per level: t (curve, then gamma) for the histogram and o (stretched and clamped) for
 // the picture. A pixel then costs three look-ups instead of three pow calls.
@@ -103,6 +107,7 @@ struct RowScratch {
     alignas(32) float largest[kSpan];
     alignas(32) float tail[24];
     alignas(32) int index[kSpan * 3];
+    alignas(32) float o[3 * kSpan];
     alignas(32) float tSum[kSpan];
     alignas(32) int bin[kSpan];
 };
@@ -128,17 +133,26 @@ inline const float* groupSamples(const float* in, int x, int count, int group, R
     return z.tail;
 }
 
-// The table look-ups (scalar): the picture's samples and each pixel's sum of t.
-inline void lookUp(float* out, int count, const LevelEntry* level, RowScratch& z) {
+// The table look-ups (scalar): the picture's samples and each pixel's sum of t. A large region
+// is written past the cache (streaming stores), which keeps the table in the cache while the
+// stack and the picture stream through it.
+inline void lookUp(float* out, int count, const LevelEntry* level, RowScratch& z, bool stream) {
+    float* o = stream ? z.o : out;
     for (int x = 0; x < count; ++x) {
         const LevelEntry eR = level[z.index[3 * x]];
         const LevelEntry eG = level[z.index[3 * x + 1]];
         const LevelEntry eB = level[z.index[3 * x + 2]];
-        out[3 * x] = eR.o;
-        out[3 * x + 1] = eG.o;
-        out[3 * x + 2] = eB.o;
+        o[3 * x] = eR.o;
+        o[3 * x + 1] = eG.o;
+        o[3 * x + 2] = eB.o;
         z.tSum[x] = eR.t + eG.t + eB.t;
     }
+    if (!stream) return;
+    const int samples = 3 * count;
+    int i = 0;
+    for (; i < samples && (reinterpret_cast<std::uintptr_t>(out + i) & 15u) != 0; ++i) out[i] = o[i];
+    for (; i + 4 <= samples; i += 4) _mm_stream_ps(out + i, _mm_loadu_ps(o + i));
+    for (; i < samples; ++i) out[i] = o[i];
 }
 
 inline void countBins(int count, const RowScratch& z, std::array<LocalBins, 4>& local) {
@@ -153,7 +167,7 @@ inline void countBins(int count, const RowScratch& z, std::array<LocalBins, 4>& 
 }
 
 void renderSpanSse(const float* in, float* out, int count, float kPlusOne, float k, float M,
-                   const LevelEntry* level, RowScratch& z, std::array<LocalBins, 4>& local) {
+                   const LevelEntry* level, bool stream, RowScratch& z, std::array<LocalBins, 4>& local) {
     const int padded = (count + 3) & ~3;
     largestOfPixels(in, count, padded, z);
     const __m128 vK = _mm_set1_ps(k), vM = _mm_set1_ps(M), vOne = _mm_set1_ps(1.0f);
@@ -174,7 +188,7 @@ void renderSpanSse(const float* in, float* out, int count, float kPlusOne, float
             _mm_store_si128(reinterpret_cast<__m128i*>(z.index + 3 * x + 4 * v), _mm_cvttps_epi32(q));
         }
     }
-    lookUp(out, count, level, z);
+    lookUp(out, count, level, z, stream);
     std::fill(z.tSum + count, z.tSum + padded, 0.0f);
     // bin = trunc(215 x (tR + tG + tB) / 3). Every t is below 1, so it is at most 214; the cap
     // (applied before truncating, with the same outcome) only keeps a stray value in range.
@@ -190,8 +204,8 @@ void renderSpanSse(const float* in, float* out, int count, float kPlusOne, float
 // The same steps eight pixels at a time. Only AVX and AVX2 instructions are enabled here, not
 // FMA, so no multiply and add can be fused.
 __attribute__((target("avx2"))) void renderSpanAvx2(const float* in, float* out, int count, float kPlusOne,
-                                                    float k, float M, const LevelEntry* level, RowScratch& z,
-                                                    std::array<LocalBins, 4>& local) {
+                                                    float k, float M, const LevelEntry* level, bool stream,
+                                                    RowScratch& z, std::array<LocalBins, 4>& local) {
     const int padded = (count + 7) & ~7;
     largestOfPixels(in, count, padded, z);
     const __m256 vK = _mm256_set1_ps(k), vM = _mm256_set1_ps(M), vOne = _mm256_set1_ps(1.0f);
@@ -211,7 +225,7 @@ __attribute__((target("avx2"))) void renderSpanAvx2(const float* in, float* out,
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(z.index + 3 * x + 8 * v), _mm256_cvttps_epi32(q));
         }
     }
-    lookUp(out, count, level, z);
+    lookUp(out, count, level, z, stream);
     std::fill(z.tSum + count, z.tSum + padded, 0.0f);
     const __m256 v215 = _mm256_set1_ps(215.0f), vThree = _mm256_set1_ps(3.0f), vLast = _mm256_set1_ps(214.0f);
     for (int x = 0; x < padded; x += 8) {
@@ -222,7 +236,7 @@ __attribute__((target("avx2"))) void renderSpanAvx2(const float* in, float* out,
     countBins(count, z, local);
 }
 
-using SpanFunction = void (*)(const float*, float*, int, float, float, float, const LevelEntry*, RowScratch&,
+using SpanFunction = void (*)(const float*, float*, int, float, float, float, const LevelEntry*, bool, RowScratch&,
                               std::array<LocalBins, 4>&);
 
 std::atomic<int> simdLimit{2};  // 2: AVX2 where the processor has it; 1: SSE only; 0: scalar display rows
@@ -242,6 +256,9 @@ SpanFunction chooseSpanFunction() {
 
 namespace detail {
 void limitToneSimd(int level) { simdLimit.store(level, std::memory_order_relaxed); }
+void setToneStreamingPixels(std::int64_t pixels) {
+    streamingPixels.store(pixels > 0 ? pixels : kStreamingPixels, std::memory_order_relaxed);
+}
 }  // namespace detail
 
 void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& region, const RenderParams& params,
@@ -267,6 +284,7 @@ void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& r
     const float M = stackMax;
 
     const SpanFunction spanFunction = chooseSpanFunction();
+    const bool stream = static_cast<std::int64_t>(r.width) * r.height >= streamingPixels.load(std::memory_order_relaxed);
     tbb::enumerable_thread_specific<HistogramBins> perThread([] {
         HistogramBins bins{};
         return bins;
@@ -282,9 +300,11 @@ void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& r
             for (int done = 0; done < r.width; done += kSpan) {
                 const int count = std::min(kSpan, r.width - done);
                 spanFunction(in + static_cast<std::size_t>(done) * 3, out + static_cast<std::size_t>(done) * 3, count,
-                             kPlusOne, k, M, level, scratch, local);
+                             kPlusOne, k, M, level, stream, scratch, local);
             }
         }
+        // Streaming stores are weakly ordered: settle them before the chunk counts as done.
+        if (stream) _mm_sfence();
         HistogramBins& total = perThread.local();
         for (const LocalBins& part : local) {
             for (int i = 0; i < kHistogramBins; ++i) total[static_cast<std::size_t>(i)] += part[static_cast<std::size_t>(i)];
@@ -353,12 +373,9 @@ __attribute__((target("ssse3"))) void drawRowSsse3(const float* in, std::uint32_
 
 using DrawRowFunction = void (*)(const float*, std::uint32_t*, int);
 
-// Regions from this many pixels on are written with streaming stores.
-constexpr std::int64_t kStreamingPixels = 1 << 20;
-
 DrawRowFunction chooseDrawRow(const Region& r) {
     if (simdLimit.load(std::memory_order_relaxed) < 1 || !processorHas(1)) return drawRowScalar;
-    const bool large = static_cast<std::int64_t>(r.width) * r.height >= kStreamingPixels;
+    const bool large = static_cast<std::int64_t>(r.width) * r.height >= streamingPixels.load(std::memory_order_relaxed);
     return large ? drawRowSsse3<true> : drawRowSsse3<false>;
 }
 

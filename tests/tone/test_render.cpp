@@ -99,14 +99,19 @@ bool sameBits(const FloatImage& a, const FloatImage& b) {
 class CountingProgress final : public AtomicProgress {};
 
 // Runs the body at every SIMD level the render and the display rows can take, ending at the best.
+// Each level also runs once with every region written by streaming stores (normally only large ones).
 template <typename Body>
 void atEverySimdLevel(Body body) {
     for (const int level : {0, 1, 2}) {
-        SCOPED_TRACE(testing::Message() << "SIMD level " << level);
-        detail::limitToneSimd(level);
-        body();
+        for (const bool streaming : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "SIMD level " << level << (streaming ? ", streaming" : ""));
+            detail::limitToneSimd(level);
+            detail::setToneStreamingPixels(streaming ? 1 : 0);
+            body();
+        }
     }
     detail::limitToneSimd(2);
+    detail::setToneStreamingPixels(0);
 }
 
 TEST(Render, MatchesDirectFormBitForBitOnRandomStacksAndRegions) {
