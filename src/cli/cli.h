@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -73,6 +74,13 @@ struct CliContext {
     // The display bitmap as BMP, JPEG and the clipboard take it: drawRegion of the whole
     // processedBuffer as it stands (rendered first if stale). Defined with the tone operators.
     DisplayBitmap displayBitmap();
+
+    // Colour balance state (--neutral-sample, --balance-sample, --balance-target): sample slot 0
+    // is the neutral point, slots 1..3 the Shadows, Midtones and Highlights rows; targets are
+    // 8-bit colours; a row is ticked by its sample, as in the window.
+    std::array<std::array<float, 3>, 4> colourSamples{};
+    std::array<std::array<int, 3>, 3> balanceTargets{};
+    std::array<bool, 3> balanceTicked{};
 };
 
 using Modifiers = std::map<std::string, std::string>;
