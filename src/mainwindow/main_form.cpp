@@ -319,6 +319,8 @@ void TForm1::FormCreate() {
     face.setPixelSize(std::max(9, static_cast<int>(11 * displayScale)));
     setFont(face);
     TabbedNotebook1->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 3px 6px; }"));
+    // All three page captions stay in view: the column widens for them rather than scroll them.
+    TabbedNotebook1->setUsesScrollButtons(false);
 
     statusPanels[0]->setFixedWidth(static_cast<int>(198 * displayScale));
     statusPanels[1]->setFixedWidth(static_cast<int>(302 * displayScale));
@@ -544,6 +546,8 @@ void TForm1::switchLanguage(bool toPolish) {
     }
     updateSizeText();
     if (colourPicker) colourPicker->setLanguage(toPolish);
+    // Captions of another length may need another column width.
+    FormResize();
 }
 
 void TForm1::English1Click() { switchLanguage(false); }

@@ -531,6 +531,7 @@ private:
     bool checkCompanionFiles();
     void saveDisplayBitmapAs(bool askFirst);
     void setStep3GroupsEnabled(bool enabled);
+    void showGroupContents(QWidget* group, bool show);
     void resetProjectUi();
     void resetProcessControls();
 

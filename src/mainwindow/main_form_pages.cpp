@@ -63,6 +63,22 @@ void TForm1::selectToolGroup(int index) {
         if (!g) continue;
         g->setFlat(false);
         g->setFixedHeight(static_cast<int>(displayScale * (expanded[i] ? kExpandedHeights[i] : 24)));
+        showGroupContents(g, expanded[i]);
+    }
+}
+
+void TForm1::showGroupContents(QWidget* group, bool show) {
+    // A collapsed group shows its caption line only: its controls are put away (and only those
+    // that were showing come back), so that nothing of them peeks through the caption strip.
+    static const char* const kPutAway = "svPutAwayByAccordion";
+    for (QWidget* child : group->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!show && !child->isHidden()) {
+            child->setProperty(kPutAway, true);
+            child->hide();
+        } else if (show && child->property(kPutAway).toBool()) {
+            child->setProperty(kPutAway, QVariant());
+            child->show();
+        }
     }
 }
 

@@ -87,6 +87,7 @@ void TForm1::buildFilterPage(QWidget* page) {
 
     GroupBox15 = new ToolGroup(page, QStringLiteral("GroupBox15"));
     GroupBox15->setFlat(true);
+    GroupBox15->setStyleSheet(QStringLiteral("QGroupBox { border: none; }"));
     layout->addWidget(GroupBox15, 1);
     // Moving over the empty group below the tools (or over Refresh/Undo) is hovering over nothing.
     connect(GroupBox15, &ToolGroup::hovered, this, [this] { hoverToolGroup(-1); });

@@ -356,6 +356,16 @@ private slots:
         f.hoverToolGroup(3);
         f.hoverToolGroup(-1);  // the picture area: every caption normal
         for (ToolGroup* g : f.toolGroups) QVERIFY(!g->font().bold());
+        // Collapsed groups put their controls away; expanding brings back those that were showing.
+        auto children = [](QWidget* g) { return g->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly); };
+        for (QWidget* c : children(f.GroupBox9)) QVERIFY(c->isHidden());
+        QWidget* keptHidden = new QWidget(f.GroupBox9);
+        keptHidden->hide();
+        f.selectToolGroup(2);
+        QVERIFY(keptHidden->isHidden());
+        int shown = 0;
+        for (QWidget* c : children(f.GroupBox9)) shown += c->isHidden() ? 0 : 1;
+        QCOMPARE(shown, int(children(f.GroupBox9).size()) - 1);
         f.selectToolGroup(5);
         QCOMPARE(f.GroupBox16->height(), 200);
         QCOMPARE(f.GroupBox8->height(), 24);
