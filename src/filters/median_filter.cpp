@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include <tbb/blocked_range.h>
@@ -92,6 +93,35 @@ void runNetwork(const std::pair<std::uint8_t, std::uint8_t>* pairs, int count, v
     }
 }
 
+// The 7 x 7 box, the slowest setting, as straight-line code: its network is fixed at compile
+// time, so every slot index is a constant.
+constexpr auto kBox7 = fixedSelectionNetwork<256>(7, 7, true, 24);
+static_assert(kBox7.count > 0 && kBox7.count <= 256);
+
+template <int A, int B>
+__attribute__((always_inline)) inline void compareExchange(vfloat* v) {
+    const vfloat a = v[A], b = v[B];
+    v[A] = vec::vmin(a, b);
+    v[B] = vec::vmax(a, b);
+}
+
+template <std::size_t... I>
+__attribute__((always_inline)) inline void runBox7(vfloat* v, std::index_sequence<I...>) {
+    (compareExchange<kBox7.pairs[I].first, kBox7.pairs[I].second>(v), ...);
+}
+
+SV_VECTOR_CLONES
+void medianLanesBox7(const float* sorted, std::size_t sortedStride, int x, float* medians) {
+    vfloat v[64];
+    int k = 0;
+    for (int i = 0; i < 7; ++i) {
+        const int xs = x + 3 - i;
+        for (int rank = 0; rank < 7; ++rank, ++k) v[kBox7.inputSlots[k]] = vec::load(sorted + rank * sortedStride + xs);
+    }
+    runBox7(v, std::make_index_sequence<kBox7.count>{});
+    vec::store(medians, v[kBox7.outputSlot]);
+}
+
 // Brightness test for eight interior pixels from the planar copy; returns the lanes to filter.
 SV_VECTOR_CLONES
 int thresholdLanes(const Setup& s, const float* const* planes, std::size_t stride, int x, int y) {
@@ -132,6 +162,10 @@ void sortColumns(const Setup& s, const float* plane, std::size_t stride, int x, 
 SV_VECTOR_CLONES
 void medianLanes(const Setup& s, const float* plane, std::size_t stride, const float* sorted,
                  std::size_t sortedStride, int x, int y, float* medians) {
+    if (s.box && s.p == 3) {
+        medianLanesBox7(sorted, sortedStride, x, medians);
+        return;
+    }
     vfloat v[64];
     const int q = 2 * s.p + 1;
     int k = 0;
