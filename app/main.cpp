@@ -15,7 +15,6 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sombrel Varno"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Sombrel Varno"));
     QApplication::setOrganizationName(QStringLiteral("Sombrel_Varno"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/sombrel-varno.png")));
     try {

@@ -529,7 +529,6 @@ private:
     void setProjectCommandsAfterAdd();
     void layoutCanvas();
     bool checkCompanionFiles();
-    void saveDisplayBitmapAs(bool askFirst);
     void setStep3GroupsEnabled(bool enabled);
     void showGroupContents(QWidget* group, bool show);
     void resetProjectUi();

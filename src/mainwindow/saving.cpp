@@ -64,6 +64,7 @@ bool TForm1::writeTiffFile(const QString& fileName, int bits, int compressionInd
     if (jobRunning() || project.processedBuffer.empty()) return false;
 #ifdef SV_HAVE_TIFF_WRITER
     std::string error;
+    beginProgress(gaugeSink(), project.imageHeight);
     const bool ok = writeTiff(fileName.toStdString(), project.processedBuffer, project.imageWidth,
                               project.imageHeight, bits,
                               compressionIndex == 0 ? TiffCompressionChoice::None : TiffCompressionChoice::Deflate,

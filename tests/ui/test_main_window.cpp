@@ -2,6 +2,7 @@
 // control states, opening, adding, removing, New, and the alignment of a new exposure.
 #include "ui_fixture.h"
 
+#include "imagefiles/tiff_writer.h"
 #include "stack/alignment_view.h"
 
 using namespace sv;
@@ -376,6 +377,39 @@ private slots:
         w.prompter.answers.push_back(true);
         f.New1Click();
         QVERIFY(!f.project.buffersAllocated);
+        QCOMPARE(w.prompter.unexpected, 0);
+    }
+
+    void sixteenBitTiffAsksTheGammaQuestionOnlyWhenOpenedAlone() {
+        Window w;
+        TForm1& f = *w.form;
+        FloatImage source(16, 12);
+        for (std::size_t i = 0; i < source.sampleCount(); ++i) source.data()[i] = float(i % 97) / 97.0f;
+        NullProgress none;
+        std::string error;
+        const QString a = w.dir.filePath(QStringLiteral("a.tif"));
+        const QString b = w.dir.filePath(QStringLiteral("b.TIFF"));
+        QVERIFY(writeTiff(a.toStdString(), source, 16, 12, 16, TiffCompressionChoice::Deflate, none, error));
+        QVERIFY(writeTiff(b.toStdString(), source, 16, 12, 16, TiffCompressionChoice::None, none, error));
+        const QString question =
+            QStringLiteral("Apply gamma correction? Useful if a HDR 48 or 96-bit TIFF is loaded.");
+        w.open({a, b});  // together: corrected without asking
+        QCOMPARE(f.project.exposureCount, 2);
+        QVERIFY(w.prompter.texts(ScriptedPrompter::Kind::YesNo).isEmpty());
+        const float corrected = f.project.newImageBuffer.at(3, 2, 1);
+        w.prompter.answers.push_back(false);
+        w.open({a});  // alone: asked, and No leaves the samples as read
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::YesNo), QStringList{question});
+        QVERIFY(f.project.newImageBuffer.at(3, 2, 1) != corrected);
+        f.Button3->click();
+        // Removing asks again, even for a file that came in a batch.
+        f.ListBox1->setCurrentRow(1);
+        w.prompter.answers.push_back(true);  // remove b.TIFF?
+        w.prompter.answers.push_back(true);  // gamma
+        f.Button9->click();
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::YesNo).size(), 3);
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::YesNo).last(), question);
+        QCOMPARE(f.project.exposureCount, 2);
         QCOMPARE(w.prompter.unexpected, 0);
     }
 
