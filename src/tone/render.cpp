@@ -101,7 +101,7 @@ using LocalBins = std::array<std::uint32_t, kHistogramBins>;
 // arithmetic runs four (SSE) or eight (AVX2) samples at a time apart from the table look-ups.
 // Each vector operation is the same correctly rounded IEEE operation as its scalar form (and no
 // multiply-add is fused), so every sample sees exactly the arithmetic of the direct version.
-constexpr int kSpan = 256;
+constexpr int kSpan = 64;
 
 struct RowScratch {
     alignas(32) float largest[kSpan];
