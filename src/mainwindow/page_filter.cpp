@@ -219,9 +219,10 @@ void TForm1::buildFilterControls() {
     Button11 = button(GroupBox9, "Button11", "Apply");
     placeRow(Label28, TrackBar14, Label30, 24, barRight);
     placeRow(Label33, TrackBar15, Label35, 50, barRight);
-    ComboBox1->setGeometry(8, 78, 104, 24);
-    TrackBar6->setGeometry(118, 78, barRight - 118 - 40, 22);
-    Label12->setGeometry(barRight - 38, 78, 36, 22);
+    // The shape and size row lies below the picture and takes the whole width.
+    ComboBox1->setGeometry(8, 78, 112, 24);
+    TrackBar6->setGeometry(126, 78, width - 8 - 40 - 126, 22);
+    Label12->setGeometry(width - 8 - 38, 78, 36, 22);
     Label12->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Image11->setGeometry(pictureX, 24, 49, 49);
     Button14->setGeometry(8, 114, 80, 26);
