@@ -267,3 +267,23 @@ TEST(RgbeFromTools, StbImageWrite) {
 
 }  // namespace
 }  // namespace sv
+
+namespace sv {
+namespace {
+
+TEST(RgbeOpening, FromDiskByExtensionInAnyCase) {
+    test::TempDir dir;
+    const test::Bytes file = test::buildRgbe(3, 2, std::vector<std::uint8_t>(24, 130));
+    test::writeBytes(dir.file("x.HDR"), std::string(file.begin(), file.end()));
+    NullProgress progress;
+    const DecodedPicture p = decodePicture(dir.file("x.HDR"), DecodeHooks{}, progress);
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.pixels.width(), 3);
+    EXPECT_FLOAT_EQ(p.pixels.at(2, 1, 2), static_cast<float>(std::pow(10.0, 0.4)));
+    const DecodedPicture missing = decodePicture(dir.file("none.hdr"), DecodeHooks{}, progress);
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.failure.id, MessageId::CannotReadFile);
+}
+
+}  // namespace
+}  // namespace sv

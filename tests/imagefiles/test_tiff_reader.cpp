@@ -557,3 +557,36 @@ im.convert('L').save(out + '-grey.tif', compression='raw')
 
 }  // namespace
 }  // namespace sv
+
+namespace sv {
+namespace {
+
+TEST(TiffOpening, FromDiskByExtensionInAnyCase) {
+    test::TempDir dir;
+    TiffSpec s;
+    s.bits = 16;
+    s.compression = 32946;
+    s.samples = randomSamples(s, 99);
+    const Bytes file = test::buildTiff(s);
+    test::writeBytes(dir.file("x.Tiff"), std::string(file.begin(), file.end()));
+    test::writeBytes(dir.file("y.TIF"), std::string(file.begin(), file.end()));
+    NullProgress progress;
+    int questions = 0;
+    DecodeHooks hooks;
+    hooks.askGamma = [&] {
+        ++questions;
+        return false;
+    };
+    for (const char* name : {"x.Tiff", "y.TIF"}) {
+        const DecodedPicture p = decodePicture(dir.file(name), hooks, progress);
+        ASSERT_TRUE(p.ok) << name;
+        EXPECT_EQ(p.pixels.at(0, 0, 0), referenceSample(s.samples[0], 16));
+    }
+    EXPECT_EQ(questions, 2);
+    const DecodedPicture missing = decodePicture(dir.file("none.tif"), hooks, progress);
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.failure.id, MessageId::CannotReadFile);
+}
+
+}  // namespace
+}  // namespace sv
