@@ -98,6 +98,8 @@ void runNetwork(const std::pair<std::uint8_t, std::uint8_t>* pairs, int count, v
 constexpr auto kBox7 = fixedSelectionNetwork<256>(7, 7, true, 24);
 static_assert(kBox7.count > 0 && kBox7.count <= 256);
 
+constexpr auto kColumn7 = fixedSelectionNetwork<32>(1, 7, false, -1);
+
 template <int A, int B>
 __attribute__((always_inline)) inline void compareExchange(vfloat* v) {
     const vfloat a = v[A], b = v[B];
@@ -108,6 +110,21 @@ __attribute__((always_inline)) inline void compareExchange(vfloat* v) {
 template <std::size_t... I>
 __attribute__((always_inline)) inline void runBox7(vfloat* v, std::index_sequence<I...>) {
     (compareExchange<kBox7.pairs[I].first, kBox7.pairs[I].second>(v), ...);
+}
+
+template <std::size_t... I>
+__attribute__((always_inline)) inline void runColumn7(vfloat* v, std::index_sequence<I...>) {
+    (compareExchange<kColumn7.pairs[I].first, kColumn7.pairs[I].second>(v), ...);
+}
+
+SV_VECTOR_CLONES
+void sortColumns7(const float* plane, std::size_t stride, int x, int y, float* sorted, std::size_t sortedStride) {
+    vfloat v[8];
+    for (int k = 0; k < 7; ++k) {
+        v[kColumn7.inputSlots[k]] = vec::load(plane + static_cast<std::size_t>(y - 3 + k) * stride + x);
+    }
+    runColumn7(v, std::make_index_sequence<kColumn7.count>{});
+    for (int k = 0; k < 7; ++k) vec::store(sorted + k * sortedStride + x, v[kColumn7.rankSlots[k]]);
 }
 
 SV_VECTOR_CLONES
@@ -122,33 +139,52 @@ void medianLanesBox7(const float* sorted, std::size_t sortedStride, int x, float
     vec::store(medians, v[kBox7.outputSlot]);
 }
 
-// Brightness test for eight interior pixels from the planar copy; returns the lanes to filter.
-SV_VECTOR_CLONES
-int thresholdLanes(const Setup& s, const float* const* planes, std::size_t stride, int x, int y) {
-    vfloat S = vec::splat(0.0f);
+// Brightness test for Blocks x 8 interior pixels from the planar copy: the lanes to filter, one
+// bit mask per block. The blocks' sums are independent chains, so they run side by side.
+template <int Blocks>
+__attribute__((always_inline)) inline void thresholdBlocks(const Setup& s, const float* const* planes,
+                                                           std::size_t stride, int x, int y, int* masks) {
+    vfloat S[Blocks];
+    for (int b = 0; b < Blocks; ++b) S[b] = vec::splat(0.0f);
     for (const Cell& cell : s.cells) {
         const std::size_t at = static_cast<std::size_t>(y + cell.dy) * stride + x + cell.dx;
-        S += vec::load(planes[0] + at);
-        S += vec::load(planes[1] + at);
-        S += vec::load(planes[2] + at);
+        for (int b = 0; b < Blocks; ++b) S[b] += vec::load(planes[0] + at + 8 * b);
+        for (int b = 0; b < Blocks; ++b) S[b] += vec::load(planes[1] + at + 8 * b);
+        for (int b = 0; b < Blocks; ++b) S[b] += vec::load(planes[2] + at + 8 * b);
     }
-    const std::size_t at = static_cast<std::size_t>(y) * stride + x;
-    const vfloat centre = (vec::load(planes[0] + at) + vec::load(planes[1] + at) + vec::load(planes[2] + at)) *
-                          vec::splat(kThird);
-    const vfloat others =
-        (S * vec::splat(kThird) - centre) / vec::splat(static_cast<float>(static_cast<int>(s.cells.size()) - 1));
-    vfloat d = others - centre;
-    d = d < vec::splat(0.0f) ? -d : d;
-    const auto pass = d > vec::splat(s.thr);
-    int bits = 0;
-    for (int lane = 0; lane < 8; ++lane) bits |= pass[lane] ? (1 << lane) : 0;
-    return bits;
+    const vfloat others_n = vec::splat(static_cast<float>(static_cast<int>(s.cells.size()) - 1));
+    for (int b = 0; b < Blocks; ++b) {
+        const std::size_t at = static_cast<std::size_t>(y) * stride + x + 8 * b;
+        const vfloat centre = (vec::load(planes[0] + at) + vec::load(planes[1] + at) + vec::load(planes[2] + at)) *
+                              vec::splat(kThird);
+        const vfloat others = (S[b] * vec::splat(kThird) - centre) / others_n;
+        vfloat d = others - centre;
+        d = d < vec::splat(0.0f) ? -d : d;
+        const auto pass = d > vec::splat(s.thr);
+        int bits = 0;
+        for (int lane = 0; lane < 8; ++lane) bits |= pass[lane] ? (1 << lane) : 0;
+        masks[b] = bits;
+    }
+}
+
+SV_VECTOR_CLONES
+void thresholdLanes4(const Setup& s, const float* const* planes, std::size_t stride, int x, int y, int* masks) {
+    thresholdBlocks<4>(s, planes, stride, x, y, masks);
+}
+
+SV_VECTOR_CLONES
+void thresholdLanes1(const Setup& s, const float* const* planes, std::size_t stride, int x, int y, int* masks) {
+    thresholdBlocks<1>(s, planes, stride, x, y, masks);
 }
 
 // Sorts, for eight neighbouring columns at once, the 2p + 1 values of each column around row y.
 SV_VECTOR_CLONES
 void sortColumns(const Setup& s, const float* plane, std::size_t stride, int x, int y, float* sorted,
                  std::size_t sortedStride) {
+    if (s.p == 3) {
+        sortColumns7(plane, stride, x, y, sorted, sortedStride);
+        return;
+    }
     vfloat v[8];
     const int q = 2 * s.p + 1;
     for (int k = 0; k < q; ++k) {
@@ -224,33 +260,49 @@ void medianFilter(const FilterBuffers& buffers, const Region& regionIn, const Me
     const int h = r.height;
     const std::size_t x0s = static_cast<std::size_t>(r.x) * 3;
 
-    // Pass 1: the copy into N, and a planar copy of the region for the eight-lane interior.
-    const std::size_t stride = static_cast<std::size_t>(w) + 8;
-    std::unique_ptr<float[]> planes(new float[stride * h * 3]);
-    const float* planePtr[3] = {planes.get(), planes.get() + stride * h, planes.get() + 2 * stride * h};
+    // Pass 1: the copy into N.
     tbb::parallel_for(tbb::blocked_range<int>(0, h), [&](const tbb::blocked_range<int>& range) {
         for (int ry = range.begin(); ry != range.end(); ++ry) {
-            const float* src = P.row(r.y + ry) + x0s;
-            std::memcpy(N.row(r.y + ry) + x0s, src, static_cast<std::size_t>(w) * 3 * sizeof(float));
-            for (int c = 0; c < 3; ++c) {
-                float* dst = planes.get() + stride * h * c + stride * ry;
-                for (int x = 0; x < w; ++x) dst[x] = src[x * 3 + c];
-                std::fill(dst + w, dst + stride, 0.0f);
-            }
+            std::memcpy(N.row(r.y + ry) + x0s, P.row(r.y + ry) + x0s, static_cast<std::size_t>(w) * 3 * sizeof(float));
         }
         progress.advance(range.end() - range.begin());
     });
 
-    // Pass 2: filter. Interior pixels (mask wholly inside the region) eight at a time; the
-    // rest one by one.
+    // Pass 2: filter, in bands of rows. Interior pixels (mask wholly inside the region) go eight
+    // at a time from a planar copy of the band's rows and the rows in reach; the rest one by one.
+    const std::size_t stride = static_cast<std::size_t>(w) + 8;
+    constexpr int kBand = 32;
+    const int bands = (h + kBand - 1) / kBand;
+    const std::size_t bandRows = static_cast<std::size_t>(kBand + 2 * s.p);
     const std::size_t sortedStride = stride;
-    tbb::enumerable_thread_specific<std::vector<float>> sortedBuffers(
-        [&] { return std::vector<float>(sortedStride * q * 3 + 8); });
-    tbb::parallel_for(tbb::blocked_range<int>(0, h), [&](const tbb::blocked_range<int>& range) {
-        float lists[192];
-        std::vector<float>& sorted = sortedBuffers.local();
-        for (int ry = range.begin(); ry != range.end(); ++ry) {
+    struct Scratch {
+        std::vector<float> planes, sorted;
+    };
+    tbb::enumerable_thread_specific<Scratch> scratch([&] {
+        Scratch sc;
+        sc.planes.assign(stride * bandRows * 3, 0.0f);
+        sc.sorted.assign(sortedStride * q * 3 + 8, 0.0f);
+        return sc;
+    });
+    tbb::parallel_for(tbb::blocked_range<int>(0, bands, 1), [&](const tbb::blocked_range<int>& range) {
+      Scratch& sc = scratch.local();
+      std::vector<float>& sorted = sc.sorted;
+      float lists[192];
+      for (int band = range.begin(); band != range.end(); ++band) {
+        const int a = band * kBand, b = std::min(h, a + kBand);
+        const int first = std::max(0, a - s.p), last = std::min(h, b + s.p);
+        const std::size_t planeSize = stride * bandRows;
+        const float* planePtr[3] = {sc.planes.data(), sc.planes.data() + planeSize, sc.planes.data() + 2 * planeSize};
+        for (int ry = first; ry < last; ++ry) {
+            const float* src = P.row(r.y + ry) + x0s;
+            for (int c = 0; c < 3; ++c) {
+                float* dst = sc.planes.data() + planeSize * c + stride * static_cast<std::size_t>(ry - first);
+                for (int x = 0; x < w; ++x) dst[x] = src[x * 3 + c];
+            }
+        }
+        for (int ry = a; ry < b; ++ry) {
             const int y = r.y + ry;
+            const int by = ry - first;  // row in the band's planes
             const bool rowInterior = ry >= s.p && ry + s.p < h;
             int xFirst = w, xEnd = w;  // interior run [xFirst, xEnd) in region coordinates
             if (rowInterior && w >= 2 * s.p + 8) {
@@ -261,17 +313,26 @@ void medianFilter(const FilterBuffers& buffers, const Region& regionIn, const Me
             if (xFirst < xEnd && s.box) {
                 for (int c = 0; c < 3; ++c) {
                     for (int x = 0; x + 8 <= w; x += 8) {
-                        sortColumns(s, planePtr[c], stride, x, ry, sorted.data() + sortedStride * q * c,
+                        sortColumns(s, planePtr[c], stride, x, by, sorted.data() + sortedStride * q * c,
                                     sortedStride);
                     }
                     if (w % 8 != 0) {
-                        sortColumns(s, planePtr[c], stride, w - 8 >= 0 ? w - 8 : 0, ry,
+                        sortColumns(s, planePtr[c], stride, w - 8 >= 0 ? w - 8 : 0, by,
                                     sorted.data() + sortedStride * q * c, sortedStride);
                     }
                 }
             }
+            int masks[4] = {0, 0, 0, 0};
+            const int fullEnd = xFirst + (xEnd - xFirst) / 32 * 32;  // runs of four blocks end here
             for (int x = xFirst; x < xEnd; x += 8) {
-                const int lanes = thresholdLanes(s, planePtr, stride, x, ry);
+                int block = 0;
+                if (x < fullEnd) {
+                    block = (x - xFirst) / 8 % 4;
+                    if (block == 0) thresholdLanes4(s, planePtr, stride, x, by, masks);
+                } else {
+                    thresholdLanes1(s, planePtr, stride, x, by, masks);
+                }
+                const int lanes = masks[block];
                 const float* in = P.row(y) + x0s + static_cast<std::size_t>(x) * 3;
                 float* out = C.row(y) + x0s + static_cast<std::size_t>(x) * 3;
                 if (lanes == 0) {
@@ -280,7 +341,7 @@ void medianFilter(const FilterBuffers& buffers, const Region& regionIn, const Me
                 }
                 for (int c = 0; c < 3; ++c) {
                     float med[8];
-                    medianLanes(s, planePtr[c], stride, sorted.data() + sortedStride * q * c, sortedStride, x, ry,
+                    medianLanes(s, planePtr[c], stride, sorted.data() + sortedStride * q * c, sortedStride, x, by,
                                 med);
                     for (int lane = 0; lane < 8; ++lane) {
                         out[lane * 3 + c] =
@@ -290,7 +351,8 @@ void medianFilter(const FilterBuffers& buffers, const Region& regionIn, const Me
             }
             for (int x = xEnd; x < w; ++x) medianPixel(s, N, P, C, r, r.x + x, y, lists);
         }
-        progress.advance(range.end() - range.begin());
+        progress.advance(b - a);
+      }
     });
 }
 

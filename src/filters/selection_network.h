@@ -96,6 +96,7 @@ struct FixedNetwork {
     std::array<std::pair<std::uint8_t, std::uint8_t>, Capacity> pairs{};
     int count = 0;
     std::array<std::uint8_t, 64> inputSlots{};
+    std::array<std::uint8_t, 64> rankSlots{};
     int outputSlot = 0;
 };
 
@@ -108,7 +109,10 @@ constexpr FixedNetwork<Capacity> fixedSelectionNetwork(int blocks, int perBlock,
     for (std::size_t k = 0; k < net.inputSlots.size() && k < 64; ++k) {
         f.inputSlots[k] = static_cast<std::uint8_t>(net.inputSlots[k]);
     }
-    f.outputSlot = net.rankSlots[static_cast<std::size_t>(rank)];
+    for (std::size_t k = 0; k < net.rankSlots.size() && k < 64; ++k) {
+        f.rankSlots[k] = static_cast<std::uint8_t>(net.rankSlots[k]);
+    }
+    f.outputSlot = rank >= 0 ? net.rankSlots[static_cast<std::size_t>(rank)] : 0;
     return f;
 }
 

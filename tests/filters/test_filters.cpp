@@ -132,7 +132,7 @@ TEST(SharpenTest, UniformRegionBrightensNearEdgesAndTinySigmaChangesNothing) {
 }
 
 TEST(MedianTest, MatchesDirectFormExactlyForEveryShapeAndSize) {
-    const int w = 38, h = 31;
+    const int w = 51, h = 31;  // interior runs of four blocks, single blocks and single pixels
     const MedianShape shapes[] = {MedianShape::HorizontalBar, MedianShape::VerticalBar, MedianShape::Plus,
                                   MedianShape::Box};
     const int settings[][3] = {{80, 100, 2}, {100, 100, 3}, {100, 45, 1}, {95, 100, 3}, {0, 100, 2}, {60, 17, 2}};
