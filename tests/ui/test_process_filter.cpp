@@ -54,8 +54,9 @@ struct Rig {
         for (QWidget* w : std::initializer_list<QWidget*>{&jpeg, &tiff, &picker}) w->setParent(nullptr);
     }
 
-    Rig() {
+    explicit Rig(double dpi = 0) {
         FormOptions options;
+        options.dpiOverride = dpi;
         options.prompter = &prompter;
         options.settingsPath = dir.filePath(QStringLiteral("settings.ini"));
         options.companionFiles.clear();
@@ -166,6 +167,7 @@ private slots:
     // ---- Step 2: curve --------------------------------------------------------------------------
     void curveStartsStraightWithItsButtons();
     void curveDragLinearAndSmooth();
+    void curveBoxFollowsTheDisplayScale();
     void hoverRebuildsOnlyOnChange();
     void pointCountLimits();
     // ---- Step 2: tone controls and histogram -----------------------------------------------------
@@ -184,6 +186,7 @@ private slots:
     void accordionExpandsAndHovers();
     void eyedropperTakesOneSample();
     void eyedropperToggleAndCursor();
+    void eyedropperSamplesWhileTheButtonIsHeld();
     void dragAndDoubleClickBetweenSamplePanels();
     void targetPanelOpensThePicker();
     void neutralAndBalanceJobs();
@@ -251,6 +254,26 @@ void ProcessFilterTest::curveDragLinearAndSmooth() {
         QCOMPARE(f.Image1->picture().pixel(99, 49), qRgb(0, 0, 255));
         QCOMPARE(f.Image1->picture().pixel(99, 100) == qRgb(0, 0, 255), false);
     }
+}
+
+void ProcessFilterTest::curveBoxFollowsTheDisplayScale() {
+    Rig rig(120);  // 120 dots per inch: scale 1.23, a box of 246 pixels
+    TForm1& f = *rig.form;
+    QCOMPARE(f.toneCurve->displayScale(), 1.23f);
+    QCOMPARE(f.Image1->size(), QSize(246, 246));
+    QCOMPARE(f.Image1->picture().size(), QSize(246, 246));
+    const CurvePoint p = f.toneCurve->controlPoints()[1];
+    QCOMPARE(p.X, 122);  // trunc(246 / 2 - 1)
+    // the markers use the scale too: 255 sits at 215 x 1.23 x 255 / 256 from the picture's left
+    QCOMPARE(f.Shape12->x() - f.Image3->x(), int(255 * 215 * 1.23f / 256));
+    QCOMPARE(f.Image3->width(), int(215 * 1.23));
+    // a drag in the larger box moves the point in box pixels
+    const int L = 245;
+    QTest::mousePress(f.Image1, Qt::LeftButton, {}, QPoint(p.X, L - p.Y));
+    QTest::mouseMove(f.Image1, QPoint(p.X + 10, 40));
+    QTest::mouseRelease(f.Image1, Qt::LeftButton, {}, QPoint(p.X + 10, 40));
+    QCOMPARE(f.toneCurve->controlPoints()[1], (CurvePoint{p.X + 10, int(245.0000038 - 40)}));
+    QCOMPARE(f.Label17->text(), QString("y = 159"));  // 199 - Y whatever the scale
 }
 
 void ProcessFilterTest::hoverRebuildsOnlyOnChange() {
@@ -753,6 +776,30 @@ void ProcessFilterTest::eyedropperToggleAndCursor() {
     QCOMPARE(f.Panel26->frameShadow(), QFrame::Raised);
     QVERIFY(!f.Shape3->isHidden());
     QCOMPARE(f.Image4->cursor().pixmap().cacheKey(), f.cursorTable[3].pixmap().cacheKey());
+}
+
+void ProcessFilterTest::eyedropperSamplesWhileTheButtonIsHeld() {
+    Rig rig;
+    TForm1& f = *rig.form;
+    rig.readyForStep3(120, 90);
+    f.selectToolGroup(5);
+    f.ComboBox3->setCurrentIndex(0);
+    QTest::mouseClick(f.Image22, Qt::LeftButton);  // Highlights
+    QVERIFY(f.CheckBox4->isChecked());
+    const double z = f.TrackBar1->value() / 10.0;
+    const QPoint a(int(10 * z) + 1, int(10 * z) + 1), b(int(90 * z) + 1, int(70 * z) + 1);
+    QTest::mousePress(f.Image4, Qt::LeftButton, {}, a);
+    const Rgb first = f.sampleColours[3];
+    QCOMPARE(first, takeSample(f.project.processedBuffer, int(a.x() / z), int(a.y() / z), 0));
+    QTest::mouseMove(f.Image4, b);
+    QVERIFY(f.samplingActive);
+    QTest::mouseRelease(f.Image4, Qt::LeftButton, {}, b);
+    QVERIFY(!f.samplingActive);
+    const Rgb last = takeSample(f.project.processedBuffer, int(b.x() / z), int(b.y() / z), 0);
+    QVERIFY(last != first);
+    QCOMPARE(f.sampleColours[3], last);
+    QCOMPARE(f.Panel18->colour(), panelColour(sampleBytes(last)));
+    QCOMPARE(f.Panel19->colour(), panelColour(sampleBytes(last)));
 }
 
 void ProcessFilterTest::dragAndDoubleClickBetweenSamplePanels() {
