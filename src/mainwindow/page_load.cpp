@@ -473,7 +473,8 @@ void TForm1::Button5Click() {
 
 void TForm1::Image4MouseDown(Qt::MouseButton button, int X, int Y) {
     // While an eyedropper is on, the left button samples instead of marking (Step 3 page).
-    if (samplingActive && button == Qt::LeftButton && Image4->isEnabled()) sampleAt(X, Y);
+    // A whole-picture job may be writing processedBuffer: no samples are read from it meanwhile.
+    if (samplingActive && button == Qt::LeftButton && Image4->isEnabled() && !jobRunning()) sampleAt(X, Y);
     if (samplingActive || button != Qt::LeftButton || !Image4->isEnabled()) return;
     if (newImagePending()) {
         project.newestExposure().shiftX = 0;
@@ -493,7 +494,7 @@ void TForm1::Image4MouseDown(Qt::MouseButton button, int X, int Y) {
 
 void TForm1::Image4MouseMove(Qt::MouseButtons buttons, int X, int Y) {
     if (samplingActive) {
-        if (buttons & Qt::LeftButton) sampleAt(X, Y);
+        if ((buttons & Qt::LeftButton) && !jobRunning()) sampleAt(X, Y);
         return;
     }
     if (!marking_ || Button5->isEnabled()) return;

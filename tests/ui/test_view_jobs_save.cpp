@@ -201,6 +201,30 @@ private slots:
         QCOMPARE(w.prompter.unexpected, 0);
     }
 
+    void noColourSampleIsTakenWhileAWholePictureJobRuns() {
+        Window w;
+        TForm1& f = *w.form;
+        w.open({w.picture(QStringLiteral("a.bmp"), 20, 10, 1)});
+        f.project.processedBuffer.fill(0.5f);
+        std::atomic<bool> release{false};
+        QVERIFY(f.startJob(JobKind::ProcessAll, [&](ProgressSink&) {
+            while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }));
+        QVERIFY(f.Image4->isEnabled());  // whole-picture jobs leave the picture live
+        f.samplingActive = true;
+        f.samplingSlot = 0;
+        f.sampleColours[0] = Rgb{0.0f, 0.0f, 0.0f};
+        f.Image4MouseDown(Qt::LeftButton, 5, 5);
+        f.Image4MouseMove(Qt::LeftButton, 6, 5);
+        QCOMPARE(f.sampleColours[0][0], 0.0f);
+        release = true;
+        waitForFlag(f);
+        f.Timer1Timer();
+        f.samplingActive = true;
+        f.Image4MouseDown(Qt::LeftButton, 5, 5);
+        QVERIFY(f.sampleColours[0][0] > 0.0f);  // afterwards the sample is taken
+    }
+
     void processAllAndPreviewRenderTheStack() {
         Window w;
         TForm1& f = *w.form;
