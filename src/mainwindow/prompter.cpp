@@ -111,7 +111,11 @@ std::optional<Prompter::SaveChoice> ScriptedPrompter::chooseSaveFile(QWidget*, c
         ++unexpected;
         return std::nullopt;
     }
-    auto choice = saveChoices.front();
+    if (!saveChoices.front()) {
+        saveChoices.pop_front();
+        return std::nullopt;
+    }
+    const SaveChoice choice = *saveChoices.front();
     saveChoices.pop_front();
     return choice;
 }
