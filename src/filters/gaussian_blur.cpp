@@ -112,10 +112,10 @@ void gaussianBlur(const FilterBuffers& buffers, const Region& regionIn, const Li
                                 static_cast<std::size_t>(count) * sizeof(float));
                 }
                 float* pa = pad + (lo - (sx - radius)) * 3;
-                for (int k = lo * 3; k < hi * 3; ++k) *pa++ = op * src[k];
+                scaleInto(pa, src + lo * 3, op, (hi - lo) * 3);
                 weightedSums(pad, offsets.data(), g.data(), taps, sc.acc.data(), count);
                 float* out = sc.ring.data() + static_cast<std::size_t>(yy % ringRows) * ringStride;
-                for (int k = 0; k < count; ++k) out[k] = op * (sc.acc[k] / sampleTotal[sx * 3 + k]);
+                scaleQuotient(out, sc.acc.data(), sampleTotal.data() + sx * 3, op, count);
                 // Every row whose column taps are all blurred now can be finished.
                 while (next < b && std::min(next + radius, h - 1) <= yy) {
                     const int y = next++;
@@ -133,13 +133,7 @@ void gaussianBlur(const FilterBuffers& buffers, const Region& regionIn, const Li
                     weightedRowSums(rows, weights, n, sc.acc.data(), count);
                     const float* p = P.row(r.y + y) + x0s + static_cast<std::size_t>(sx) * 3;
                     float* c = C.row(r.y + y) + x0s + static_cast<std::size_t>(sx) * 3;
-                    const float total = rowTotal[y];
-                    for (int k = 0; k < count; ++k) {
-                        float v = sc.acc[k] / total;
-                        if (v >= 1.0f) v = 1.0f;
-                        if (v < 0.0f) v = 0.0f;
-                        c[k] = op * v + rest * p[k];
-                    }
+                    blurFinish(c, sc.acc.data(), rowTotal[y], op, rest, p, count);
                     gauge.done(1);
                 }
             }

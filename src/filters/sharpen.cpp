@@ -1,5 +1,6 @@
 #include "filters/sharpen.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -57,48 +58,58 @@ void sharpen(const FilterBuffers& buffers, const Region& regionIn, const Sharpen
 
     const int w = r.width;
     const int h = r.height;
-    const int rowCount = 3 * w;
     const std::size_t x0s = static_cast<std::size_t>(r.x) * 3;
     std::vector<int> offsets(taps);
     for (int q = 0; q < taps; ++q) offsets[q] = (radius + kKernelCentre - (m + q)) * 3;
-    const int paddedCount = (w + 2 * radius) * 3 + 48;
+    // Strips of columns keep the rows in reach of the column sums in cache.
+    constexpr int kStrip = 512;
+    const int strips = (w + kStrip - 1) / kStrip;
+    const int chunkRows = std::max(16, h / 16);
+    const int chunks = (h + chunkRows - 1) / chunkRows;
+    const int paddedCount = (kStrip + 2 * radius) * 3 + 48;
+    ProportionalProgress gauge(progress, static_cast<std::int64_t>(h) * strips, 2 * static_cast<std::int64_t>(h));
 
     // Every pass reads P, which equals N over the region once N is copied, so the copy of a row
     // and the filtering of rows run in one sweep.
     tbb::enumerable_thread_specific<std::vector<float>> padBuffers(std::vector<float>(paddedCount, 0.0f));
-    tbb::enumerable_thread_specific<std::vector<float>> accBuffers(std::vector<float>(roundUp8(rowCount) + 8, 0.0f));
-    tbb::parallel_for(tbb::blocked_range<int>(0, h), [&](const tbb::blocked_range<int>& range) {
+    tbb::enumerable_thread_specific<std::vector<float>> accBuffers(std::vector<float>(kStrip * 3 + 8, 0.0f));
+    tbb::parallel_for(tbb::blocked_range<int>(0, chunks * strips), [&](const tbb::blocked_range<int>& range) {
         std::vector<float>& pad = padBuffers.local();
         std::vector<float>& acc = accBuffers.local();
-        for (int ry = range.begin(); ry != range.end(); ++ry) {
-            const int y = r.y + ry;
-            const float* p = P.row(y) + x0s;
-            std::memcpy(N.row(y) + x0s, p, rowCount * sizeof(float));
-            // Column sums first: tap j of row y reads row y - j + 16.
-            const float* rows[64];
-            float weights[64];
-            int n = 0;
-            for (int q = 0; q < taps; ++q) {
-                const int src = ry + kKernelCentre - (m + q);
-                if (src >= 0 && src < h) {
-                    rows[n] = P.row(r.y + src) + x0s;
-                    weights[n] = fy[q];
-                    ++n;
+        for (int task = range.begin(); task != range.end(); ++task) {
+            const int chunk = task / strips, strip = task % strips;
+            const int ya = chunk * chunkRows, yb = std::min(h, ya + chunkRows);
+            const int sx = strip * kStrip;
+            const int width = std::min(kStrip, w - sx);
+            const int count = width * 3;
+            const int lo = std::max(sx - radius, 0), hi = std::min(sx + width + radius, w);
+            std::fill(pad.begin(), pad.end(), 0.0f);
+            float* padAt = pad.data() + (lo - (sx - radius)) * 3;
+            for (int ry = ya; ry < yb; ++ry) {
+                const int y = r.y + ry;
+                const float* p = P.row(y) + x0s + static_cast<std::size_t>(sx) * 3;
+                std::memcpy(N.row(y) + x0s + static_cast<std::size_t>(sx) * 3, p, count * sizeof(float));
+                // Column sums first: tap j of row y reads row y - j + 16.
+                const float* rows[64];
+                float weights[64];
+                int n = 0;
+                for (int q = 0; q < taps; ++q) {
+                    const int src = ry + kKernelCentre - (m + q);
+                    if (src >= 0 && src < h) {
+                        rows[n] = P.row(r.y + src) + x0s + static_cast<std::size_t>(lo) * 3;
+                        weights[n] = fy[q];
+                        ++n;
+                    }
                 }
-            }
-            weightedRowSums(rows, weights, n, pad.data() + radius * 3, rowCount);
-            // Then the row sums over the column sums; the zero padding stands for the columns
-            // outside the region.
-            weightedSums(pad.data(), offsets.data(), fx.data(), taps, acc.data(), rowCount);
-            float* c = C.row(y) + x0s;
-            for (int k = 0; k < rowCount; ++k) {
-                float v = p[k] + a * (p[k] * centreWeight - (acc[k] - p[k] * centreGauss));
-                if (v >= 1.0f) v = 1.0f;
-                if (v < 0.0f) v = 0.0f;
-                c[k] = v;
+                weightedRowSums(rows, weights, n, padAt, (hi - lo) * 3);
+                // Then the row sums over the column sums; the zero padding stands for the
+                // columns outside the region.
+                weightedSums(pad.data(), offsets.data(), fx.data(), taps, acc.data(), count);
+                float* c = C.row(y) + x0s + static_cast<std::size_t>(sx) * 3;
+                sharpenFinish(c, acc.data(), p, a, centreWeight, centreGauss, count);
+                gauge.done(1);
             }
         }
-        progress.advance(2 * static_cast<std::int64_t>(range.end() - range.begin()));
     });
 }
 

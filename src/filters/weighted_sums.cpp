@@ -62,3 +62,63 @@ void weightedRowSums(const float* const* rows, const float* weights, int taps, f
 }
 
 }  // namespace sv
+
+namespace sv {
+
+namespace {
+__attribute__((always_inline)) inline vfloat clamp01(vfloat v) {
+    v = v >= vec::splat(1.0f) ? vec::splat(1.0f) : v;
+    return v < vec::splat(0.0f) ? vec::splat(0.0f) : v;
+}
+}  // namespace
+
+SV_VECTOR_CLONES
+void scaleInto(float* out, const float* in, float factor, int count) {
+    int k = 0;
+    for (; k + 8 <= count; k += 8) vec::store(out + k, vec::splat(factor) * vec::load(in + k));
+    for (; k < count; ++k) out[k] = factor * in[k];
+}
+
+SV_VECTOR_CLONES
+void scaleQuotient(float* out, const float* acc, const float* totals, float factor, int count) {
+    int k = 0;
+    for (; k + 8 <= count; k += 8) {
+        vec::store(out + k, vec::splat(factor) * (vec::load(acc + k) / vec::load(totals + k)));
+    }
+    for (; k < count; ++k) out[k] = factor * (acc[k] / totals[k]);
+}
+
+SV_VECTOR_CLONES
+void blurFinish(float* out, const float* acc, float total, float op, float rest, const float* p, int count) {
+    int k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const vfloat v = clamp01(vec::load(acc + k) / vec::splat(total));
+        vec::store(out + k, vec::splat(op) * v + vec::splat(rest) * vec::load(p + k));
+    }
+    for (; k < count; ++k) {
+        float v = acc[k] / total;
+        if (v >= 1.0f) v = 1.0f;
+        if (v < 0.0f) v = 0.0f;
+        out[k] = op * v + rest * p[k];
+    }
+}
+
+SV_VECTOR_CLONES
+void sharpenFinish(float* out, const float* acc, const float* p, float a, float centreWeight, float centreGauss,
+                   int count) {
+    int k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const vfloat pk = vec::load(p + k);
+        const vfloat v = pk + vec::splat(a) * (pk * vec::splat(centreWeight) -
+                                               (vec::load(acc + k) - pk * vec::splat(centreGauss)));
+        vec::store(out + k, clamp01(v));
+    }
+    for (; k < count; ++k) {
+        float v = p[k] + a * (p[k] * centreWeight - (acc[k] - p[k] * centreGauss));
+        if (v >= 1.0f) v = 1.0f;
+        if (v < 0.0f) v = 0.0f;
+        out[k] = v;
+    }
+}
+
+}  // namespace sv
