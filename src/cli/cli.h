@@ -71,10 +71,6 @@ struct CliContext {
     CurveMode curveMode = CurveMode::Smooth;
     std::vector<CurvePoint> curvePoints;  // movable points in box pixels; none: the straight curve
 
-    // The display bitmap as BMP, JPEG and the clipboard take it: drawRegion of the whole
-    // processedBuffer as it stands (rendered first if stale). Defined with the tone operators.
-    DisplayBitmap displayBitmap();
-
     // Colour balance state (--neutral-sample, --balance-sample, --balance-target): sample slot 0
     // is the neutral point, slots 1..3 the Shadows, Midtones and Highlights rows; targets are
     // 8-bit colours; a row is ticked by its sample, as in the window.

@@ -66,14 +66,6 @@ void renderWholeStack(CliContext& context) {
     project.wholeImageProcessed = true;
 }
 
-DisplayBitmap CliContext::displayBitmap() {
-    ensureProcessed();
-    beginProgress(progress, project.imageHeight);
-    DisplayBitmap display = drawPicture(project.processedBuffer, progress);
-    endProgress(progress, project.imageHeight);
-    return display;
-}
-
 void registerToneOperators(std::vector<Operator>& table) {
     table.push_back({"--gamma", "POS", {}, "gamma control position 1..400 (gamma = POS / 100, default 100)",
                      [](CliContext& c, const std::string& v, const Modifiers&) {
