@@ -42,7 +42,7 @@ void TForm1::buildPictureArea() {
     ScrollBox1->setWidgetResizable(false);
     ScrollBox1->setFocusPolicy(Qt::StrongFocus);
     auto* canvas = new PictureCanvas(ScrollBox1);
-    canvas->onMove = [this] { hoverToolGroup(-1); };
+    canvas->onMove = [this] { GroupBox12MouseMove(); };
     pictureCanvas = canvas;
     pictureCanvas->setObjectName(QStringLiteral("pictureCanvas"));
     ScrollBox1->setWidget(pictureCanvas);

@@ -109,8 +109,9 @@ TForm1::TForm1(const FormOptions& options) : options_(options) {
     Timer1->start();
 }
 
-TForm1::~TForm1() {
-    // FormDestroy: the worker goes first, then the buffers.
+TForm1::~TForm1() { FormDestroy(); }
+
+void TForm1::FormDestroy() {
     jobs_.wait();
     releaseBuffers(project);
 }
@@ -438,6 +439,11 @@ void TForm1::Exit1Click() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TForm1::FormClose() {
     // A worker still running owns the buffers: wait for it before anything is released.
     waitForJob();
     if (!exiting_) writeSettings(options_.settingsPath, currentSettings());
@@ -445,7 +451,6 @@ void TForm1::closeEvent(QCloseEvent* event) {
     if (jpegDialog) jpegDialog->hide();
     if (tiffDialog) tiffDialog->hide();
     if (colourPicker) colourPicker->hide();
-    event->accept();
 }
 
 void TForm1::waitForJob() { jobs_.wait(); }

@@ -450,6 +450,8 @@ public slots:
     void FormCreate();
     void FormShow();
     void Exit1Click();
+    void FormClose();      // the user closes the window: settings written (not after File > Exit)
+    void FormDestroy();    // the worker first, then the buffers
     void FormResize();
     // Project
     void New1Click();
@@ -480,6 +482,19 @@ public slots:
     void TabbedNotebook1Change(int index);
     void selectToolGroup(int index);
     void hoverToolGroup(int index);
+    void GroupBox8Click() { selectToolGroup(0); }
+    void GroupBox11Click() { selectToolGroup(1); }
+    void GroupBox9Click() { selectToolGroup(2); }
+    void GroupBox10Click() { selectToolGroup(3); }
+    void GroupBox17Click() { selectToolGroup(4); }
+    void GroupBox16Click() { selectToolGroup(5); }
+    void GroupBox8MouseMove() { hoverToolGroup(0); }
+    void GroupBox11MouseMove() { hoverToolGroup(1); }
+    void GroupBox9MouseMove() { hoverToolGroup(2); }
+    void GroupBox10MouseMove() { hoverToolGroup(3); }
+    void GroupBox17MouseMove() { hoverToolGroup(4); }
+    void GroupBox16MouseMove() { hoverToolGroup(5); }
+    void GroupBox12MouseMove() { hoverToolGroup(-1); }  // also the picture area and GroupBox15
     // Jobs
     void Timer1Timer();
     void Button1Click();   // Preview (Step 2)

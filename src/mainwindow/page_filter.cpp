@@ -90,8 +90,8 @@ void TForm1::buildFilterPage(QWidget* page) {
     GroupBox15->setStyleSheet(QStringLiteral("QGroupBox { border: none; }"));
     layout->addWidget(GroupBox15, 1);
     // Moving over the empty group below the tools (or over Refresh/Undo) is hovering over nothing.
-    connect(GroupBox15, &ToolGroup::hovered, this, [this] { hoverToolGroup(-1); });
-    connect(GroupBox12, &ToolGroup::hovered, this, [this] { hoverToolGroup(-1); });
+    connect(GroupBox15, &ToolGroup::hovered, this, &TForm1::GroupBox12MouseMove);
+    connect(GroupBox12, &ToolGroup::hovered, this, &TForm1::GroupBox12MouseMove);
 
     connect(Button16, &QPushButton::clicked, this, &TForm1::Button16Click);
     connect(Button17, &QPushButton::clicked, this, &TForm1::Undo1Click);

@@ -75,6 +75,8 @@ int main(int argc, char** argv) {
         tiff.hide();
         jpeg.hide();
     }
+    qInfo("displayScale %.4f, logical dpi %.1f, device pixel ratio %.2f", form.displayScale,
+          QGuiApplication::primaryScreen()->logicalDotsPerInch(), form.devicePixelRatioF());
     for (const QString& t : prompter.texts()) qInfo("shown: %s", qPrintable(t));
     return 0;
 }
