@@ -160,7 +160,14 @@ private slots:
         QVERIFY(f.Edit2->menuAction()->isEnabled() && f.Language1->menuAction()->isEnabled());
         QVERIFY(f.TrackBar1->isEnabled());
         QVERIFY(!f.startJob(JobKind::ProcessAll, [](ProgressSink&) {}));
-        f.Undo1Click();  // held back while the job runs
+        // Undo rewrites processedBuffer from newImageBuffer: never while the worker runs, even if
+        // something left its controls enabled.
+        f.project.processedBuffer.fill(0.3f);
+        f.project.newImageBuffer.fill(0.9f);
+        f.Undo1->setEnabled(true);
+        f.Undo1Click();
+        QCOMPARE(f.project.processedBuffer.at(3, 3, 1), 0.3f);
+        f.Undo1->setEnabled(false);
         // Commands that rewrite the buffers do nothing while the job runs.
         w.prompter.answers.push_back(true);
         f.New1Click();
@@ -177,6 +184,10 @@ private slots:
         QVERIFY(f.Image4->isEnabled() && f.Shape3->isEnabled());
         // A filter preview leaves the Undo controls disabled.
         QVERIFY(!f.Undo1->isEnabled() && !own(f.Button17) && !f.ToolButton6->isEnabled());
+        // With no job, the same Undo does its work.
+        f.Undo1->setEnabled(true);
+        f.Undo1Click();
+        QCOMPARE(f.project.processedBuffer.at(3, 3, 1), 0.9f);
         // Gauge at rest.
         QCOMPARE(f.CGauge1->progress(), 0);
         QVERIFY(!f.CGauge1->showText());
