@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include <tbb/blocked_range.h>
@@ -18,40 +17,56 @@ using vec::vfloat;
 
 namespace {
 
-constexpr int kSegment = 256;  // pixels of a line whose range weights are kept at once
+// Both passes work on rows as they are stored (R, G, B interleaved): a tap pairs a sample only
+// with the same channel of another pixel, so every step is element-wise and needs no
+// deinterleaving. A neighbour o pixels along a row lies 3 x o samples away.
 
-struct LineScratch {
-    std::vector<float> line;     // one channel of a row with zero padding
-    std::vector<float> weights;  // range weights of the current segment, one array per distance
-    std::vector<float> out;
-};
+constexpr int kSegment = 768;  // samples of a row whose range weights are kept at once
+constexpr int kPad = 3 * 16 + 16;  // zero samples before and after a padded row
 
-// One channel of one row. v[-pad .. n + pad) is readable, zero outside [0, n). out gets n values
-// (plus garbage up to a whole vector). sw holds the 2R + 1 spatial weights in tap order.
+__attribute__((always_inline)) inline vfloat loadSome(const float* p, int n) {
+    if (n >= 8) return vec::load(p);
+    float t[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (int i = 0; i < n; ++i) t[i] = p[i];
+    return vec::load(t);
+}
+
+__attribute__((always_inline)) inline void storeSome(float* p, vfloat v, int n) {
+    if (n >= 8) {
+        vec::store(p, v);
+        return;
+    }
+    float t[8];
+    vec::store(t, v);
+    for (int i = 0; i < n; ++i) p[i] = t[i];
+}
+
+// The row pass over one padded row v[0 .. n) (n = 3 x pixels; readable and zero from -kPad to
+// n + kPad). out gets n values plus garbage up to a whole vector. Each pair of pixels d apart
+// shares one range weight, E[(d - 1) * span + ...], kept for one segment at a time.
 SV_VECTOR_CLONES
-void bilateralLine(const float* v, int n, int R, const float* sw, float negInvE, float* E, float* out) {
-    const int span = kSegment + R + 8;  // entries per distance array
+void rowPass(const float* v, int n, int R, const float* sw, float negInvE, float* E, float* out) {
+    const int span = kSegment + 3 * R + 8;
     for (int a = 0; a < n; a += kSegment) {
         const int b = std::min(n, a + kSegment);
         const int bEnd = a + roundUp8(b - a);
-        // E[(d - 1) * span + (k - (a - R))] = range weight between pixels k and k + d.
+        const int first = a - 3 * R;
         for (int d = 1; d <= R; ++d) {
-            float* Ed = E + (d - 1) * span;
-            for (int k = a - R; k < bEnd; k += 8) {
-                const vfloat diff = vec::load(v + k + d) - vec::load(v + k);
-                vec::store(Ed + (k - (a - R)), vec::exp((diff * diff) * vec::splat(negInvE)));
+            float* Ed = E + (d - 1) * span - first;
+            for (int k = first; k < bEnd; k += 8) {
+                const vfloat diff = vec::load(v + k + 3 * d) - vec::load(v + k);
+                vec::store(Ed + k, vec::exp((diff * diff) * vec::splat(negInvE)));
             }
-            // Pairs that leave the line carry no weight.
-            for (int k = a - R; k < 0; ++k) Ed[k - (a - R)] = 0.0f;
-            for (int k = std::max(a - R, n - d); k < bEnd; ++k) Ed[k - (a - R)] = 0.0f;
+            // Pairs that leave the row carry no weight.
+            for (int k = first; k < 0; ++k) Ed[k] = 0.0f;
+            for (int k = std::max(first, n - 3 * d); k < bEnd; ++k) Ed[k] = 0.0f;
         }
         for (int k = a; k < bEnd; k += 8) {
             vfloat total = vec::splat(0.0f), sum = total;
-            const int base = k - (a - R);
             for (int o = R; o >= 1; --o) {
-                const vfloat w = vec::splat(sw[R - o]) * vec::load(E + (o - 1) * span + base);
+                const vfloat w = vec::splat(sw[R - o]) * vec::load(E + (o - 1) * span - first + k);
                 total += w;
-                sum += w * vec::load(v + k + o);
+                sum += w * vec::load(v + k + 3 * o);
             }
             {
                 const vfloat w = vec::splat(sw[R]);
@@ -59,63 +74,124 @@ void bilateralLine(const float* v, int n, int R, const float* sw, float negInvE,
                 sum += w * vec::load(v + k);
             }
             for (int o = -1; o >= -R; --o) {
-                const vfloat w = vec::splat(sw[R - o]) * vec::load(E + (-o - 1) * span + base + o);
+                const vfloat w = vec::splat(sw[R - o]) * vec::load(E + (-o - 1) * span - first + k + 3 * o);
                 total += w;
-                sum += w * vec::load(v + k + o);
+                sum += w * vec::load(v + k + 3 * o);
             }
             vec::store(out + k, sum / total);
         }
     }
 }
 
-// Range weights between row y and rows y + d (d = 1..R) of one strip of one channel plane:
-// E[(d - 1) * width + s]; 0 where row y + d lies beyond the region.
-SV_VECTOR_CLONES
-void rowRangeWeights(const float* plane, std::size_t stride, int h, int y, int R, int width, float negInvE, float* E) {
-    const float* vy = plane + static_cast<std::size_t>(y) * stride;
+// Range weights between row y and rows y + d (d = 1..R) of a strip: E[(d - 1) * width + s];
+// 0 where row y + d lies beyond the region. rows(k) gives the strip's samples of row k.
+template <typename Rows>
+__attribute__((always_inline)) inline void columnWeights(Rows rows, int h, int y, int R, int width, float negInvE,
+                                                         float* E) {
+    const float* vy = rows(y);
     for (int d = 1; d <= R; ++d) {
         float* Ed = E + (d - 1) * width;
         if (y + d >= h) {
-            for (int s = 0; s < width; ++s) Ed[s] = 0.0f;
+            std::fill(Ed, Ed + width, 0.0f);
             continue;
         }
-        const float* vd = plane + static_cast<std::size_t>(y + d) * stride;
+        const float* vd = rows(y + d);
         for (int s = 0; s < width; s += 8) {
-            const vfloat diff = vec::load(vd + s) - vec::load(vy + s);
-            vec::store(Ed + s, vec::exp((diff * diff) * vec::splat(negInvE)));
+            const vfloat diff = loadSome(vd + s, width - s) - loadSome(vy + s, width - s);
+            storeSome(Ed + s, vec::exp((diff * diff) * vec::splat(negInvE)), width - s);
         }
     }
 }
 
-// The column pass for row y of one strip of one channel plane; ring holds the range weights of
-// rows y - R .. y, row k in slot k % (R + 1).
-SV_VECTOR_CLONES
-void columnPassRow(const float* plane, std::size_t stride, int h, int y, int R, int width, const float* sw,
-                   const float* ring, float* out) {
-    const std::size_t slotSize = static_cast<std::size_t>(R) * width;
-    const float* below = ring + static_cast<std::size_t>(y % (R + 1)) * slotSize;
-    const float* rowY = plane + static_cast<std::size_t>(y) * stride;
-    for (int s = 0; s < width; s += 8) {
-        vfloat total = vec::splat(0.0f), sum = total;
+struct StripJob {
+    const FloatImage* P;
+    FloatImage* C;
+    int regionX, regionY;  // region origin
+    int h;
+    int R;
+    const float* sw;
+    float negInvE;
+    float op, rest;
+};
+
+// The column pass down one strip of samples [s0, s0 + width) of the region's rows, in place in
+// C: the row pass's values of rows already finished are kept in a ring of R + 1 rows. Then the
+// opacity mix with P. Whole is true when width is a multiple of 8.
+template <bool Whole>
+__attribute__((always_inline)) inline void columnStripBody(const StripJob& job, int s0, int width, float* weightRing,
+                                                           float* rowRing, ProportionalProgress& gauge) {
+    const int R = job.R, h = job.h;
+    const std::size_t x0s = static_cast<std::size_t>(job.regionX) * 3 + s0;
+    auto cRow = [&](int k) { return job.C->row(job.regionY + k) + x0s; };
+    auto load = [](const float* p, int n) { return Whole ? vec::load(p) : loadSome(p, n); };
+    const std::size_t slot = static_cast<std::size_t>(std::max(R, 1)) * width;
+    const float* rows[2 * 16 + 1];
+    const float* weights[2 * 16 + 1];
+    float spatial[2 * 16 + 1];
+    for (int y = 0; y < h; ++y) {
+        // Rows lie far apart in memory: ask for the strip of the rows needed two steps ahead.
+        if (y + R + 2 < h) {
+            const float* ahead = cRow(y + R + 2);
+            for (int s = 0; s < width; s += 16) __builtin_prefetch(ahead + s);
+        }
+        if (y + 2 < h) {
+            const float* ahead = job.P->row(job.regionY + y + 2) + x0s;
+            for (int s = 0; s < width; s += 16) __builtin_prefetch(ahead + s);
+        }
+        float* here = cRow(y);
+        float* keep = rowRing + static_cast<std::size_t>(y % (R + 1)) * width;
+        std::memcpy(keep, here, static_cast<std::size_t>(width) * sizeof(float));
+        columnWeights(cRow, h, y, R, width, job.negInvE, weightRing + (y % (R + 1)) * slot);
+        const float* below = weightRing + (y % (R + 1)) * slot;
+        // The taps in order (o = R .. 1, then the centre, then -1 .. -R), without those beyond
+        // the region.
+        int taps = 0;
         for (int o = R; o >= 1; --o) {
             if (y + o >= h) continue;
-            const vfloat w = vec::splat(sw[R - o]) * vec::load(below + (o - 1) * width + s);
-            total += w;
-            sum += w * vec::load(rowY + static_cast<std::size_t>(o) * stride + s);
+            rows[taps] = cRow(y + o);
+            weights[taps] = below + (o - 1) * width;
+            spatial[taps++] = job.sw[R - o];
         }
-        {
-            const vfloat w = vec::splat(sw[R]);
-            total += w;
-            sum += w * vec::load(rowY + s);
-        }
+        const int centre = taps;
+        rows[taps] = keep;
+        weights[taps] = nullptr;
+        spatial[taps++] = job.sw[R];
         for (int o = -1; o >= -R; --o) {
             if (y + o < 0) break;
-            const float* above = ring + static_cast<std::size_t>((y + o) % (R + 1)) * slotSize;
-            const vfloat w = vec::splat(sw[R - o]) * vec::load(above + (-o - 1) * width + s);
-            total += w;
-            sum += w * vec::load(rowY - static_cast<std::ptrdiff_t>(-o) * static_cast<std::ptrdiff_t>(stride) + s);
+            const int k = (y + o) % (R + 1);
+            rows[taps] = rowRing + static_cast<std::size_t>(k) * width;
+            weights[taps] = weightRing + k * slot + (-o - 1) * width;
+            spatial[taps++] = job.sw[R - o];
         }
-        vec::store(out + s, sum / total);
+        const float* p = job.P->row(job.regionY + y) + x0s;
+        for (int s = 0; s < width; s += 8) {
+            const int n = width - s;
+            vfloat total = vec::splat(0.0f), sum = total;
+            for (int t = 0; t < taps; ++t) {
+                const vfloat w = t == centre ? vec::splat(spatial[t])
+                                             : vec::splat(spatial[t]) * load(weights[t] + s, n);
+                total += w;
+                sum += w * load(rows[t] + s, n);
+            }
+            const vfloat f = sum / total;
+            const vfloat out = vec::splat(job.op) * f + vec::splat(job.rest) * load(p + s, n);
+            if (Whole) {
+                vec::store(here + s, out);
+            } else {
+                storeSome(here + s, out, n);
+            }
+        }
+        if ((y & 63) == 63 || y == h - 1) gauge.done((y & 63) + 1);
+    }
+}
+
+SV_VECTOR_CLONES
+void columnStrip(const StripJob& job, int s0, int width, float* weightRing, float* rowRing,
+                 ProportionalProgress& gauge) {
+    if (width % 8 == 0) {
+        columnStripBody<true>(job, s0, width, weightRing, rowRing, gauge);
+    } else {
+        columnStripBody<false>(job, s0, width, weightRing, rowRing, gauge);
     }
 }
 
@@ -147,84 +223,52 @@ void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const
 
     const int w = r.width;
     const int h = r.height;
+    const int n = 3 * w;
     const std::size_t x0s = static_cast<std::size_t>(r.x) * 3;
-    // The scratch picture: the row pass's result as three planes, rows padded to whole vectors.
-    const std::size_t stride = static_cast<std::size_t>(roundUp8(w));
-    const std::size_t planeSize = stride * h;
-    FloatImage scratchPicture(static_cast<int>(stride), h);
-    float* const Qdata = scratchPicture.data();
 
-    const int pad = R + 16;
-    tbb::enumerable_thread_specific<LineScratch> scratch([&] {
-        LineScratch s;
-        s.line.assign(static_cast<std::size_t>(w + 2 * pad + 8), 0.0f);
-        s.weights.assign(static_cast<std::size_t>(std::max(R, 1)) * (kSegment + R + 8), 0.0f);
-        s.out.assign(static_cast<std::size_t>(roundUp8(w) + 8), 0.0f);
+    // Pass 1 and 2: copy the region of P into N, and filter each row from it into C.
+    struct RowScratch {
+        std::vector<float> line, weights, out;
+    };
+    tbb::enumerable_thread_specific<RowScratch> rowScratch([&] {
+        RowScratch s;
+        s.line.assign(static_cast<std::size_t>(n + 2 * kPad + 8), 0.0f);
+        s.weights.assign(static_cast<std::size_t>(std::max(R, 1)) * (kSegment + 3 * R + 8), 0.0f);
+        s.out.assign(static_cast<std::size_t>(roundUp8(n) + 8), 0.0f);
         return s;
     });
-
-    // Pass 1 and 2: copy the region of P into N, and filter each row from it.
     tbb::parallel_for(tbb::blocked_range<int>(0, h), [&](const tbb::blocked_range<int>& range) {
-        LineScratch& s = scratch.local();
+        RowScratch& s = rowScratch.local();
         for (int ry = range.begin(); ry != range.end(); ++ry) {
             const int y = r.y + ry;
-            const float* src = N.row(y) + x0s;
-            std::memcpy(N.row(y) + x0s, P.row(y) + x0s, static_cast<std::size_t>(w) * 3 * sizeof(float));
-            float* line = s.line.data() + pad;
-            for (int c = 0; c < 3; ++c) {
-                for (int x = 0; x < w; ++x) line[x] = src[x * 3 + c];
-                bilateralLine(line, w, R, swRow.data(), negInvE, s.weights.data(), s.out.data());
-                float* q = Qdata + planeSize * c + stride * ry;
-                std::memcpy(q, s.out.data(), static_cast<std::size_t>(w) * sizeof(float));
-                std::fill(q + w, q + stride, 0.0f);
-            }
+            const float* src = P.row(y) + x0s;
+            std::memcpy(N.row(y) + x0s, src, static_cast<std::size_t>(n) * sizeof(float));
+            std::memcpy(s.line.data() + kPad, src, static_cast<std::size_t>(n) * sizeof(float));
+            rowPass(s.line.data() + kPad, n, R, swRow.data(), negInvE, s.weights.data(), s.out.data());
+            std::memcpy(C.row(y) + x0s, s.out.data(), static_cast<std::size_t>(n) * sizeof(float));
         }
         progress.advance(2 * static_cast<std::int64_t>(range.end() - range.begin()));
     });
 
-    // Pass 3: columns, row by row within strips of columns so that the rows in reach and their
-    // range weights stay in cache; then the opacity mix into C.
-    constexpr int kStrip = 128;
-    const int strips = static_cast<int>((stride + kStrip - 1) / kStrip);
-    const int chunkRows = std::max(32, h / 16);
-    const int chunks = (h + chunkRows - 1) / chunkRows;
-    ProportionalProgress columnProgress(progress, static_cast<std::int64_t>(h) * strips, h);
-    const float rest = 1.0f - op;
-    const int Rw = std::max(R, 1);
-    tbb::enumerable_thread_specific<std::vector<float>> rings(
-        [&] { return std::vector<float>(static_cast<std::size_t>(R + 1) * Rw * kStrip * 3); });
-    tbb::enumerable_thread_specific<std::vector<float>> outRows(
-        [&] { return std::vector<float>(static_cast<std::size_t>(kStrip) * 3); });
-    tbb::parallel_for(tbb::blocked_range<int>(0, chunks * strips), [&](const tbb::blocked_range<int>& range) {
-        std::vector<float>& ring = rings.local();
-        std::vector<float>& outRow = outRows.local();
-        for (int task = range.begin(); task != range.end(); ++task) {
-            const int chunk = task / strips, strip = task % strips;
-            const int a = chunk * chunkRows, b = std::min(h, a + chunkRows);
-            const int sx = strip * kStrip;
-            const int width = std::min<int>(kStrip, static_cast<int>(stride) - sx);
-            const int lanes = std::min(width, w - sx);
-            const std::size_t ringSize = static_cast<std::size_t>(R + 1) * Rw * kStrip;
-            for (int yy = std::max(0, a - R); yy < b; ++yy) {
-                for (int c = 0; c < 3; ++c) {
-                    const float* plane = Qdata + planeSize * c + sx;
-                    float* ringC = ring.data() + ringSize * c;
-                    rowRangeWeights(plane, stride, h, yy, R, width, negInvE,
-                                    ringC + static_cast<std::size_t>(yy % (R + 1)) * R * width);
-                    if (yy >= a) columnPassRow(plane, stride, h, yy, R, width, swColumn.data(), ringC,
-                                               outRow.data() + static_cast<std::size_t>(kStrip) * c);
-                }
-                if (yy < a) continue;
-                const std::size_t at = x0s + static_cast<std::size_t>(sx) * 3;
-                const float* p = P.row(r.y + yy) + at;
-                float* out = C.row(r.y + yy) + at;
-                for (int lane = 0; lane < lanes; ++lane) {
-                    for (int c = 0; c < 3; ++c) {
-                        out[lane * 3 + c] = op * outRow[static_cast<std::size_t>(kStrip) * c + lane] + rest * p[lane * 3 + c];
-                    }
-                }
-            }
-            columnProgress.done(b - a);
+    // Pass 3: columns, down strips of samples so that the rows in reach stay in cache.
+    constexpr int kStrip = 384;  // samples: 128 pixels
+    const int strips = (n + kStrip - 1) / kStrip;
+    ProportionalProgress gauge(progress, static_cast<std::int64_t>(h) * strips, h);
+    const StripJob job{&P, &C, r.x, r.y, h, R, swColumn.data(), negInvE, op, 1.0f - op};
+    struct ColumnScratch {
+        std::vector<float> weightRing, rowRing;
+    };
+    tbb::enumerable_thread_specific<ColumnScratch> columnScratch([&] {
+        ColumnScratch s;
+        s.weightRing.assign(static_cast<std::size_t>(R + 1) * std::max(R, 1) * kStrip, 0.0f);
+        s.rowRing.assign(static_cast<std::size_t>(R + 1) * kStrip, 0.0f);
+        return s;
+    });
+    tbb::parallel_for(tbb::blocked_range<int>(0, strips, 1), [&](const tbb::blocked_range<int>& range) {
+        ColumnScratch& s = columnScratch.local();
+        for (int strip = range.begin(); strip != range.end(); ++strip) {
+            const int s0 = strip * kStrip;
+            columnStrip(job, s0, std::min(kStrip, n - s0), s.weightRing.data(), s.rowRing.data(), gauge);
         }
     });
 }
