@@ -256,6 +256,7 @@ SpanFunction chooseSpanFunction() {
 
 namespace detail {
 void limitToneSimd(int level) { simdLimit.store(level, std::memory_order_relaxed); }
+int toneSimdLevel() { return simdLimit.load(std::memory_order_relaxed); }
 void setToneStreamingPixels(std::int64_t pixels) {
     streamingPixels.store(pixels > 0 ? pixels : kStreamingPixels, std::memory_order_relaxed);
 }

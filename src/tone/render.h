@@ -67,9 +67,10 @@ void drawRegion(const FloatImage& picture, const Region& region, DisplayBitmap& 
 DisplayBitmap drawPicture(const FloatImage& picture, ProgressSink& progress);
 
 namespace detail {
-// For tests: 2 lets the render use AVX2 where the processor has it, 1 keeps it to SSE, 0 also draws
-// display rows without SIMD. The results are the same at every level.
+// For tests: 2 lets the render and the curve use AVX2 where the processor has it, 1 keeps them to
+// SSE, 0 also draws display rows without SIMD. The results are the same at every level.
 void limitToneSimd(int level);
+int toneSimdLevel();
 // For tests: regions of at least this many pixels are written with streaming stores (0: the default).
 void setToneStreamingPixels(std::int64_t pixels);
 }  // namespace detail

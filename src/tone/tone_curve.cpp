@@ -18,11 +18,58 @@ inline float clampLevel(double value) {
     return static_cast<float>(value);
 }
 
+constexpr int kCurveBlock = 512;
+using Denominators = std::array<std::array<double, kCurvePointSlots>, kCurvePointSlots>;
+
+// Levels first .. first + kCurveBlock - 1 of the Lagrange polynomial: for each point j, the term
+// Y_j U x (x - X_0 U) / ((X_j - X_0) U) x ... over i != j in rising order, added up in rising j.
+// Compiled twice: for every x86-64 and with AVX2 (four levels per instruction; no FMA, so every
+// product and quotient is rounded as written).
+[[gnu::always_inline]] inline void smoothBlockBody(int first, int count, const double* xu, const double* yu,
+                                                   const Denominators& denominator, float* table) {
+    alignas(64) double diff[kCurvePointSlots][kCurveBlock];
+    alignas(64) double term[kCurveBlock];
+    alignas(64) double sum[kCurveBlock];
+    for (int i = 0; i < count; ++i) {
+        for (int t = 0; t < kCurveBlock; ++t) diff[i][t] = static_cast<double>(first + t) - xu[i];
+    }
+    for (int t = 0; t < kCurveBlock; ++t) sum[t] = 0.0;
+    for (int j = 0; j < count; ++j) {
+        for (int t = 0; t < kCurveBlock; ++t) term[t] = yu[j];
+        for (int i = 0; i < count; ++i) {
+            if (i == j) continue;
+            const double d = denominator[j][i];
+            const double* a = diff[i];
+            for (int t = 0; t < kCurveBlock; ++t) term[t] = term[t] * a[t] / d;
+        }
+        for (int t = 0; t < kCurveBlock; ++t) sum[t] += term[t];
+    }
+    for (int t = 0; t < kCurveBlock; ++t) table[first + t] = clampLevel(sum[t]);
+}
+
+void smoothBlock(int first, int count, const double* xu, const double* yu, const Denominators& denominator,
+                 float* table) {
+    smoothBlockBody(first, count, xu, yu, denominator, table);
+}
+
+__attribute__((target("avx2"))) void smoothBlockAvx2(int first, int count, const double* xu, const double* yu,
+                                                     const Denominators& denominator, float* table) {
+    smoothBlockBody(first, count, xu, yu, denominator, table);
+}
+
+using BlockFunction = void (*)(int, int, const double*, const double*, const Denominators&, float*);
+
+BlockFunction chooseBlockFunction() {
+    __builtin_cpu_init();
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2 && detail::toneSimdLevel() >= 2 ? smoothBlockAvx2 : smoothBlock;
+}
+
 void sampleSmooth(const CurvePoints& points, int n, float U, float* table) {
     const int count = n + 2;
     const double u = U;
     std::array<double, kCurvePointSlots> xu{}, yu{};
-    std::array<std::array<double, kCurvePointSlots>, kCurvePointSlots> denominator{};
+    Denominators denominator{};
     for (int j = 0; j < count; ++j) {
         xu[j] = points[j].X * u;
         yu[j] = points[j].Y * u;
@@ -30,28 +77,10 @@ void sampleSmooth(const CurvePoints& points, int n, float U, float* table) {
     }
     // The polynomial is evaluated level by level exactly as written, but over blocks of levels at
     // once so that the products run side by side; blocks go to all cores.
-    constexpr int kBlock = 512;
-    tbb::parallel_for(tbb::blocked_range<int>(0, kCurveLevels / kBlock), [&](const tbb::blocked_range<int>& blocks) {
-        alignas(64) double diff[kCurvePointSlots][kBlock];
-        alignas(64) double term[kBlock];
-        alignas(64) double sum[kBlock];
+    const BlockFunction evaluate = chooseBlockFunction();
+    tbb::parallel_for(tbb::blocked_range<int>(0, kCurveLevels / kCurveBlock), [&](const tbb::blocked_range<int>& blocks) {
         for (int block = blocks.begin(); block != blocks.end(); ++block) {
-            const int first = block * kBlock;
-            for (int i = 0; i < count; ++i) {
-                for (int t = 0; t < kBlock; ++t) diff[i][t] = static_cast<double>(first + t) - xu[i];
-            }
-            for (int t = 0; t < kBlock; ++t) sum[t] = 0.0;
-            for (int j = 0; j < count; ++j) {
-                for (int t = 0; t < kBlock; ++t) term[t] = yu[j];
-                for (int i = 0; i < count; ++i) {
-                    if (i == j) continue;
-                    const double d = denominator[j][i];
-                    const double* a = diff[i];
-                    for (int t = 0; t < kBlock; ++t) term[t] = term[t] * a[t] / d;
-                }
-                for (int t = 0; t < kBlock; ++t) sum[t] += term[t];
-            }
-            for (int t = 0; t < kBlock; ++t) table[first + t] = clampLevel(sum[t]);
+            evaluate(block * kCurveBlock, count, xu.data(), yu.data(), denominator, table);
         }
     });
 }

@@ -28,21 +28,26 @@ CurvePoints randomPoints(std::mt19937& rng, int n, int last) {
 }
 
 TEST(CurveSampling, MatchesDirectFormulasForRandomPoints) {
-    std::mt19937 rng(1234);
-    for (const float scale : {1.0f, 1.23f}) {
-        const float U = 32768.0f / (200.0f * scale);
-        const int last = static_cast<int>(200.0 * scale - 1.0);
-        for (int n = 1; n <= 7; ++n) {
-            for (int trial = 0; trial < 3; ++trial) {
-                const CurvePoints P = randomPoints(rng, n, last);
-                for (const CurveMode mode : {CurveMode::Smooth, CurveMode::Linear}) {
-                    SCOPED_TRACE(testing::Message() << "scale " << scale << " n " << n << " mode "
-                                                    << (mode == CurveMode::Smooth ? "smooth" : "linear"));
-                    EXPECT_EQ(sampleCurve(P, n, mode, U), referenceSample(P, n, mode, U));
+    // Both the SSE and the AVX2 evaluation of the polynomial (the latter where the processor has it).
+    for (const int simd : {1, 2}) {
+        detail::limitToneSimd(simd);
+        std::mt19937 rng(1234);
+        for (const float scale : {1.0f, 1.23f}) {
+            const float U = 32768.0f / (200.0f * scale);
+            const int last = static_cast<int>(200.0 * scale - 1.0);
+            for (int n = 1; n <= 7; ++n) {
+                for (int trial = 0; trial < 3; ++trial) {
+                    const CurvePoints P = randomPoints(rng, n, last);
+                    for (const CurveMode mode : {CurveMode::Smooth, CurveMode::Linear}) {
+                        SCOPED_TRACE(testing::Message() << "SIMD " << simd << " scale " << scale << " n " << n
+                                                        << (mode == CurveMode::Smooth ? " smooth" : " linear"));
+                        EXPECT_EQ(sampleCurve(P, n, mode, U), referenceSample(P, n, mode, U));
+                    }
                 }
             }
         }
     }
+    detail::limitToneSimd(2);
 }
 
 TEST(CurveSampling, ValuesStayWithinTheLevelRange) {
