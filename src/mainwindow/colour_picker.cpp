@@ -1,9 +1,11 @@
 #include "mainwindow/colour_picker.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <algorithm>
 #include <cmath>
@@ -129,6 +131,8 @@ void TForm14::openFor(int targetNumber, const QColor& colour) {
     setEnabled(true);
     target = targetNumber;
     editedColour = colour;
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
     show();
     raise();
     activateWindow();

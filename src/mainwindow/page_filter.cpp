@@ -250,7 +250,7 @@ void TForm1::buildFilterControls() {
     placeRow(Label29, TrackBar8, Label18, 50, barRight);
     placeRow(Label19, TrackBar9, Label20, 76, barRight);
     Image8->setGeometry(pictureX, 22, 49, 49);
-    Image9->setGeometry(pictureX, 76, 49, 49);
+
     Button15->setGeometry(8, 108, 80, 26);
     Button13->setGeometry(94, 108, 80, 26);
     for (QSlider* b : {TrackBar7, TrackBar8}) connect(b, &QSlider::valueChanged, this, &TForm1::TrackBar7Change);
@@ -361,6 +361,8 @@ void TForm1::buildFilterControls() {
                 [this, row](const QString& source) { samplePanelDragOver(row, source); });
         connect(*r.target, &ColourPanel::clicked, this, [this, row] { targetPanelClick(row); });
     }
+    // The sample panels tell their values in a hint, from the start.
+    for (ColourPanel* p : {Panel20, Panel14, Panel15, Panel18}) p->setToolTip(QString::fromStdString(sampleHint(Rgb{})));
     Label42 = label(GroupBox16, "Label42", "Sampling tool");
     ComboBox3 = new QComboBox(GroupBox16);
     ComboBox3->setObjectName("ComboBox3");
@@ -436,7 +438,10 @@ void TForm1::TrackBar7Change() {
 }
 
 void TForm1::TrackBar9Change() {
-    Image9->setImage(copyOfBitmap(drawRangeCurve(TrackBar9->value(), displayScale)));
+    // The range curve is n x n with n = trunc(49 x scale), and so is its control.
+    const DisplayBitmap curve = drawRangeCurve(TrackBar9->value(), displayScale);
+    Image9->setGeometry(250 - 8 - curve.width(), 76, curve.width(), curve.height());
+    Image9->setImage(copyOfBitmap(curve));
     Label20->setText(qs(bilateralThresholdLabel(TrackBar9->value(), separator().toStdString())));
 }
 

@@ -340,6 +340,7 @@ void TForm1::resetStep2Controls() {
     if (!toneCurve || toneCurve->displayScale() != displayScale) {
         toneCurve = std::make_unique<ToneCurve>(displayScale);
         layoutProcessControls();
+        TrackBar9Change();  // the bilateral range curve is sized by the display scale too
     }
     {
         const QSignalBlocker white(TrackBar12), black(TrackBar13);

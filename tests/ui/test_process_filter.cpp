@@ -267,6 +267,8 @@ void ProcessFilterTest::curveBoxFollowsTheDisplayScale() {
     // the markers use the scale too: 255 sits at 215 x 1.23 x 255 / 256 from the picture's left
     QCOMPARE(f.Shape12->x() - f.Image3->x(), int(255 * 215 * 1.23f / 256));
     QCOMPARE(f.Image3->width(), int(215 * 1.23));
+    QCOMPARE(f.Image9->size(), QSize(60, 60));  // the range curve: trunc(49 x 1.23)
+    QCOMPARE(f.Image9->image().size(), QSize(60, 60));
     // a drag in the larger box moves the point in box pixels
     const int L = 245;
     QTest::mousePress(f.Image1, Qt::LeftButton, {}, QPoint(p.X, L - p.Y));
@@ -524,6 +526,8 @@ void ProcessFilterTest::filterLabelsAndPicturesAtStart() {
     for (PictureBox* p : {f.Image7, f.Image6, f.Image11, f.Image8, f.Image9}) QVERIFY(!p->image().isNull());
     QCOMPARE(f.Image7->image().size(), QSize(33, 33));
     QCOMPARE(f.Image11->image().size(), QSize(5, 5));
+    QCOMPARE(f.Image9->size(), QSize(49, 49));
+    QCOMPARE(f.Panel14->toolTip(), QString("R:0, G:0, B:0"));
     // median mask "Cross" of size 5: the centre row and column white, corners black
     QCOMPARE(f.Image11->image().pixel(2, 0), qRgb(255, 255, 255));
     QCOMPARE(f.Image11->image().pixel(0, 0), qRgb(0, 0, 0));
