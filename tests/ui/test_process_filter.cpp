@@ -191,6 +191,7 @@ private slots:
     void targetPanelOpensThePicker();
     void neutralAndBalanceJobs();
     void aboutFromHelpMenu();
+    void languageSwitchReachesThePages();
 };
 
 // ---------------------------------------------------------------------------------------------------
@@ -915,6 +916,35 @@ void ProcessFilterTest::aboutFromHelpMenu() {
     QVERIFY(rig.about.isVisible());
     QTest::mouseClick(rig.about.Image1, Qt::LeftButton);
     QVERIFY(!rig.about.isVisible());
+}
+
+void ProcessFilterTest::languageSwitchReachesThePages() {
+    Rig rig;
+    TForm1& f = *rig.form;
+    f.ComboBox1->setCurrentIndex(3);
+    f.ComboBox2->setCurrentIndex(4);
+    f.Polish1Click();
+    QCOMPARE(f.GroupBox2->title(), QString::fromUtf8("Krzywe"));
+    QCOMPARE(f.Label21->text(), QString::fromUtf8("Nasycenie:"));
+    QCOMPARE(f.Button2->text(), QString::fromUtf8("Wszystko"));
+    QCOMPARE(f.Label6->text(), QString::fromUtf8("Pokrycie"));
+    QCOMPARE(f.Label1->text(), QString::fromUtf8("Ilość"));
+    QCOMPARE(f.Label33->text(), QString::fromUtf8("Poziom"));
+    QCOMPARE(f.Button7->text(), QString::fromUtf8("Zastosuj"));
+    QCOMPARE(f.Button22->text(), QString::fromUtf8("Podgląd"));
+    QCOMPARE(f.CheckBox4->text(), QString::fromUtf8("Światła"));
+    QCOMPARE(f.Label40->text(), QString::fromUtf8("Cały obraz"));
+    QCOMPARE(f.Label42->text(), QString::fromUtf8("Typ pipety"));
+    QCOMPARE(f.ComboBox1->itemText(2), QString::fromUtf8("Krzyż"));
+    QCOMPARE(f.ComboBox1->currentIndex(), 3);  // the chosen shape stays chosen
+    QCOMPARE(f.ComboBox2->itemText(0), QString::fromUtf8("Punkt"));
+    QCOMPARE(f.ComboBox2->currentIndex(), 2);  // both tool lists back on "Gauss 5x5"
+    QCOMPARE(f.ComboBox3->currentIndex(), 2);
+    QCOMPARE(f.Image11->image().pixel(0, 0), qRgb(255, 255, 255));  // still the box mask
+    f.English1Click();
+    QCOMPARE(f.Label21->text(), QString("Saturation:"));
+    QCOMPARE(f.CheckBox4->text(), QString("Highlight"));
+    QCOMPARE(f.ComboBox1->itemText(2), QString("Cross"));
 }
 
 QTEST_MAIN(ProcessFilterTest)
