@@ -582,6 +582,9 @@ void TForm1::samplingOff() {
 }
 
 void TForm1::sampleAt(int X, int Y) {
+    // The picture stays clickable during whole-picture jobs, whose worker writes processedBuffer:
+    // no sample is read until the job is over.
+    if (jobRunning() || jobs().busy() || !project.buffersAllocated || project.processedBuffer.empty()) return;
     const double z = TrackBar1->value() / 10.0;
     if (!(0 < X && X < project.imageWidth * z && 0 < Y && Y < project.imageHeight * z)) return;
     const int x = static_cast<int>(X / z), y = static_cast<int>(Y / z);

@@ -805,6 +805,19 @@ void ProcessFilterTest::eyedropperSamplesWhileTheButtonIsHeld() {
     QCOMPARE(f.sampleColours[3], last);
     QCOMPARE(f.Panel18->colour(), panelColour(sampleBytes(last)));
     QCOMPARE(f.Panel19->colour(), panelColour(sampleBytes(last)));
+
+    // While "Process all" renders into processedBuffer the picture stays clickable, but the
+    // eyedropper reads nothing until the job is over.
+    QTest::mouseClick(f.Image22, Qt::LeftButton);
+    QVERIFY(f.samplingActive);
+    f.Button2Click();
+    QVERIFY(f.jobRunning());
+    QVERIFY(f.Image4->isEnabled());
+    f.sampleAt(a.x(), a.y());
+    QCOMPARE(f.sampleColours[3], last);
+    QVERIFY(rig.waitForJob());
+    f.sampleAt(a.x(), a.y());
+    QCOMPARE(f.sampleColours[3], first);
 }
 
 void ProcessFilterTest::dragAndDoubleClickBetweenSamplePanels() {
