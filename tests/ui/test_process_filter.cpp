@@ -5,7 +5,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDragMoveEvent>
+#include <QKeySequence>
+#include <QUrl>
 #include <QLabel>
 #include <QLocale>
 #include <QMimeData>
@@ -919,8 +922,27 @@ void ProcessFilterTest::neutralAndBalanceJobs() {
     QVERIFY(regionSamples(f.project.processedBuffer, whole) == regionSamples(afterNeutral, whole));
 }
 
+namespace {
+// Stands in for the desktop's browser.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+}  // namespace
+
 void ProcessFilterTest::aboutFromHelpMenu() {
     Rig rig;
+    UrlCatcher browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
+    rig.form->Info1->trigger();  // Help > Home page
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QCOMPARE(browser.opened.size(), 1);
+    QCOMPARE(browser.opened[0], QUrl(QString::fromLatin1(kHomePageUrl)));
+    QCOMPARE(rig.form->Info1->shortcut(), QKeySequence(QStringLiteral("Ctrl+H")));
+
     rig.about.loadPicture(1.0);
     rig.about.Timer1Timer();  // the splash's tick has passed
     rig.form->About2->trigger();
