@@ -243,7 +243,9 @@ void TForm1::layoutProcessControls() {
     Button8->setGeometry(20 + D + 4 - 76, row, 76, 26);
     Label16->setGeometry(22, row + 30, 90, 18);
     Label17->setGeometry(120, row + 30, 90, 18);
-    GroupBox2->setFixedSize(width, row + 30 + 24);
+    // The frames keep their heights and follow the column's width.
+    GroupBox2->setMinimumWidth(width);
+    GroupBox2->setFixedHeight(row + 30 + 24);
 
     // Tone mapping
     const int labelW = static_cast<int>(74 * s), valueW = static_cast<int>(40 * s);
@@ -254,10 +256,11 @@ void TForm1::layoutProcessControls() {
     Label21->setGeometry(8, 52, labelW, 22);
     TrackBar10->setGeometry(barX, 52, barW, 22);
     Label23->setGeometry(width - valueW - 8, 52, valueW, 22);
-    GroupBox6->setFixedSize(width, 84);
+    GroupBox6->setMinimumWidth(width);
+    GroupBox6->setFixedHeight(84);
 
     // Preview, Auto, Process all keep the frame's own row.
-    GroupBox5->setFixedWidth(width);
+    GroupBox5->setMinimumWidth(width);
 
     // Histogram: the picture at the left edge 17, the point markers over it.
     const int hl = 17, hw = static_cast<int>(215 * s), hh = static_cast<int>(65 * s);
@@ -270,7 +273,8 @@ void TForm1::layoutProcessControls() {
     Panel3->setGeometry(hl, 44 + hh + 24, hw, 12);
     Image10->setGeometry(0, 0, hw, 12);
     Image10->setImage(greyRamp(202, 12, true));
-    GroupBox4->setFixedSize(width, 44 + hh + 24 + 12 + 10);
+    GroupBox4->setMinimumWidth(width);
+    GroupBox4->setFixedHeight(44 + hh + 24 + 12 + 10);
     placePointMarkers();
 }
 
