@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLocale>
 #include <QProcess>
 #include <QPushButton>
@@ -183,6 +184,23 @@ void EndToEndTest::threeStepsAndThreeFormats() {
                     QStringLiteral("%1/step3_group%2_%3.png").arg(shots).arg(i).arg(polish ? "pl" : "en")));
             }
         }
+        // the colour picker on a target colour, in both languages, and the About box
+        f.selectToolGroup(5);
+        for (const bool polish : {false, true}) {
+            polish ? f.Polish1Click() : f.English1Click();
+            QTest::mouseClick(f.Panel19, Qt::LeftButton);
+            QVERIFY(picker.isVisible());
+            QTest::mouseClick(picker.Image2, Qt::LeftButton, {}, QPoint(5, 150));
+            QTest::mouseClick(picker.Image1, Qt::LeftButton, {}, QPoint(150, 40));
+            QTest::qWait(100);
+            QVERIFY(picker.grab().save(QStringLiteral("%1/picker_%2.png").arg(shots).arg(polish ? "pl" : "en")));
+            QTest::mouseClick(picker.Button2, Qt::LeftButton);
+        }
+        f.About2Click();
+        QTest::qWait(100);
+        QVERIFY(about.grab().save(QStringLiteral("%1/about.png").arg(shots)));
+        QTest::mouseClick(about.Image1, Qt::LeftButton);
+        QVERIFY(!about.isVisible());
         f.English1Click();
         f.TabbedNotebook1->setCurrentIndex(2);
     }
