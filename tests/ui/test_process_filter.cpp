@@ -257,6 +257,12 @@ void ProcessFilterTest::curveDragLinearAndSmooth() {
         // and the box shows the moved point: blue at column 99, row 199 - 150
         QCOMPARE(f.Image1->picture().pixel(99, 49), qRgb(0, 0, 255));
         QCOMPARE(f.Image1->picture().pixel(99, 100) == qRgb(0, 0, 255), false);
+        if (linear) {
+            // changing the mode keeps the points and resamples the curve
+            QTest::mouseClick(f.SpeedButton1, Qt::LeftButton);
+            QCOMPARE(f.toneCurve->controlPoints()[1], (CurvePoint{99, 150}));
+            QVERIFY(f.toneCurve->curveTable() == sampleCurve(points, 1, CurveMode::Smooth, f.toneCurve->levelsPerPixel()));
+        }
     }
 }
 
@@ -504,9 +510,17 @@ void ProcessFilterTest::curveDragWithAutoPreviews() {
     QTest::mouseMove(f.Image1, QPoint(99, 40));
     QVERIFY(!f.previewAllowed);
     QVERIFY(regionSamples(f.project.processedBuffer, rect) != before);
+    const std::vector<float> afterDrag = regionSamples(f.project.processedBuffer, rect);
     QTest::mouseMove(f.Image1, QPoint(99, 30));  // too soon: the table changes, the picture does not
     QTest::mouseRelease(f.Image1, Qt::LeftButton, {}, QPoint(99, 30));
     QCOMPARE(f.toneCurve->controlPoints()[1].Y, 169);
+    QVERIFY(regionSamples(f.project.processedBuffer, rect) == afterDrag);
+    // Reset straightens the curve but previews nothing, whatever "Auto" says
+    for (int i = 0; i < 3; ++i) f.Timer1Timer();
+    QTest::mouseClick(f.Button8, Qt::LeftButton);
+    QCOMPARE(f.toneCurve->curveTable()[20000], 20000.0f);
+    QVERIFY(f.previewAllowed);
+    QVERIFY(regionSamples(f.project.processedBuffer, rect) == afterDrag);
 }
 
 // ---- Step 3 ---------------------------------------------------------------------------------------
