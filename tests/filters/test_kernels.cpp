@@ -9,7 +9,9 @@
 #include "filters/filter_kernel.h"
 #include "filters/filter_labels.h"
 #include "filters/gaussian_blur.h"
+#include "filters/bilateral_filter.h"
 #include "filters/kernel_picture.h"
+#include "filters/median_filter.h"
 #include "filters/selection_network.h"
 #include "filters/sharpen.h"
 
@@ -224,6 +226,22 @@ TEST(FilterFrameworkTest, PreviewApplyAndUndo) {
         ASSERT_EQ(P.data()[i], afterFirst.data()[i]);
         ASSERT_EQ(C.data()[i], afterFirst.data()[i]);
     }
+}
+
+// Every filter reads P only: a preview rectangle leaves it exactly as it was.
+TEST(FilterFrameworkTest, NoFilterWritesTheProcessedPicture) {
+    const int w = 40, h = 30;
+    FloatImage P = reference::testPicture(w, h, 43);
+    const FloatImage original = P.clone();
+    FloatImage N(w, h), C(w, h);
+    const FilterBuffers b{P, N, C};
+    const Region preview{7, 20, 5, 16};
+    NullProgress none;
+    gaussianBlur(b, preview, GaussianBlurParams{50, 60}, none);
+    sharpen(b, preview, SharpenParams{200, 50}, none);
+    medianFilter(b, preview, MedianParams{MedianShape::Box, 3, 100, 100}, none);
+    bilateralFilter(b, preview, BilateralParams{80, 30, 50}, none);
+    for (std::size_t i = 0; i < P.sampleCount(); ++i) ASSERT_EQ(P.data()[i], original.data()[i]);
 }
 
 TEST(FilterFrameworkTest, RegionsAreClippedAndBadBuffersRefused) {
