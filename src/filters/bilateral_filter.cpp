@@ -128,6 +128,8 @@ __attribute__((always_inline)) inline void columnStripBody(const StripJob& job, 
     const float* rows[2 * 16 + 1];
     const float* weights[2 * 16 + 1];
     float spatial[2 * 16 + 1];
+    const vfloat vop = vec::splat(job.op);
+    const vfloat vrest = vec::splat(job.rest);
     for (int y = 0; y < h; ++y) {
         // Rows lie far apart in memory: ask for the strip of the rows needed two steps ahead.
         if (y + R + 2 < h) {
@@ -174,7 +176,7 @@ __attribute__((always_inline)) inline void columnStripBody(const StripJob& job, 
                 sum += w * load(rows[t] + s, n);
             }
             const vfloat f = sum / total;
-            const vfloat out = vec::splat(job.op) * f + vec::splat(job.rest) * load(p + s, n);
+            const vfloat out = vop * f + vrest * load(p + s, n);
             if (Whole) {
                 vec::store(here + s, out);
             } else {

@@ -26,7 +26,8 @@ __attribute__((always_inline)) inline vfloat load(const float* p) {
     return v;
 }
 __attribute__((always_inline)) inline void store(float* p, vfloat v) { __builtin_memcpy(p, &v, sizeof v); }
-__attribute__((always_inline)) inline vfloat splat(float f) { return vfloat{f, f, f, f, f, f, f, f}; }
+// Broadcast; f - 0 is f for every float, including -0 and NaN.
+__attribute__((always_inline)) inline vfloat splat(float f) { return f - vfloat{}; }
 __attribute__((always_inline)) inline vfloat vmin(vfloat a, vfloat b) { return a < b ? a : b; }
 __attribute__((always_inline)) inline vfloat vmax(vfloat a, vfloat b) { return a > b ? a : b; }
 
