@@ -31,7 +31,7 @@ __attribute__((always_inline)) inline vfloat loadSome(const float* p, int n) {
     return vec::load(t);
 }
 
-__attribute__((always_inline)) inline void storeSome(float* p, vfloat v, int n) {
+__attribute__((always_inline)) inline void storeSome(float* p, const vfloat& v, int n) {
     if (n >= 8) {
         vec::store(p, v);
         return;

@@ -25,11 +25,11 @@ __attribute__((always_inline)) inline vfloat load(const float* p) {
     __builtin_memcpy(&v, p, sizeof v);
     return v;
 }
-__attribute__((always_inline)) inline void store(float* p, vfloat v) { __builtin_memcpy(p, &v, sizeof v); }
+__attribute__((always_inline)) inline void store(float* p, const vfloat& v) { __builtin_memcpy(p, &v, sizeof v); }
 // Broadcast; f - 0 is f for every float, including -0 and NaN.
 __attribute__((always_inline)) inline vfloat splat(float f) { return f - vfloat{}; }
-__attribute__((always_inline)) inline vfloat vmin(vfloat a, vfloat b) { return a < b ? a : b; }
-__attribute__((always_inline)) inline vfloat vmax(vfloat a, vfloat b) { return a > b ? a : b; }
+__attribute__((always_inline)) inline vfloat vmin(const vfloat& a, const vfloat& b) { return a < b ? a : b; }
+__attribute__((always_inline)) inline vfloat vmax(const vfloat& a, const vfloat& b) { return a > b ? a : b; }
 
 }  // namespace sv::vec
 
@@ -38,7 +38,8 @@ namespace sv::vec {
 // exp of eight floats: range reduction by ln 2 and a degree-6 polynomial, accurate to a few
 // units in the last place. Arguments below -87 give about 1.6e-38 (the weights it feeds are
 // negligible there); NaN gives the same.
-__attribute__((always_inline)) inline vfloat exp(vfloat x) {
+__attribute__((always_inline)) inline vfloat exp(const vfloat& arg) {
+    vfloat x = arg;
     x = vmax(x, splat(-87.0f));
     x = vmin(x, splat(88.0f));
     const vfloat fx = x * splat(1.44269504088896341f) + splat(0.5f);

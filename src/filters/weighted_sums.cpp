@@ -56,7 +56,8 @@ void weightedRowSums(const float* const* rows, const float* weights, int taps, f
 namespace sv {
 
 namespace {
-__attribute__((always_inline)) inline vfloat clamp01(vfloat v) {
+__attribute__((always_inline)) inline vfloat clamp01(const vfloat& value) {
+    vfloat v = value;
     v = v >= vec::splat(1.0f) ? vec::splat(1.0f) : v;
     return v < vec::splat(0.0f) ? vec::splat(0.0f) : v;
 }
