@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the engine and window tests, the same
-# engine tests under AddressSanitizer/UBSan, and the fuzz targets for a bounded time.
+# engine tests under AddressSanitizer/UBSan, the window's job tests under ThreadSanitizer, and the
+# fuzz targets for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/install_deps.sh
@@ -15,6 +16,10 @@ if [ "${SV_SKIP_SANITIZE:-0}" != 1 ]; then
   cmake --build build-asan -j"$jobs"
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
      ctest --output-on-failure -j"$jobs" --timeout 900 -L engine)
+fi
+
+if [ "${SV_SKIP_TSAN:-0}" != 1 ] && [ -x tests/ui/tsan/run_window_tsan.sh ]; then
+  tests/ui/tsan/run_window_tsan.sh build-tsan
 fi
 
 if [ "${SV_SKIP_FUZZ:-0}" != 1 ] && [ -f fuzz/CMakeLists.txt ]; then

@@ -21,6 +21,11 @@
 
 #include <memory>
 
+#ifdef SV_TBB_SERIAL
+#include <tbb/global_control.h>
+inline tbb::global_control svSerialTbb(tbb::global_control::max_allowed_parallelism, 1);
+#endif
+
 #include "mainwindow/about_box.h"
 #include "mainwindow/colour_picker.h"
 #include "mainwindow/controls.h"
