@@ -39,14 +39,18 @@ constexpr SelectionNetwork makeSelectionNetwork(int blocks, int perBlock, bool s
     const int count = blocks * perBlock;
     const int total = sortedBlocks ? detail::powerOfTwoAtLeast(blocks * blockSize) : detail::powerOfTwoAtLeast(count);
     net.slots = total;
-    std::vector<int> slot(total);
-    std::vector<bool> infinite(total, true);
+    // Filled element by element: clang cannot evaluate the sized constructors at compile time.
+    std::vector<int> slot;
+    std::vector<int> infinite;  // flags
+    for (int i = 0; i < total; ++i) {
+        slot.push_back(i);
+        infinite.push_back(1);
+    }
     for (int k = 0; k < count; ++k) {
         const int pos = sortedBlocks ? (k / perBlock) * blockSize + k % perBlock : k;
         net.inputSlots.push_back(pos);
-        infinite[pos] = false;
+        infinite[pos] = 0;
     }
-    for (int i = 0; i < total; ++i) slot[i] = i;
 
     std::vector<std::pair<std::uint8_t, std::uint8_t>> all;
     // Batcher's odd-even merge sort; stage p merges sorted runs of p into runs of 2p.
@@ -59,8 +63,8 @@ constexpr SelectionNetwork makeSelectionNetwork(int blocks, int perBlock, bool s
                     if (infinite[hi]) continue;  // lo <= +inf already
                     if (infinite[lo]) {          // the finite value simply moves down
                         std::swap(slot[lo], slot[hi]);
-                        infinite[lo] = false;
-                        infinite[hi] = true;
+                        infinite[lo] = 0;
+                        infinite[hi] = 1;
                         continue;
                     }
                     all.emplace_back(static_cast<std::uint8_t>(slot[lo]), static_cast<std::uint8_t>(slot[hi]));
@@ -74,13 +78,14 @@ constexpr SelectionNetwork makeSelectionNetwork(int blocks, int perBlock, bool s
         return net;
     }
     // Keep only comparators on the way to the wanted slot.
-    std::vector<bool> needed(total, false);
-    needed[slot[rank]] = true;
+    std::vector<int> needed;  // flags
+    for (int i = 0; i < total; ++i) needed.push_back(0);
+    needed[slot[rank]] = 1;
     std::vector<std::pair<std::uint8_t, std::uint8_t>> kept;
     for (auto it = all.rbegin(); it != all.rend(); ++it) {
         if (needed[it->first] || needed[it->second]) {
-            needed[it->first] = true;
-            needed[it->second] = true;
+            needed[it->first] = 1;
+            needed[it->second] = 1;
             kept.push_back(*it);
         }
     }

@@ -176,11 +176,7 @@ void TForm1::openFiles(const QStringList& files) {
             }
             continue;
         }
-        if (firstOfProject) {
-            displayBitmap = std::move(result.bitmap);
-        } else {
-            displayBitmap = std::move(result.bitmap);
-        }
+        displayBitmap = std::move(result.bitmap);
         afterOpened(project.exposureCount - 1, batch, firstOfProject);
         if (batch || project.exposureCount == 1) {
             addExposure(project, gaugeSink());
@@ -198,6 +194,8 @@ void TForm1::afterOpened(int index, bool batch, bool firstOfProject) {
         Shape1->show();
         Shape2->show();
         Shape3->show();
+        // The first picture of a project sizes the view, whether it came alone or in a batch.
+        TrackBar1Change();
     }
     CGauge1->setShowText(true);
     Edit1->setText(QStringLiteral("1.0"));

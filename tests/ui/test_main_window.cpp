@@ -119,6 +119,9 @@ private slots:
         QCOMPARE(f.ListBox1->count(), 2);
         QCOMPARE(f.ListBox1->item(0)->text(), QStringLiteral("a.bmp [1.0x]"));
         QCOMPARE(f.ListBox1->item(1)->text(), QStringLiteral("c.bmp [1.0x]"));
+        // The first picture sizes the view even in a batch, so the merged picture is visible at once.
+        const int z = f.TrackBar1->value();
+        QCOMPARE(f.Image4->size(), QSize(static_cast<int>(30 * z * 0.1), static_cast<int>(20 * z * 0.1)));
         checkStates(f, 2);
         QVERIFY(!visible(f.Panel11));
         // Several files open unaligned: both shifts are 0 and the multipliers 1.0.
