@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -143,6 +144,19 @@ void Gauge::refresh() {
     ++repaints_;
     setValue(percent);
     if (immediate_) repaint();
+}
+
+void addSaveCancelRow(QWidget* dialog, QBoxLayout* layout, QPushButton*& save, QPushButton*& cancel) {
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    save = new QPushButton(QStringLiteral("Save"), dialog);
+    save->setObjectName(QStringLiteral("Button2"));
+    save->setDefault(true);
+    cancel = new QPushButton(QStringLiteral("Cancel"), dialog);
+    cancel->setObjectName(QStringLiteral("Button1"));
+    buttons->addWidget(save);
+    buttons->addWidget(cancel);
+    layout->addLayout(buttons);
 }
 
 }  // namespace sv

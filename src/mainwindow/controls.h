@@ -9,6 +9,8 @@
 
 class QToolButton;
 class QRadioButton;
+class QPushButton;
+class QBoxLayout;
 
 namespace sv {
 
@@ -108,5 +110,8 @@ private:
     int repaints_ = 0;
     bool immediate_ = false;
 };
+
+// The "Save" (default) and "Cancel" buttons at the foot of a save dialog, right-aligned.
+void addSaveCancelRow(QWidget* dialog, QBoxLayout* layout, QPushButton*& save, QPushButton*& cancel);
 
 }  // namespace sv

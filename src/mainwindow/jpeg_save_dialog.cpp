@@ -9,6 +9,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include "mainwindow/controls.h"
 #include "mainwindow/main_form.h"
 #include "mainwindow/prompter.h"
 
@@ -37,16 +38,7 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent) : QDialog(parent) {
     row->addWidget(TrackBar1, 1);
     row->addWidget(Label2);
     layout->addLayout(row);
-    auto* buttons = new QHBoxLayout();
-    buttons->addStretch(1);
-    Button2 = new QPushButton(QStringLiteral("Save"), this);
-    Button2->setObjectName(QStringLiteral("Button2"));
-    Button2->setDefault(true);
-    Button1 = new QPushButton(QStringLiteral("Cancel"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    buttons->addWidget(Button2);
-    buttons->addWidget(Button1);
-    layout->addLayout(buttons);
+    addSaveCancelRow(this, layout, Button2, Button1);
     connect(TrackBar1, &QSlider::valueChanged, this, &TOKBottomDlg::TrackBar1Change);
     connect(Button2, &QPushButton::clicked, this, &TOKBottomDlg::Button2Click);
     connect(Button1, &QPushButton::clicked, this, &TOKBottomDlg::Button1Click);

@@ -64,8 +64,8 @@ std::optional<Prompter::SaveChoice> QtPrompter::chooseSaveFile(QWidget* parent, 
     return choice;
 }
 
-bool ScriptedPrompter::askYesNo(QWidget*, const QString& text) {
-    shown.push_back({Kind::YesNo, text});
+bool ScriptedPrompter::nextAnswer(Kind kind, const QString& text) {
+    shown.push_back({kind, text});
     if (answers.empty()) {
         ++unexpected;
         return false;
@@ -75,16 +75,9 @@ bool ScriptedPrompter::askYesNo(QWidget*, const QString& text) {
     return answer;
 }
 
-bool ScriptedPrompter::askOkCancel(QWidget*, const QString& text) {
-    shown.push_back({Kind::OkCancel, text});
-    if (answers.empty()) {
-        ++unexpected;
-        return false;
-    }
-    const bool answer = answers.front();
-    answers.pop_front();
-    return answer;
-}
+bool ScriptedPrompter::askYesNo(QWidget*, const QString& text) { return nextAnswer(Kind::YesNo, text); }
+
+bool ScriptedPrompter::askOkCancel(QWidget*, const QString& text) { return nextAnswer(Kind::OkCancel, text); }
 
 void ScriptedPrompter::showError(QWidget*, const QString& text) { shown.push_back({Kind::Error, text}); }
 

@@ -80,6 +80,9 @@ public:
     QStringList texts() const;
     QStringList texts(Kind kind) const;
     void clear() { shown.clear(); }
+
+private:
+    bool nextAnswer(Kind kind, const QString& text);
 };
 
 // "A|*.x; *.y|B|*.z" -> the ";;"-separated "A (*.x *.y);;B (*.z)" form of the Qt dialogs.

@@ -30,16 +30,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
     RadioGroup2->setItemIndex(0);
     layout->addWidget(RadioGroup1);
     layout->addWidget(RadioGroup2);
-    auto* buttons = new QHBoxLayout();
-    buttons->addStretch(1);
-    Button2 = new QPushButton(QStringLiteral("Save"), this);
-    Button2->setObjectName(QStringLiteral("Button2"));
-    Button2->setDefault(true);
-    Button1 = new QPushButton(QStringLiteral("Cancel"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    buttons->addWidget(Button2);
-    buttons->addWidget(Button1);
-    layout->addLayout(buttons);
+    addSaveCancelRow(this, layout, Button2, Button1);
     connect(Button2, &QPushButton::clicked, this, &TForm5::Button2Click);
     connect(Button1, &QPushButton::clicked, this, &TForm5::Button1Click);
 }
