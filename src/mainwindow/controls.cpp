@@ -1,6 +1,8 @@
 #include "mainwindow/controls.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QSlider>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -144,6 +146,21 @@ void Gauge::refresh() {
     ++repaints_;
     setValue(percent);
     if (immediate_) repaint();
+}
+
+QSlider* makeTrackBar(QWidget* parent, const char* name, int minimum, int maximum, int value) {
+    auto* bar = new QSlider(Qt::Horizontal, parent);
+    bar->setObjectName(QString::fromLatin1(name));
+    bar->setRange(minimum, maximum);
+    bar->setValue(value);
+    bar->setTickPosition(QSlider::NoTicks);
+    return bar;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
 }
 
 void addSaveCancelRow(QWidget* dialog, QBoxLayout* layout, QPushButton*& save, QPushButton*& cancel) {

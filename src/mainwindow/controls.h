@@ -10,6 +10,8 @@
 class QToolButton;
 class QRadioButton;
 class QPushButton;
+class QSlider;
+class QLabel;
 class QBoxLayout;
 
 namespace sv {
@@ -110,6 +112,10 @@ private:
     int repaints_ = 0;
     bool immediate_ = false;
 };
+
+// A horizontal track bar and a label, named as their controls, as the pages build them.
+QSlider* makeTrackBar(QWidget* parent, const char* name, int minimum, int maximum, int value);
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text);
 
 // The "Save" (default) and "Cancel" buttons at the foot of a save dialog, right-aligned.
 void addSaveCancelRow(QWidget* dialog, QBoxLayout* layout, QPushButton*& save, QPushButton*& cancel);

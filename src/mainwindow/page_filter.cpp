@@ -107,21 +107,6 @@ QString separator() { return QLocale().decimalPoint(); }
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-QSlider* trackBar(QWidget* parent, const char* name, int minimum, int maximum, int value) {
-    auto* bar = new QSlider(Qt::Horizontal, parent);
-    bar->setObjectName(QString::fromLatin1(name));
-    bar->setRange(minimum, maximum);
-    bar->setValue(value);
-    bar->setTickPosition(QSlider::NoTicks);
-    return bar;
-}
-
-QLabel* label(QWidget* parent, const char* name, const QString& text) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QString::fromLatin1(name));
-    return l;
-}
-
 QPushButton* button(QWidget* parent, const char* name, const char* text) {
     auto* b = new QPushButton(QString::fromLatin1(text), parent);
     b->setObjectName(QString::fromLatin1(name));
@@ -168,12 +153,12 @@ void TForm1::buildFilterControls() {
     const int barRight = pictureX - 6;
 
     // Gaussian blur
-    Label6 = label(GroupBox8, "Label6", "Opacity");
-    TrackBar4 = trackBar(GroupBox8, "TrackBar4", 1, 100, 100);
-    Label8 = label(GroupBox8, "Label8", "100%");
-    Label7 = label(GroupBox8, "Label7", "Sigma");
-    TrackBar5 = trackBar(GroupBox8, "TrackBar5", 1, 80, 10);
-    Label9 = label(GroupBox8, "Label9", "1,0");
+    Label6 = makeLabel(GroupBox8, "Label6", "Opacity");
+    TrackBar4 = makeTrackBar(GroupBox8, "TrackBar4", 1, 100, 100);
+    Label8 = makeLabel(GroupBox8, "Label8", "100%");
+    Label7 = makeLabel(GroupBox8, "Label7", "Sigma");
+    TrackBar5 = makeTrackBar(GroupBox8, "TrackBar5", 1, 80, 10);
+    Label9 = makeLabel(GroupBox8, "Label9", "1,0");
     Image7 = kernelPicture(GroupBox8, "Image7");
     Button10 = button(GroupBox8, "Button10", "Preview");
     Button7 = button(GroupBox8, "Button7", "Apply");
@@ -185,12 +170,12 @@ void TForm1::buildFilterControls() {
     for (QSlider* b : {TrackBar4, TrackBar5}) connect(b, &QSlider::valueChanged, this, &TForm1::TrackBar4Change);
 
     // Sharpen
-    Label1 = label(GroupBox11, "Label1", "Amount");
-    TrackBar2 = trackBar(GroupBox11, "TrackBar2", 10, 200, 100);
-    Label3 = label(GroupBox11, "Label3", "100%");
-    Label11 = label(GroupBox11, "Label11", "Sigma");
-    TrackBar3 = trackBar(GroupBox11, "TrackBar3", 1, 50, 10);
-    Label5 = label(GroupBox11, "Label5", "1,0");
+    Label1 = makeLabel(GroupBox11, "Label1", "Amount");
+    TrackBar2 = makeTrackBar(GroupBox11, "TrackBar2", 10, 200, 100);
+    Label3 = makeLabel(GroupBox11, "Label3", "100%");
+    Label11 = makeLabel(GroupBox11, "Label11", "Sigma");
+    TrackBar3 = makeTrackBar(GroupBox11, "TrackBar3", 1, 50, 10);
+    Label5 = makeLabel(GroupBox11, "Label5", "1,0");
     Image6 = kernelPicture(GroupBox11, "Image6");
     Button12 = button(GroupBox11, "Button12", "Preview");
     Button6 = button(GroupBox11, "Button6", "Apply");
@@ -202,18 +187,18 @@ void TForm1::buildFilterControls() {
     for (QSlider* b : {TrackBar2, TrackBar3}) connect(b, &QSlider::valueChanged, this, &TForm1::TrackBar2Change);
 
     // Median filter
-    Label28 = label(GroupBox9, "Label28", "Opacity");
-    TrackBar14 = trackBar(GroupBox9, "TrackBar14", 1, 100, 100);
-    Label30 = label(GroupBox9, "Label30", "100%");
-    Label33 = label(GroupBox9, "Label33", "Threshold");
-    TrackBar15 = trackBar(GroupBox9, "TrackBar15", 0, 100, 80);
-    Label35 = label(GroupBox9, "Label35", "0,80");
+    Label28 = makeLabel(GroupBox9, "Label28", "Opacity");
+    TrackBar14 = makeTrackBar(GroupBox9, "TrackBar14", 1, 100, 100);
+    Label30 = makeLabel(GroupBox9, "Label30", "100%");
+    Label33 = makeLabel(GroupBox9, "Label33", "Threshold");
+    TrackBar15 = makeTrackBar(GroupBox9, "TrackBar15", 0, 100, 80);
+    Label35 = makeLabel(GroupBox9, "Label35", "0,80");
     ComboBox1 = new QComboBox(GroupBox9);
     ComboBox1->setObjectName("ComboBox1");
     ComboBox1->addItems(medianShapeItems(false));
     ComboBox1->setCurrentIndex(2);
-    TrackBar6 = trackBar(GroupBox9, "TrackBar6", 1, 3, 2);
-    Label12 = label(GroupBox9, "Label12", "5");
+    TrackBar6 = makeTrackBar(GroupBox9, "TrackBar6", 1, 3, 2);
+    Label12 = makeLabel(GroupBox9, "Label12", "5");
     Image11 = kernelPicture(GroupBox9, "Image11");
     Button14 = button(GroupBox9, "Button14", "Preview");
     Button11 = button(GroupBox9, "Button11", "Apply");
@@ -233,15 +218,15 @@ void TForm1::buildFilterControls() {
     connect(TrackBar15, &QSlider::valueChanged, this, &TForm1::TrackBar15Change);
 
     // Bilateral filter
-    Label13 = label(GroupBox10, "Label13", "Opacity");
-    TrackBar7 = trackBar(GroupBox10, "TrackBar7", 1, 100, 100);
-    Label15 = label(GroupBox10, "Label15", "100%");
-    Label29 = label(GroupBox10, "Label29", "Sigma");
-    TrackBar8 = trackBar(GroupBox10, "TrackBar8", 1, 80, 10);
-    Label18 = label(GroupBox10, "Label18", "1,0");
-    Label19 = label(GroupBox10, "Label19", "Threshold");
-    TrackBar9 = trackBar(GroupBox10, "TrackBar9", 1, 30, 10);
-    Label20 = label(GroupBox10, "Label20", "1,0");
+    Label13 = makeLabel(GroupBox10, "Label13", "Opacity");
+    TrackBar7 = makeTrackBar(GroupBox10, "TrackBar7", 1, 100, 100);
+    Label15 = makeLabel(GroupBox10, "Label15", "100%");
+    Label29 = makeLabel(GroupBox10, "Label29", "Sigma");
+    TrackBar8 = makeTrackBar(GroupBox10, "TrackBar8", 1, 80, 10);
+    Label18 = makeLabel(GroupBox10, "Label18", "1,0");
+    Label19 = makeLabel(GroupBox10, "Label19", "Threshold");
+    TrackBar9 = makeTrackBar(GroupBox10, "TrackBar9", 1, 30, 10);
+    Label20 = makeLabel(GroupBox10, "Label20", "1,0");
     Image8 = kernelPicture(GroupBox10, "Image8");
     Image9 = kernelPicture(GroupBox10, "Image9");
     Button15 = button(GroupBox10, "Button15", "Preview");
@@ -287,13 +272,13 @@ void TForm1::buildFilterControls() {
     const QCursor hand(QPixmap(QStringLiteral(":/cursors/handpoint.png")), 12, 3);
 
     // Neutral point (white balance)
-    Label43 = label(GroupBox17, "Label43", "Sample");
-    Label44 = label(GroupBox17, "Label44", "Target");
+    Label43 = makeLabel(GroupBox17, "Label43", "Sample");
+    Label44 = makeLabel(GroupBox17, "Label44", "Target");
     eyedropper(GroupBox17, "Panel25", "Image12", 0, Panel25, Image12);
-    Label40 = label(GroupBox17, "Label40", "Global");
+    Label40 = makeLabel(GroupBox17, "Label40", "Global");
     Panel20 = colourPanel(GroupBox17, "Panel20");
     Panel23 = colourPanel(GroupBox17, "Panel23");
-    Label41 = label(GroupBox17, "Label41", "Sampling tool");
+    Label41 = makeLabel(GroupBox17, "Label41", "Sampling tool");
     ComboBox2 = new QComboBox(GroupBox17);
     ComboBox2->setObjectName("ComboBox2");
     ComboBox2->addItems(samplingToolItems(false));
@@ -315,8 +300,8 @@ void TForm1::buildFilterControls() {
     connect(Button23, &QPushButton::clicked, this, [this] { startFilterJob(JobKind::NeutralApply); });
 
     // Sample/target balance
-    Label38 = label(GroupBox16, "Label38", "Sample");
-    Label39 = label(GroupBox16, "Label39", "Target");
+    Label38 = makeLabel(GroupBox16, "Label38", "Sample");
+    Label39 = makeLabel(GroupBox16, "Label39", "Target");
     Label38->setGeometry(128, 20, 56, 18);
     Label39->setGeometry(188, 20, 56, 18);
     struct Row {
@@ -363,7 +348,7 @@ void TForm1::buildFilterControls() {
     }
     // The sample panels tell their values in a hint, from the start.
     for (ColourPanel* p : {Panel20, Panel14, Panel15, Panel18}) p->setToolTip(QString::fromStdString(sampleHint(Rgb{})));
-    Label42 = label(GroupBox16, "Label42", "Sampling tool");
+    Label42 = makeLabel(GroupBox16, "Label42", "Sampling tool");
     ComboBox3 = new QComboBox(GroupBox16);
     ComboBox3->setObjectName("ComboBox3");
     ComboBox3->addItems(samplingToolItems(false));

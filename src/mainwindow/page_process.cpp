@@ -118,21 +118,6 @@ QIcon curveGlyph(int kind) {
     return QIcon(pm);
 }
 
-QSlider* makeTrackBar(QWidget* parent, const char* name, int minimum, int maximum, int value) {
-    auto* bar = new QSlider(Qt::Horizontal, parent);
-    bar->setObjectName(QString::fromLatin1(name));
-    bar->setRange(minimum, maximum);
-    bar->setValue(value);
-    bar->setTickPosition(QSlider::NoTicks);
-    return bar;
-}
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    return label;
-}
-
 QFrame* makeLine(QWidget* parent, const char* name, QColor colour) {
     auto* line = new QFrame(parent);
     line->setObjectName(QString::fromLatin1(name));

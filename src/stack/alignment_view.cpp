@@ -124,13 +124,10 @@ ViewGeometry overlayGeometry(const Region& rect, int shiftX, int shiftY, int zoo
     return g;
 }
 
-Region rectFromMarking(const ViewGeometry& m, int zoom, int imageWidth, int imageHeight) {
-    const double k = zoom * 0.1;
-    Region r;
-    r.x = static_cast<int>(m.left / k);
-    r.y = static_cast<int>(m.top / k);
-    r.width = static_cast<int>(m.width / k);
-    r.height = static_cast<int>(m.height / k);
+namespace {
+
+// A marker drawn up or to the left has a negative size: the rectangle starts that far back.
+void makeSizePositive(Region& r) {
     if (r.width < 0) {
         r.width = -r.width;
         r.x -= r.width;
@@ -139,6 +136,18 @@ Region rectFromMarking(const ViewGeometry& m, int zoom, int imageWidth, int imag
         r.height = -r.height;
         r.y -= r.height;
     }
+}
+
+}  // namespace
+
+Region rectFromMarking(const ViewGeometry& m, int zoom, int imageWidth, int imageHeight) {
+    const double k = zoom * 0.1;
+    Region r;
+    r.x = static_cast<int>(m.left / k);
+    r.y = static_cast<int>(m.top / k);
+    r.width = static_cast<int>(m.width / k);
+    r.height = static_cast<int>(m.height / k);
+    makeSizePositive(r);
     if (r.width < 10) r.width = 8;
     if (r.height < 10) r.height = 8;
     if (r.width > imageWidth - r.x) r.width = imageWidth - r.x;
@@ -161,14 +170,7 @@ Region rectAfterOpen(const ViewGeometry& m, int shiftX, int shiftY, int zoom, in
     r.y = static_cast<int>((m.top + 1 - shiftY) / k);
     r.width = static_cast<int>((m.width - 2) / k);
     r.height = static_cast<int>((m.height - 2) / k);
-    if (r.width < 0) {
-        r.width = -r.width;
-        r.x -= r.width;
-    }
-    if (r.height < 0) {
-        r.height = -r.height;
-        r.y -= r.height;
-    }
+    makeSizePositive(r);
     if (r.width < 10) r.width = 10;
     if (r.height < 10) r.height = 10;
     if (r.width > imageWidth - r.x) r.width = imageWidth - r.x;
