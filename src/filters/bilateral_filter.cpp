@@ -201,13 +201,11 @@ void columnStrip(const StripJob& job, int s0, int width, float* weightRing, floa
 
 void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const BilateralParams& params,
                      ProgressSink& progress) {
-    if (!buffersUsable(buffers)) return;
+    Region r;
+    if (!beginFilter(buffers, regionIn, 3, progress, r)) return;
     const FloatImage& P = buffers.processed;
     FloatImage& N = buffers.working;
     FloatImage& C = buffers.output;
-    const Region r = clipRegion(regionIn, P.width(), P.height());
-    beginProgress(progress, 3 * static_cast<std::int64_t>(r.height));
-    if (r.empty()) return;
 
     const float op = fractionFromPosition(params.opacityPosition);
     const float sigmaR = fractionFromPosition(params.thresholdPosition);

@@ -22,6 +22,14 @@ bool buffersUsable(const FilterBuffers& b) {
     return &b.processed != &b.working && &b.processed != &b.output && &b.working != &b.output;
 }
 
+bool beginFilter(const FilterBuffers& buffers, const Region& region, int passes, ProgressSink& progress,
+                 Region& clipped) {
+    if (!buffersUsable(buffers)) return false;
+    clipped = clipRegion(region, buffers.processed.width(), buffers.processed.height());
+    beginProgress(progress, static_cast<std::int64_t>(passes) * clipped.height);
+    return !clipped.empty();
+}
+
 void applyFilterOutput(FloatImage& processed, const FloatImage& output) {
     if (processed.empty() || !processed.sameSize(output) || &processed == &output) return;
     parallelRows(0, processed.height(), [&](int y) {

@@ -27,6 +27,11 @@ Region clipRegion(const Region& region, int width, int height);
 // True when the three buffers have the same non-empty size and are three different pictures.
 bool buffersUsable(const FilterBuffers& buffers);
 
+// The start every filter shares: unusable buffers do nothing; otherwise the region is clipped
+// into `clipped` and the gauge starts at passes x its rows. False when there is nothing to filter.
+bool beginFilter(const FilterBuffers& buffers, const Region& region, int passes, ProgressSink& progress,
+                 Region& clipped);
+
 // The end of an Apply job: all of C is copied into P.
 void applyFilterOutput(FloatImage& processed, const FloatImage& output);
 

@@ -24,13 +24,11 @@ void gaussianBlur(const FilterBuffers& buffers, const Region& regionIn, const Ga
 
 void gaussianBlur(const FilterBuffers& buffers, const Region& regionIn, const LineKernel& kernel, float op,
                   ProgressSink& progress) {
-    if (!buffersUsable(buffers)) return;
+    Region r;
+    if (!beginFilter(buffers, regionIn, 2, progress, r)) return;
     const FloatImage& P = buffers.processed;
     FloatImage& N = buffers.working;
     FloatImage& C = buffers.output;
-    const Region r = clipRegion(regionIn, P.width(), P.height());
-    beginProgress(progress, 2 * static_cast<std::int64_t>(r.height));
-    if (r.empty()) return;
 
     const int m = blurWindowStart(kernel);
     const int radius = kKernelCentre - m;

@@ -227,13 +227,11 @@ void medianLanes(const Setup& s, const float* plane, std::size_t stride, const f
 
 void medianFilter(const FilterBuffers& buffers, const Region& regionIn, const MedianParams& params,
                   ProgressSink& progress) {
-    if (!buffersUsable(buffers)) return;
+    Region r;
+    if (!beginFilter(buffers, regionIn, 3, progress, r)) return;
     const FloatImage& P = buffers.processed;
     FloatImage& N = buffers.working;
     FloatImage& C = buffers.output;
-    const Region r = clipRegion(regionIn, P.width(), P.height());
-    beginProgress(progress, 3 * static_cast<std::int64_t>(r.height));
-    if (r.empty()) return;
 
     Setup s;
     const FilterKernel mask = makeMedianMask(params.shape, params.sizePosition);

@@ -16,13 +16,11 @@ namespace sv {
 
 void sharpen(const FilterBuffers& buffers, const Region& regionIn, const SharpenParams& params,
              ProgressSink& progress) {
-    if (!buffersUsable(buffers)) return;
+    Region r;
+    if (!beginFilter(buffers, regionIn, 3, progress, r)) return;
     const FloatImage& P = buffers.processed;
     FloatImage& N = buffers.working;
     FloatImage& C = buffers.output;
-    const Region r = clipRegion(regionIn, P.width(), P.height());
-    beginProgress(progress, 3 * static_cast<std::int64_t>(r.height));
-    if (r.empty()) return;
 
     const float sigma = sigmaFromPosition(params.sigmaPosition);
     const float a = fractionFromPosition(params.amountPosition);
