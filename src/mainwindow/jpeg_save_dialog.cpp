@@ -71,7 +71,7 @@ void TOKBottomDlg::Button2Click() {
         goOn = form_->prompter().askYesNo(this, question);
     if (goOn) {
         form_->saveDefaultExtension = QStringLiteral("*.jpg");
-        form_->writeJpegFile(form_->saveFileName, quality());
+        form_->writeJpegFile(form_->saveFileName, quality(), this);
     }
     hide();
 }

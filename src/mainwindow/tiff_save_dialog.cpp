@@ -52,7 +52,8 @@ void TForm5::Button2Click() {
     if (QFileInfo::exists(form_->saveFileName) && form_->askBeforeOverwrite)
         goOn = form_->prompter().askYesNo(this, question);
     if (goOn) {
-        form_->writeTiffFile(form_->saveFileName, RadioGroup2->itemIndex() == 1 ? 16 : 8, RadioGroup1->itemIndex());
+        form_->writeTiffFile(form_->saveFileName, RadioGroup2->itemIndex() == 1 ? 16 : 8, RadioGroup1->itemIndex(),
+                             this);
     }
     hide();
 }
