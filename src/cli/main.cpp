@@ -86,7 +86,9 @@ void printHelp(const std::vector<Operator>& table) {
         std::string head = op.name + (op.valueName.empty() ? "" : " " + op.valueName);
         std::printf("  %-44s %s\n", head.c_str(), op.help.c_str());
     }
-    std::printf("\nExit status: 0 done, 1 bad usage, 2 an input that cannot be used, 3 an output that cannot be written.\n");
+    std::printf("\nExit status: 0 done, 1 bad usage, 2 an input that cannot be used, 3 an output that cannot be written.\n"
+                "Outputs replace only regular files (through symbolic links), keeping their permissions; a save\n"
+                "interrupted by SIGINT, SIGTERM or SIGHUP leaves the old file and no temporary file behind.\n");
 }
 
 const Operator* find(const std::vector<Operator>& table, const std::string& name) {

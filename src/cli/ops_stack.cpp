@@ -214,7 +214,8 @@ void registerStackOperators(std::vector<Operator>& table) {
     table.push_back({"--remove", "N", {}, "take exposure N (1-based, in opening order) out again", removeOperator});
     table.push_back({"--dump-stack", "FILE.pfm", {}, "write the raw stack (not divided by stackMax) as PFM",
                      dumpStackOperator});
-    table.push_back({"--report", "FILE.json|-", {}, "write size, stackMax, exposures and histogram as JSON",
+    table.push_back({"--report", "FILE.json|-", {}, "write size, stackMax, exposures and histogram as JSON (UTF-8: bytes of a file name "
+                     "that are not UTF-8 show as U+FFFD)",
                      reportOperator});
 }
 

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 namespace sv {
@@ -348,17 +349,17 @@ bool writeFileAtomically(const std::string& target, const std::function<bool(std
     AtomicFile out;
     if (!out.open(target, error)) return false;
     const int copy = ::fcntl(out.fd(), F_DUPFD_CLOEXEC, 0);
-    std::FILE* file = copy >= 0 ? ::fdopen(copy, "wb") : nullptr;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(copy >= 0 ? ::fdopen(copy, "wb") : nullptr, std::fclose);
     if (!file) {
         error = writeErrorFromErrno(errno);
         if (copy >= 0) ::close(copy);
         return false;
     }
     errno = 0;
-    bool ok = produce(file) && !std::ferror(file);
-    if (ok && std::fflush(file) != 0) ok = false;
+    bool ok = produce(file.get()) && !std::ferror(file.get());
+    if (ok && std::fflush(file.get()) != 0) ok = false;
     const int failure = errno;
-    if (std::fclose(file) != 0) ok = false;
+    if (std::fclose(file.release()) != 0) ok = false;
     if (!ok) {
         error = writeErrorFromErrno(failure ? failure : (errno ? errno : EIO));
         return false;

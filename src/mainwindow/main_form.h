@@ -443,6 +443,7 @@ public:
     bool writeBmpFile(const QString& fileName, QWidget* messageParent = nullptr);
     bool writeJpegFile(const QString& fileName, int quality, QWidget* messageParent = nullptr);
     void savedAs(const QString& fileName);
+    static bool wouldOverwrite(const QString& fileName);
     void showWriteFailure(QWidget* messageParent, const QString& message);
     QString writeFailedText(const QString& fileName, const WriteError& error) const;
 

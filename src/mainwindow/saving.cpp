@@ -37,13 +37,17 @@ void TForm1::Saveas1Click() {
     switch (saveFilterIndex) {
         case 3:
             saveDefaultExtension = QStringLiteral("*.bmp");
-            if (!QFileInfo::exists(saveFileName) || prompter_->askYesNo(this, text(Msg::FileExists)))
+            if (!wouldOverwrite(saveFileName) || prompter_->askYesNo(this, text(Msg::FileExists)))
                 writeBmpFile(saveFileName);
             break;
         case 2: if (jpegDialog) jpegDialog->showCentred(); break;
         default: if (tiffDialog) tiffDialog->showCentred(); break;
     }
 }
+
+// Only a file can be overwritten: a folder, pipe or device of that name is not asked about, and
+// the write then says why it cannot be replaced. A link counts as the file it names.
+bool TForm1::wouldOverwrite(const QString& fileName) { return QFileInfo(fileName).isFile(); }
 
 // The caption names the file only once the file holds the picture: a cancelled options dialog
 // or a failed write leaves it as it was.

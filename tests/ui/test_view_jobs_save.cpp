@@ -525,8 +525,7 @@ private slots:
         const QString folder = w.dir.filePath(QStringLiteral("teczka.tif"));
         w.prompter.saveChoices.push_back(Prompter::SaveChoice{folder, 1});
         f.Saveas1Click();
-        w.prompter.answers.push_back(true);  // the folder "exists": overwrite? yes
-        w.tiff->Button2->click();
+        w.tiff->Button2->click();  // a folder is not a file to overwrite: no question
         error = lastError();
         QCOMPARE(error.text,
                  QString::fromUtf8("Nie udało się zapisać pliku: ") + folder + QStringLiteral(" (to jest folder)"));
@@ -535,7 +534,6 @@ private slots:
 
         // BMP has no options dialog: its box stands over the main window.
         w.prompter.saveChoices.push_back(Prompter::SaveChoice{pipe, 3});
-        w.prompter.answers.push_back(true);
         f.Saveas1Click();
         error = lastError();
         QCOMPARE(error.text, QString::fromUtf8("Nie udało się zapisać pliku: ") + pipe +
@@ -553,6 +551,7 @@ private slots:
         w.jpeg->Button2->click();
         QCOMPARE(lastError().text, QStringLiteral("The JPEG file could not be written: the folder does not exist"));
         QCOMPARE(f.windowTitle(), caption);
+        QVERIFY(w.prompter.texts(ScriptedPrompter::Kind::YesNo).isEmpty());
         QVERIFY(std::filesystem::is_fifo(QFile::encodeName(pipe).toStdString()));
         QCOMPARE(w.prompter.unexpected, 0);
 
