@@ -238,7 +238,7 @@ bool resolveTarget(const std::string& target, std::string& resolved, bool& found
             return false;
         }
         const std::string to(link.data(), static_cast<std::size_t>(n));
-        path = to.front() == '/' ? to : folderOf(path) + "/" + to;
+        path = !to.empty() && to.front() == '/' ? to : folderOf(path) + "/" + to;
     }
     code = ELOOP;
     return false;
