@@ -1,5 +1,5 @@
-// sombrel-cli's outputs when things go wrong: targets that are not regular files, links, modes,
-// full disks and closed streams, interrupted saves, reports with any bytes in file names, tone
+// sombrel-cli's outputs when things go wrong: targets that are not regular files, full disks and
+// closed streams, interrupted saves, reports with any bytes in file names, tone
 // options that come too late, and counted words.
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -197,22 +197,6 @@ TEST_F(CliOutputs, OnlyRegularFilesAreReplaced) {
     }
     EXPECT_TRUE(fs::is_fifo(dir.file("pipe.tif")));
     EXPECT_TRUE(fs::is_empty(dir.file("folder.bmp")));
-}
-
-TEST_F(CliOutputs, SaveThroughALinkReplacesTheLinkedFileAndKeepsItsMode) {
-    fs::create_directories(dir.file("archive"));
-    fs::create_directories(dir.file("work"));
-    const std::string real = dir.file("archive/private.tif");
-    test::writeBytes(real, "old");
-    ::chmod(real.c_str(), 0600);
-    fs::create_symlink("../archive/private.tif", dir.file("work/current.tif"));
-    const CliRun r = cli({"--open", in, "--save", dir.file("work/current.tif"), "--compression", "none"}, dir);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(fs::is_symlink(dir.file("work/current.tif")));
-    EXPECT_EQ(test::readBytes(real).size(), 171u + 20 * 12 * 3 + 8);
-    EXPECT_EQ(fs::status(real).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(namesIn(dir.file("work")), std::vector<std::string>{"current.tif"});
-    EXPECT_EQ(namesIn(dir.file("archive")), std::vector<std::string>{"private.tif"});
 }
 
 TEST_F(CliOutputs, FullFileSystemLeavesTheOldFilesWholeAndNothingElse) {
