@@ -94,6 +94,9 @@ void registerFileOperators(std::vector<Operator>& table);
 void registerToneOperators(std::vector<Operator>& table);
 void registerFilterOperators(std::vector<Operator>& table);
 
+// "no exposures", "1 exposure", "2 exposures".
+std::string countOf(long long count, const std::string& one, const std::string& many);
+
 // Parsing helpers: each throws CliError(kUsage) with a clear reason.
 int parseInt(const std::string& text, const std::string& what);
 int parseIntInRange(const std::string& text, int low, int high, const std::string& what);

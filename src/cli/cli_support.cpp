@@ -54,6 +54,11 @@ void CliContext::ensureProcessed() {
     processedStale = false;
 }
 
+std::string countOf(long long count, const std::string& one, const std::string& many) {
+    if (count == 0) return "no " + many;
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 int parseInt(const std::string& text, const std::string& what) {
     int value = 0;
     const char* first = text.data();

@@ -94,13 +94,16 @@ void saveOperator(CliContext& context, const std::string& path, const Modifiers&
         }
         case SaveFormat::Jpeg: {
             const std::string encoder = locateJpegEncoder(programFolder());
-            if (encoder.empty()) throw CliError(kBadOutput, path + ": the JPEG encoder cjpeg was not found");
+            if (encoder.empty()) {
+                throw CliError(kBadOutput,
+                               "cannot write " + path + ": " + englishReason(WriteFailure::JpegEncoderMissing));
+            }
             const DisplayBitmap display = drawPicture(picture, context.progress);
             ok = saveJpeg(display, path, options.quality, encoder, error);
             break;
         }
     }
-    if (!ok) throw CliError(kBadOutput, path + ": " + error);
+    if (!ok) throw CliError(kBadOutput, "cannot write " + path + ": " + error);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 
@@ -51,8 +52,9 @@ void openOperator(CliContext& context, const std::string& path, const Modifiers&
 void removeOperator(CliContext& context, const std::string& value, const Modifiers&) {
     const int n = parseInt(value, "--remove");
     if (n < 1 || n > context.project.exposureCount) {
-        throw CliError(kUsage, "--remove " + value + ": there are " +
-                                   std::to_string(context.project.exposureCount) + " exposures");
+        const int count = context.project.exposureCount;
+        throw CliError(kUsage, "--remove " + value + ": there " + (count == 1 ? "is " : "are ") +
+                                   countOf(count, "exposure", "exposures"));
     }
     std::optional<Message> refusal;
     const DecodeHooks hooks = cliHooks(context, refusal);
@@ -65,12 +67,69 @@ void removeOperator(CliContext& context, const std::string& value, const Modifie
 void dumpStackOperator(CliContext& context, const std::string& path, const Modifiers&) {
     if (!context.project.buffersAllocated) throw CliError(kBadInput, "no picture has been opened");
     std::string error;
-    if (!writePfm(path, context.project.stackBuffer, error)) throw CliError(kBadOutput, error);
+    if (!writePfm(path, context.project.stackBuffer, error)) {
+        throw CliError(kBadOutput, "cannot write " + path + ": " + error);
+    }
 }
 
+// Length of the well-formed UTF-8 sequence at `at`, or 0; `bad` is then the length of its maximal
+// ill-formed subpart (at least 1), which becomes one U+FFFD.
+std::size_t utf8Sequence(const std::string& text, std::size_t at, std::size_t& bad) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    // Lead bytes with the length of their sequence and the range of the second byte, which rules
+    // out overlong forms, surrogates and code points past U+10FFFF.
+    struct Lead {
+        unsigned char first, last;
+        std::size_t length;
+        unsigned char low, high;
+    };
+    static constexpr Lead kLeads[] = {{0xC2, 0xDF, 2, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0xA0, 0xBF},
+                                      {0xE1, 0xEC, 3, 0x80, 0xBF}, {0xED, 0xED, 3, 0x80, 0x9F},
+                                      {0xEE, 0xEF, 3, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x90, 0xBF},
+                                      {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F}};
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    for (const Lead& l : kLeads) {
+        if (lead >= l.first && lead <= l.last) {
+            length = l.length;
+            low = l.low;
+            high = l.high;
+        }
+    }
+    bad = 1;
+    if (length == 0) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const std::size_t i = at + k;
+        const unsigned char lo = k == 1 ? low : 0x80, hi = k == 1 ? high : 0xBF;
+        if (i >= text.size() || byte(i) < lo || byte(i) > hi) {
+            bad = k;
+            return 0;
+        }
+    }
+    return length;
+}
+
+// A JSON string that is valid UTF-8 whatever bytes a file name holds: valid UTF-8 is kept as it
+// is, control characters are escaped, and each ill-formed part becomes U+FFFD (one per maximal
+// ill-formed subpart, the replacement Unicode recommends).
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
-    for (const unsigned char c : text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            std::size_t bad = 1;
+            const std::size_t length = utf8Sequence(text, i, bad);
+            if (length) {
+                out.append(text, i, length);
+                i += length;
+            } else {
+                out += "\xEF\xBF\xBD";
+                i += bad;
+            }
+            continue;
+        }
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
@@ -86,6 +145,7 @@ std::string jsonString(const std::string& text) {
                     out += static_cast<char>(c);
                 }
         }
+        ++i;
     }
     return out + "\"";
 }
@@ -124,15 +184,19 @@ std::string reportJson(const CliContext& context) {
 void reportOperator(CliContext& context, const std::string& path, const Modifiers&) {
     const std::string json = reportJson(context);
     if (path == "-") {
-        std::fwrite(json.data(), 1, json.size(), stdout);
-        std::fflush(stdout);
+        errno = 0;
+        const bool written = std::fwrite(json.data(), 1, json.size(), stdout) == json.size();
+        if (std::fflush(stdout) != 0 || !written || std::ferror(stdout)) {
+            throw CliError(kBadOutput, "the report could not be written to standard output: " +
+                                           englishText(writeErrorFromErrno(errno ? errno : EIO)));
+        }
         return;
     }
     std::string error;
     const bool ok = writeFileAtomically(path, [&](std::FILE* f) {
         return std::fwrite(json.data(), 1, json.size(), f) == json.size();
     }, error);
-    if (!ok) throw CliError(kBadOutput, error);
+    if (!ok) throw CliError(kBadOutput, "cannot write " + path + ": " + error);
 }
 
 }  // namespace
@@ -150,7 +214,8 @@ void registerStackOperators(std::vector<Operator>& table) {
     table.push_back({"--remove", "N", {}, "take exposure N (1-based, in opening order) out again", removeOperator});
     table.push_back({"--dump-stack", "FILE.pfm", {}, "write the raw stack (not divided by stackMax) as PFM",
                      dumpStackOperator});
-    table.push_back({"--report", "FILE.json|-", {}, "write size, stackMax, exposures and histogram as JSON",
+    table.push_back({"--report", "FILE.json|-", {}, "write size, stackMax, exposures and histogram as JSON (UTF-8: bytes of a file name "
+                     "that are not UTF-8 show as U+FFFD)",
                      reportOperator});
 }
 

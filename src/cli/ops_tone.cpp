@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <string>
 
 #include "cli/cli.h"
@@ -21,6 +22,16 @@ std::vector<float> curveTableOf(const CliContext& context) {
     return curve.curveTable();
 }
 
+// Tone settings reach the picture only through a render. Once it is rendered and the stack has
+// not changed since (so that nothing renders again by itself), a later setting waits for the next
+// --process; say so rather than let the output silently ignore it.
+void noteToneAfterRender(const CliContext& context, const char* option) {
+    if (context.processedStale) return;
+    std::fprintf(stderr,
+                 "sombrel-cli: warning: %s has no effect on the picture already rendered until the next --process\n",
+                 option);
+}
+
 void processOperator(CliContext& context, const std::string&, const Modifiers&) {
     if (context.project.exposureCount == 0) throw CliError(kBadInput, "no picture has been opened");
     context.process(context);
@@ -38,12 +49,15 @@ void pointOperator(CliContext& context, const std::string& value, const Modifier
     std::string reason;
     if (!trial.setMovablePoints(points, reason)) throw CliError(kUsage, "--point " + value + ": " + reason);
     context.curvePoints = std::move(points);
+    noteToneAfterRender(context, "--point");
 }
 
 void dumpProcessedOperator(CliContext& context, const std::string& path, const Modifiers&) {
     context.ensureProcessed();
     std::string error;
-    if (!writePfm(path, context.project.processedBuffer, error)) throw CliError(kBadOutput, error);
+    if (!writePfm(path, context.project.processedBuffer, error)) {
+        throw CliError(kBadOutput, "cannot write " + path + ": " + error);
+    }
 }
 
 }  // namespace
@@ -70,16 +84,19 @@ void registerToneOperators(std::vector<Operator>& table) {
     table.push_back({"--gamma", "POS", {}, "gamma control position 1..400 (gamma = POS / 100, default 100)",
                      [](CliContext& c, const std::string& v, const Modifiers&) {
                          c.tone.gammaPosition = parseIntInRange(v, 1, 400, "--gamma");
+                         noteToneAfterRender(c, "--gamma");
                      }});
     table.push_back({"--saturation", "POS", {}, "saturation control position -99..300 (default 0)",
                      [](CliContext& c, const std::string& v, const Modifiers&) {
                          c.tone.saturationPosition = parseIntInRange(v, -99, 300, "--saturation");
+                         noteToneAfterRender(c, "--saturation");
                      }});
     // The two points never cross: as in the window, moving one past the other drags it along.
     table.push_back({"--white", "POS", {}, "white point 0..255 (default 255); a black point above it follows",
                      [](CliContext& c, const std::string& v, const Modifiers&) {
                          const PointPositions p =
                              whitePointMoved(parseIntInRange(v, 0, 255, "--white"), c.tone.blackPosition);
+                         noteToneAfterRender(c, "--white");
                          c.tone.whitePosition = p.white;
                          c.tone.blackPosition = p.black;
                      }});
@@ -87,6 +104,7 @@ void registerToneOperators(std::vector<Operator>& table) {
                      [](CliContext& c, const std::string& v, const Modifiers&) {
                          const PointPositions p =
                              blackPointMoved(c.tone.whitePosition, parseIntInRange(v, 0, 255, "--black"));
+                         noteToneAfterRender(c, "--black");
                          c.tone.whitePosition = p.white;
                          c.tone.blackPosition = p.black;
                      }});
@@ -99,6 +117,7 @@ void registerToneOperators(std::vector<Operator>& table) {
                          } else {
                              throw CliError(kUsage, "--curve takes smooth or linear");
                          }
+                         noteToneAfterRender(c, "--curve");
                      }});
     table.push_back({"--point", "X,Y", {},
                      "a movable curve point in box pixels of the 200 x 200 box, Y from the bottom "

@@ -37,15 +37,21 @@ std::vector<std::uint8_t> encodeBmp24(const DisplayBitmap& bitmap) {
     return file;
 }
 
-bool writeBmp(const DisplayBitmap& bitmap, const std::string& path, std::string& error) {
+bool writeBmp(const DisplayBitmap& bitmap, const std::string& path, WriteError& error) {
     const std::vector<std::uint8_t> file = encodeBmp24(bitmap);
     if (file.empty()) {
-        error = "there is no picture to write";
+        error = WriteError{WriteFailure::NothingToWrite, 0, {}};
         return false;
     }
-    return writeFileAtomically(path, [&](std::FILE* out) {
-        return std::fwrite(file.data(), 1, file.size(), out) == file.size();
-    }, error);
+    AtomicFile out;
+    return out.open(path, error) && out.writeAll(file.data(), file.size(), error) && out.commit(error);
+}
+
+bool writeBmp(const DisplayBitmap& bitmap, const std::string& path, std::string& error) {
+    WriteError e;
+    const bool ok = writeBmp(bitmap, path, e);
+    if (!ok) error = englishText(e);
+    return ok;
 }
 
 }  // namespace sv

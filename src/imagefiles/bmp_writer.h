@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "image/atomic_file.h"
 #include "image/display_bitmap.h"
 
 namespace sv {
@@ -12,7 +13,9 @@ namespace sv {
 // Empty when the bitmap is empty or cannot be encoded.
 std::vector<std::uint8_t> encodeBmp24(const DisplayBitmap& bitmap);
 
-// Writes encodeBmp24 through a temporary file beside `path`, renamed over it when complete.
+// Writes encodeBmp24 through an AtomicFile.
+bool writeBmp(const DisplayBitmap& bitmap, const std::string& path, WriteError& error);
+// The same with the reason as one line of English.
 bool writeBmp(const DisplayBitmap& bitmap, const std::string& path, std::string& error);
 
 }  // namespace sv

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "image/atomic_file.h"
 #include "imagefiles/bmp_writer.h"
 
 extern char** environ;
@@ -24,30 +25,6 @@ namespace {
 bool isExecutableFile(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
-std::string systemError(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// A unique file created exclusively from a pattern ending in XXXXXX plus `suffixLength` characters.
-int createExclusive(std::string& path, int suffixLength) {
-    std::vector<char> name(path.begin(), path.end());
-    name.push_back('\0');
-    const int fd = mkostemps(name.data(), suffixLength, O_CLOEXEC);
-    if (fd >= 0) path = name.data();
-    return fd;
 }
 
 std::string temporaryFolder() {
@@ -120,74 +97,51 @@ std::string locateJpegEncoder(const std::string& programFolder) {
 }
 
 bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
-              std::string& error) {
+              WriteError& error) {
     if (encoder.empty() || !isExecutableFile(encoder)) {
-        error = "the JPEG encoder cjpeg was not found";
+        error = WriteError{WriteFailure::JpegEncoderMissing, 0, {}};
         return false;
     }
     const std::vector<std::uint8_t> bmp = encodeBmp24(bitmap);
     if (bmp.empty()) {
-        error = "there is no picture to write";
+        error = WriteError{WriteFailure::NothingToWrite, 0, {}};
         return false;
     }
-    std::string input = temporaryFolder() + "/sombrel-XXXXXX.bmp";
-    const int inFd = createExclusive(input, 4);
-    if (inFd < 0) {
-        error = systemError("cannot create a temporary file");
-        return false;
-    }
-    const bool inputWritten = writeAll(inFd, bmp.data(), bmp.size());
-    const int inputErrno = errno;
-    close(inFd);
-    if (!inputWritten) {
-        unlink(input.c_str());
-        errno = inputErrno;
-        error = systemError("cannot write the temporary file " + input);
-        return false;
-    }
-
-    std::string output = target + ".XXXXXX";
-    const int outFd = createExclusive(output, 0);
-    if (outFd < 0) {
-        error = systemError("cannot create a file beside " + target);
-        unlink(input.c_str());
+    AtomicFile output;
+    if (!output.open(target, error)) return false;
+    // The encoder's input is private to us: 0600 whatever the umask.
+    TemporaryFile input;
+    if (!input.create(temporaryFolder(), "sombrel-", ".bmp", 0600) || !writeAll(input.fd(), bmp.data(), bmp.size()) ||
+        !input.close()) {
+        error = writeErrorFromErrno(errno);
         return false;
     }
     std::string messages;
-    const int status = runEncoder(encoder, quality, input, outFd, messages);
+    const int status = runEncoder(encoder, quality, input.path(), output.fd(), messages);
     const int spawnErrno = errno;
-    unlink(input.c_str());
+    input.remove();
 
-    bool ok = false;
     struct stat st {};
     if (status < 0) {
-        errno = spawnErrno;
-        error = systemError("cannot run " + encoder);
-    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        error = "the JPEG encoder failed";
-        if (!messages.empty()) error += ": " + firstLine(messages);
-    } else if (fstat(outFd, &st) != 0 || st.st_size == 0) {
-        error = "the JPEG encoder wrote nothing";
-    } else if (fsync(outFd) != 0 && errno != EINVAL) {
-        error = systemError("cannot write " + target);
-    } else {
-        ok = true;
+        error = WriteError{WriteFailure::JpegEncoderFailed, spawnErrno, "cannot run " + encoder};
+        return false;
     }
-    if (close(outFd) != 0 && ok) {
-        ok = false;
-        error = systemError("cannot write " + target);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        error = WriteError{WriteFailure::JpegEncoderFailed, 0, firstLine(messages)};
+        return false;
     }
-    if (ok) {
-        // The temporary file was made private; give the result the mode of a normal new file.
-        const mode_t mask = umask(0);
-        umask(mask);
-        chmod(output.c_str(), 0666 & ~mask);
-        if (std::rename(output.c_str(), target.c_str()) != 0) {
-            error = systemError("cannot write " + target);
-            ok = false;
-        }
+    if (fstat(output.fd(), &st) != 0 || st.st_size == 0) {
+        error = WriteError{WriteFailure::JpegEncoderWroteNothing, 0, {}};
+        return false;
     }
-    if (!ok) unlink(output.c_str());
+    return output.commit(error);
+}
+
+bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
+              std::string& error) {
+    WriteError e;
+    const bool ok = saveJpeg(bitmap, target, quality, encoder, e);
+    if (!ok) error = englishText(e);
     return ok;
 }
 

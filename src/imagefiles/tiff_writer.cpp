@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -170,27 +171,41 @@ std::vector<std::uint8_t> encodeTiff(const FloatImage& source, int bits, TiffCom
 }
 
 bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
-               TiffCompressionChoice compression, ProgressSink& progress, std::string& error) {
+               TiffCompressionChoice compression, ProgressSink& progress, WriteError& error) {
     if (source.width() != width || source.height() != height || width <= 0 || height <= 0) {
-        error = "there is no picture of that size to write";
+        error = WriteError{WriteFailure::NothingToWrite, 0, {}};
         return false;
     }
+    // The name is checked and the temporary file made before the long encoding, so that a name
+    // that cannot be written is refused at once.
+    AtomicFile out;
+    if (!out.open(fileName, error)) return false;
     std::vector<std::uint8_t> file;
     try {
         file = encodeTiff(source, bits, compression, progress);
     } catch (const std::bad_alloc&) {
         endProgress(progress, height);
-        error = "Not enough memory!";
+        error = WriteError{WriteFailure::NotEnoughMemory, 0, {}};
         return false;
-    } catch (const std::exception& e) {
+    } catch (const std::length_error&) {
         endProgress(progress, height);
-        error = e.what();
+        error = WriteError{WriteFailure::TooLargeForTiff, 0, {}};
+        return false;
+    } catch (const std::invalid_argument&) {  // a sample size other than 8 or 16
+        endProgress(progress, height);
+        error = writeErrorFromErrno(EINVAL);
         return false;
     }
-    const bool ok = writeFileAtomically(fileName, [&](std::FILE* out) {
-        return std::fwrite(file.data(), 1, file.size(), out) == file.size();
-    }, error);
+    const bool ok = out.writeAll(file.data(), file.size(), error) && out.commit(error);
     endProgress(progress, height);
+    return ok;
+}
+
+bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
+               TiffCompressionChoice compression, ProgressSink& progress, std::string& error) {
+    WriteError e;
+    const bool ok = writeTiff(fileName, source, width, height, bits, compression, progress, e);
+    if (!ok) error = englishText(e);
     return ok;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "image/atomic_file.h"
 #include "image/float_image.h"
 #include "image/progress.h"
 
@@ -30,8 +31,11 @@ inline constexpr std::uint32_t kTiffFirstStripOffset = 171;
 std::vector<std::uint8_t> encodeTiff(const FloatImage& source, int bits, TiffCompressionChoice compression,
                                      ProgressSink& progress);
 
-// encodeTiff, then saved in one piece through a temporary file beside `fileName`, renamed over it
-// only when complete. False with `error` set when anything fails; the target is then untouched.
+// encodeTiff, then saved in one piece through an AtomicFile (the name is checked before the
+// encoding starts). False with `error` set when anything fails; the target is then untouched.
+bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
+               TiffCompressionChoice compression, ProgressSink& progress, WriteError& error);
+// The same with the reason as one line of English.
 bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
                TiffCompressionChoice compression, ProgressSink& progress, std::string& error);
 

@@ -1,6 +1,5 @@
 #include "mainwindow/jpeg_save_dialog.h"
 
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -67,11 +66,11 @@ void TOKBottomDlg::Button2Click() {
     if (!form_ || !Button2->isEnabled()) return;
     const QString question = form_->text(Msg::FileExists);
     bool goOn = true;
-    if (form_->askBeforeOverwrite && QFileInfo::exists(form_->saveFileName))
+    if (form_->askBeforeOverwrite && TForm1::wouldOverwrite(form_->saveFileName))
         goOn = form_->prompter().askYesNo(this, question);
     if (goOn) {
         form_->saveDefaultExtension = QStringLiteral("*.jpg");
-        form_->writeJpegFile(form_->saveFileName, quality());
+        form_->writeJpegFile(form_->saveFileName, quality(), this);
     }
     hide();
 }

@@ -233,6 +233,46 @@ QString engineMessageText(const Message& m, bool polish) {
     return QString::fromStdString(englishText(m));
 }
 
+const std::vector<WriteFailureRow>& writeFailureTable() {
+    auto row = [](WriteFailure r, const char* polish) { return WriteFailureRow{r, englishReason(r), polish}; };
+    static const std::vector<WriteFailureRow> rows = {
+        row(WriteFailure::NoSpace, "brak miejsca na dysku"),
+        row(WriteFailure::PermissionDenied, "brak uprawnień"),
+        row(WriteFailure::ReadOnlyFileSystem, "system plików jest tylko do odczytu"),
+        row(WriteFailure::NotRegularFile, "to nie jest zwykły plik"),
+        row(WriteFailure::IsDirectory, "to jest folder"),
+        row(WriteFailure::NoSuchFolder, "folder nie istnieje"),
+        row(WriteFailure::FileTooLarge, "plik jest za duży"),
+        row(WriteFailure::NameTooLong, "nazwa pliku jest za długa"),
+        row(WriteFailure::TooManyLinks, "za dużo dowiązań symbolicznych"),
+        row(WriteFailure::NotEnoughMemory, "za mało pamięci"),
+        row(WriteFailure::NothingToWrite, "brak zdjęcia do zapisania"),
+        row(WriteFailure::TooLargeForTiff, "zdjęcie jest za duże na plik TIFF"),
+        row(WriteFailure::JpegEncoderMissing, "nie znaleziono kodera JPEG cjpeg"),
+        row(WriteFailure::JpegEncoderFailed, "koder JPEG zgłosił błąd"),
+        row(WriteFailure::JpegEncoderWroteNothing, "koder JPEG niczego nie zapisał"),
+        row(WriteFailure::System, "błąd systemowy"),
+    };
+    return rows;
+}
+
+QString writeFailureText(const WriteError& error, bool polish) {
+    if (!polish) {
+        // The encoder's own message is English; it is shown with the English text only.
+        return QString::fromStdString(englishText(error));
+    }
+    QString text;
+    for (const WriteFailureRow& row : writeFailureTable()) {
+        if (row.reason == error.reason) text = u(row.polish);
+    }
+    if (error.reason == WriteFailure::System || text.isEmpty()) {
+        if (text.isEmpty()) text = u("błąd systemowy");
+        const char* name = error.code ? strerrorname_np(error.code) : nullptr;
+        if (name) text += QStringLiteral(" ") + u(name);
+    }
+    return text;
+}
+
 QString openFilter(bool polish) {
     return polish ? u("Wszystkie obsługiwane formaty|*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr;|"
                       "TIFF 24/48/96-bit (*.tif; *.tiff)|*.tif; *.tiff|Radiance RGBE (*.hdr)|*.hdr|"

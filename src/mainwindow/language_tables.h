@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "image/atomic_file.h"
 #include "stack/messages.h"
 
 class QObject;
@@ -65,6 +66,18 @@ const std::vector<MessageRow>& messageTable();
 QString messageText(Msg id, bool polish, const QString& detail = {});
 // An engine message in the language in force now.
 QString engineMessageText(const Message& message, bool polish);
+
+// Why a file could not be written, in both languages. The English column is the engine's own
+// text (the one the command line prints), so the two never drift apart.
+struct WriteFailureRow {
+    WriteFailure reason;
+    const char* english;
+    const char* polish;
+};
+const std::vector<WriteFailureRow>& writeFailureTable();
+// The reason in the language in force now; a system error without a reason of its own shows its
+// errno name, which reads the same in both languages.
+QString writeFailureText(const WriteError& error, bool polish);
 
 // File-type lists of the picture dialogs.
 QString openFilter(bool polish);

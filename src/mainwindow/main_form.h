@@ -437,10 +437,15 @@ public:
     void setListLine(int index, bool pending);
     void updateSizeText();
 
-    // Saving
-    bool writeTiffFile(const QString& fileName, int bits, int compressionIndex);
-    bool writeBmpFile(const QString& fileName);
-    bool writeJpegFile(const QString& fileName, int quality);
+    // Saving. A failure is shown in a box whose parent is `messageParent` (the options dialog
+    // that asked for the write), or the main window; success puts the name in the caption.
+    bool writeTiffFile(const QString& fileName, int bits, int compressionIndex, QWidget* messageParent = nullptr);
+    bool writeBmpFile(const QString& fileName, QWidget* messageParent = nullptr);
+    bool writeJpegFile(const QString& fileName, int quality, QWidget* messageParent = nullptr);
+    void savedAs(const QString& fileName);
+    static bool wouldOverwrite(const QString& fileName);
+    void showWriteFailure(QWidget* messageParent, const QString& message);
+    QString writeFailedText(const QString& fileName, const WriteError& error) const;
 
     void applyStoredSettings(const SettingsRead& read);
     StoredSettings currentSettings() const;

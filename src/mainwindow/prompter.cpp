@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QWidget>
 
 namespace sv {
 
@@ -64,8 +65,12 @@ std::optional<Prompter::SaveChoice> QtPrompter::chooseSaveFile(QWidget* parent, 
     return choice;
 }
 
-bool ScriptedPrompter::nextAnswer(Kind kind, const QString& text) {
-    shown.push_back({kind, text});
+void ScriptedPrompter::record(Kind kind, QWidget* parent, const QString& text) {
+    shown.push_back({kind, text, parent, parent && parent->isVisible()});
+}
+
+bool ScriptedPrompter::nextAnswer(Kind kind, QWidget* parent, const QString& text) {
+    record(kind, parent, text);
     if (answers.empty()) {
         ++unexpected;
         return false;
@@ -75,16 +80,20 @@ bool ScriptedPrompter::nextAnswer(Kind kind, const QString& text) {
     return answer;
 }
 
-bool ScriptedPrompter::askYesNo(QWidget*, const QString& text) { return nextAnswer(Kind::YesNo, text); }
+bool ScriptedPrompter::askYesNo(QWidget* parent, const QString& text) {
+    return nextAnswer(Kind::YesNo, parent, text);
+}
 
-bool ScriptedPrompter::askOkCancel(QWidget*, const QString& text) { return nextAnswer(Kind::OkCancel, text); }
+bool ScriptedPrompter::askOkCancel(QWidget* parent, const QString& text) {
+    return nextAnswer(Kind::OkCancel, parent, text);
+}
 
-void ScriptedPrompter::showError(QWidget*, const QString& text) { shown.push_back({Kind::Error, text}); }
+void ScriptedPrompter::showError(QWidget* parent, const QString& text) { record(Kind::Error, parent, text); }
 
-void ScriptedPrompter::showMessage(QWidget*, const QString& text) { shown.push_back({Kind::Message, text}); }
+void ScriptedPrompter::showMessage(QWidget* parent, const QString& text) { record(Kind::Message, parent, text); }
 
-QStringList ScriptedPrompter::chooseOpenFiles(QWidget*, const QString& filter) {
-    shown.push_back({Kind::OpenFiles, filter});
+QStringList ScriptedPrompter::chooseOpenFiles(QWidget* parent, const QString& filter) {
+    record(Kind::OpenFiles, parent, filter);
     lastOpenFilter = filter;
     if (openChoices.empty()) {
         ++unexpected;
@@ -95,9 +104,9 @@ QStringList ScriptedPrompter::chooseOpenFiles(QWidget*, const QString& filter) {
     return files;
 }
 
-std::optional<Prompter::SaveChoice> ScriptedPrompter::chooseSaveFile(QWidget*, const QString& filter,
+std::optional<Prompter::SaveChoice> ScriptedPrompter::chooseSaveFile(QWidget* parent, const QString& filter,
                                                                      int filterIndex, const QString&) {
-    shown.push_back({Kind::SaveFile, filter});
+    record(Kind::SaveFile, parent, filter);
     lastSaveFilter = filter;
     lastSaveFilterIndex = filterIndex;
     if (saveChoices.empty()) {

@@ -58,6 +58,8 @@ public:
     struct Shown {
         Kind kind;
         QString text;
+        QWidget* parent = nullptr;  // the window the box or dialog was shown over
+        bool parentVisible = false;  // whether that window was on the screen then
     };
 
     std::deque<bool> answers;                         // for askYesNo / askOkCancel
@@ -82,7 +84,8 @@ public:
     void clear() { shown.clear(); }
 
 private:
-    bool nextAnswer(Kind kind, const QString& text);
+    bool nextAnswer(Kind kind, QWidget* parent, const QString& text);
+    void record(Kind kind, QWidget* parent, const QString& text);
 };
 
 // "A|*.x; *.y|B|*.z" -> the ";;"-separated "A (*.x *.y);;B (*.z)" form of the Qt dialogs.

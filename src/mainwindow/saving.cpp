@@ -3,26 +3,13 @@
 // write when their Save button is pressed.
 #include <QFileInfo>
 
+#include "imagefiles/bmp_writer.h"
+#include "imagefiles/jpeg_saver.h"
+#include "imagefiles/tiff_writer.h"
 #include "mainwindow/jpeg_save_dialog.h"
 #include "mainwindow/main_form.h"
 #include "mainwindow/prompter.h"
 #include "mainwindow/tiff_save_dialog.h"
-
-#if __has_include("imagefiles/tiff_writer.h")
-#include "imagefiles/tiff_writer.h"
-#define SV_HAVE_TIFF_WRITER 1
-#endif
-#if __has_include("imagefiles/bmp_writer.h")
-#include "imagefiles/bmp_writer.h"
-#define SV_HAVE_BMP_WRITER 1
-#endif
-#if __has_include("imagefiles/jpeg_saver.h")
-#include "imagefiles/jpeg_saver.h"
-#define SV_HAVE_JPEG_SAVER 1
-#endif
-
-#include <QImage>
-#include "mainwindow/picture_box.h"
 
 namespace sv {
 
@@ -38,7 +25,6 @@ void TForm1::Save1Click() {
         case 2: if (jpegDialog) jpegDialog->showCentred(); break;
         default: if (tiffDialog) tiffDialog->showCentred(); break;
     }
-    setWindowTitle(QString::fromLatin1(kCaption) + QStringLiteral(" [") + saveFileName + QStringLiteral("]"));
 }
 
 void TForm1::Saveas1Click() {
@@ -51,66 +37,67 @@ void TForm1::Saveas1Click() {
     switch (saveFilterIndex) {
         case 3:
             saveDefaultExtension = QStringLiteral("*.bmp");
-            if (!QFileInfo::exists(saveFileName) || prompter_->askYesNo(this, text(Msg::FileExists)))
+            if (!wouldOverwrite(saveFileName) || prompter_->askYesNo(this, text(Msg::FileExists)))
                 writeBmpFile(saveFileName);
             break;
         case 2: if (jpegDialog) jpegDialog->showCentred(); break;
         default: if (tiffDialog) tiffDialog->showCentred(); break;
     }
-    setWindowTitle(QString::fromLatin1(kCaption) + QStringLiteral(" [") + saveFileName + QStringLiteral("]"));
 }
 
-bool TForm1::writeTiffFile(const QString& fileName, int bits, int compressionIndex) {
+// Only a file can be overwritten: a folder, pipe or device of that name is not asked about, and
+// the write then says why it cannot be replaced. A link counts as the file it names.
+bool TForm1::wouldOverwrite(const QString& fileName) { return QFileInfo(fileName).isFile(); }
+
+// The caption names the file only once the file holds the picture: a cancelled options dialog
+// or a failed write leaves it as it was.
+void TForm1::savedAs(const QString& fileName) {
+    setWindowTitle(QString::fromLatin1(kCaption) + QStringLiteral(" [") + fileName + QStringLiteral("]"));
+}
+
+// The box belongs to the options dialog while that is shown, so that it stands above it.
+void TForm1::showWriteFailure(QWidget* messageParent, const QString& message) {
+    prompter_->showError(messageParent ? messageParent : this, message);
+}
+
+QString TForm1::writeFailedText(const QString& fileName, const WriteError& error) const {
+    return text(Msg::WriteFailed, fileName + QStringLiteral(" (") + writeFailureText(error, polish()) +
+                                      QStringLiteral(")"));
+}
+
+bool TForm1::writeTiffFile(const QString& fileName, int bits, int compressionIndex, QWidget* messageParent) {
     if (jobRunning() || project.processedBuffer.empty()) return false;
-#ifdef SV_HAVE_TIFF_WRITER
-    std::string error;
+    WriteError error;
     beginProgress(gaugeSink(), project.imageHeight);
     const bool ok = writeTiff(fileName.toStdString(), project.processedBuffer, project.imageWidth,
                               project.imageHeight, bits,
                               compressionIndex == 0 ? TiffCompressionChoice::None : TiffCompressionChoice::Deflate,
                               gaugeSink(), error);
     endProgress(gaugeSink(), project.imageHeight);
-    if (!ok) prompter_->showError(this, text(Msg::WriteFailed, fileName + QStringLiteral(" (") +
-                                                                   QString::fromStdString(error) + QStringLiteral(")")));
+    if (ok) savedAs(fileName);
+    else showWriteFailure(messageParent, writeFailedText(fileName, error));
     return ok;
-#else
-    (void)bits;
-    (void)compressionIndex;
-    prompter_->showError(this, text(Msg::WriteFailed, fileName));
-    return false;
-#endif
 }
 
-bool TForm1::writeBmpFile(const QString& fileName) {
+bool TForm1::writeBmpFile(const QString& fileName, QWidget* messageParent) {
     if (displayBitmap.empty()) return false;
-#ifdef SV_HAVE_BMP_WRITER
-    std::string error;
+    WriteError error;
     const bool ok = writeBmp(displayBitmap, fileName.toStdString(), error);
-    if (!ok) prompter_->showError(this, text(Msg::WriteFailed, fileName + QStringLiteral(" (") +
-                                                                   QString::fromStdString(error) + QStringLiteral(")")));
+    if (ok) savedAs(fileName);
+    else showWriteFailure(messageParent, writeFailedText(fileName, error));
     return ok;
-#else
-    const bool ok = copyOfBitmap(displayBitmap).save(fileName, "BMP");
-    if (!ok) prompter_->showError(this, text(Msg::WriteFailed, fileName));
-    return ok;
-#endif
 }
 
-bool TForm1::writeJpegFile(const QString& fileName, int quality) {
+bool TForm1::writeJpegFile(const QString& fileName, int quality, QWidget* messageParent) {
     if (displayBitmap.empty()) return false;
-#ifdef SV_HAVE_JPEG_SAVER
-    std::string error;
+    WriteError error;
     std::string encoder = jpegEncoderPath.toStdString();
     if (encoder.empty()) encoder = locateJpegEncoder(programFolder.toStdString());
     const bool ok = saveJpeg(displayBitmap, fileName.toStdString(), quality, encoder, error);
     // The encoder's failure is reported, not passed over in silence.
-    if (!ok) prompter_->showError(this, text(Msg::JpegFailed, QString::fromStdString(error)));
+    if (ok) savedAs(fileName);
+    else showWriteFailure(messageParent, text(Msg::JpegFailed, writeFailureText(error, polish())));
     return ok;
-#else
-    (void)quality;
-    prompter_->showError(this, text(Msg::JpegFailed, fileName));
-    return false;
-#endif
 }
 
 }  // namespace sv

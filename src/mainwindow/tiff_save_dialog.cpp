@@ -1,6 +1,5 @@
 #include "mainwindow/tiff_save_dialog.h"
 
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -49,10 +48,11 @@ void TForm5::Button2Click() {
     if (!form_ || !Button2->isEnabled()) return;
     const QString question = form_->text(Msg::FileExists);
     bool goOn = true;
-    if (QFileInfo::exists(form_->saveFileName) && form_->askBeforeOverwrite)
+    if (TForm1::wouldOverwrite(form_->saveFileName) && form_->askBeforeOverwrite)
         goOn = form_->prompter().askYesNo(this, question);
     if (goOn) {
-        form_->writeTiffFile(form_->saveFileName, RadioGroup2->itemIndex() == 1 ? 16 : 8, RadioGroup1->itemIndex());
+        form_->writeTiffFile(form_->saveFileName, RadioGroup2->itemIndex() == 1 ? 16 : 8, RadioGroup1->itemIndex(),
+                             this);
     }
     hide();
 }

@@ -3,12 +3,17 @@
 #include "ui_fixture.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QStatusBar>
 
+#include <sys/stat.h>
+
+#include <QSet>
 #include <atomic>
+#include <filesystem>
 #include <chrono>
 #include <thread>
 
@@ -435,19 +440,22 @@ private slots:
         QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::SaveFile).size(), 2);
         QCOMPARE(w.prompter.lastSaveFilterIndex, 3);  // the dialog keeps the entry chosen
 
-        // The TIFF entry shows the TIFF dialog; the caption changes even if the user cancels.
+        // The TIFF entry shows the TIFF dialog; the caption takes the new name only once the
+        // file is written, not when the dialog shows nor when the user cancels.
         const QString tiff = w.dir.filePath(QStringLiteral("picture.jpg"));
         w.prompter.saveChoices.push_back(Prompter::SaveChoice{tiff, 1});
         f.Saveas1Click();
         QVERIFY(w.tiff->isVisible());
-        QVERIFY(f.windowTitle().endsWith(QStringLiteral("[") + tiff + QStringLiteral("]")));
+        QCOMPARE(f.windowTitle(), QStringLiteral("Sombrel Varno (freeware) [") + target + QStringLiteral("]"));
         w.tiff->Button1->click();
         QVERIFY(!w.tiff->isVisible());
         QVERIFY(!QFile::exists(tiff));
+        QCOMPARE(f.windowTitle(), QStringLiteral("Sombrel Varno (freeware) [") + target + QStringLiteral("]"));
         f.Save1Click();
         w.tiff->RadioGroup1->setItemIndex(0);
         w.tiff->Button2->click();
         QVERIFY(!w.tiff->isVisible());
+        QVERIFY(f.windowTitle().endsWith(QStringLiteral("[") + tiff + QStringLiteral("]")));
         QCOMPARE(head(tiff, 4), QByteArray("II*\0", 4));
         QCOMPARE(QFileInfo(tiff).size(), 171 + 20 * 12 * 3 + 8);
         // Save as TIFF over the file asks in the language in force; No keeps it.
@@ -481,6 +489,87 @@ private slots:
         QVERIFY(errors[0].startsWith(QStringLiteral("The JPEG file could not be written: ")));
         QCOMPARE(head(jpeg, 2), QByteArray("\xFF\xD8", 2));  // the earlier file is left whole
         QCOMPARE(w.prompter.unexpected, 0);
+    }
+
+    // A failed save: the box stands over the options dialog that asked for the write (while that is
+    // still shown), speaks one language throughout, and the caption keeps the name it had.
+    void saveFailuresStandAboveTheirDialogInOneLanguage() {
+        Window w;
+        TForm1& f = *w.form;
+        w.open({w.picture(QStringLiteral("a.bmp"), 20, 12, 1)});
+        f.Button2Click();  // Process all, for the TIFF
+        f.waitForJob();
+        f.Timer1Timer();
+        const QString caption = f.windowTitle();
+        f.jpegEncoderPath = QStringLiteral("/bin/true");
+        QVERIFY(QDir(w.dir.path()).mkdir(QStringLiteral("teczka.tif")));
+        const QString pipe = w.dir.filePath(QStringLiteral("potok.bmp"));
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0644), 0);
+        const auto lastError = [&] {
+            for (auto it = w.prompter.shown.rbegin(); it != w.prompter.shown.rend(); ++it)
+                if (it->kind == ScriptedPrompter::Kind::Error) return *it;
+            return ScriptedPrompter::Shown{ScriptedPrompter::Kind::Message, QString()};
+        };
+
+        f.Polish1Click();
+        const QString missing = w.dir.filePath(QStringLiteral("brak/zdjęcie.jpg"));
+        w.prompter.saveChoices.push_back(Prompter::SaveChoice{missing, 2});
+        f.Saveas1Click();
+        w.jpeg->Button2->click();
+        ScriptedPrompter::Shown error = lastError();
+        QCOMPARE(error.text, QString::fromUtf8("Nie udało się zapisać pliku JPEG: folder nie istnieje"));
+        QCOMPARE(error.parent, static_cast<QWidget*>(w.jpeg.get()));
+        QVERIFY(error.parentVisible);
+        QVERIFY(!w.jpeg->isVisible());
+
+        const QString folder = w.dir.filePath(QStringLiteral("teczka.tif"));
+        w.prompter.saveChoices.push_back(Prompter::SaveChoice{folder, 1});
+        f.Saveas1Click();
+        w.tiff->Button2->click();  // a folder is not a file to overwrite: no question
+        error = lastError();
+        QCOMPARE(error.text,
+                 QString::fromUtf8("Nie udało się zapisać pliku: ") + folder + QStringLiteral(" (to jest folder)"));
+        QCOMPARE(error.parent, static_cast<QWidget*>(w.tiff.get()));
+        QVERIFY(error.parentVisible);
+
+        // BMP has no options dialog: its box stands over the main window.
+        w.prompter.saveChoices.push_back(Prompter::SaveChoice{pipe, 3});
+        f.Saveas1Click();
+        error = lastError();
+        QCOMPARE(error.text, QString::fromUtf8("Nie udało się zapisać pliku: ") + pipe +
+                                 QString::fromUtf8(" (to nie jest zwykły plik)"));
+        QCOMPARE(error.parent, static_cast<QWidget*>(&f));
+        QCOMPARE(f.windowTitle(), caption);
+
+        // The same failures in English.
+        f.English1Click();
+        f.Save1Click();
+        QCOMPARE(lastError().text, QStringLiteral("The file could not be written: ") + pipe +
+                                       QStringLiteral(" (it is not a regular file)"));
+        w.prompter.saveChoices.push_back(Prompter::SaveChoice{missing, 2});
+        f.Saveas1Click();
+        w.jpeg->Button2->click();
+        QCOMPARE(lastError().text, QStringLiteral("The JPEG file could not be written: the folder does not exist"));
+        QCOMPARE(f.windowTitle(), caption);
+        QVERIFY(w.prompter.texts(ScriptedPrompter::Kind::YesNo).isEmpty());
+        QVERIFY(std::filesystem::is_fifo(QFile::encodeName(pipe).toStdString()));
+        QCOMPARE(w.prompter.unexpected, 0);
+
+        // Every reason a write can fail with has its own text in each language.
+        QSet<QString> polishTexts;
+        for (int r = static_cast<int>(WriteFailure::NoSpace); r <= static_cast<int>(WriteFailure::System); ++r) {
+            const WriteError e{static_cast<WriteFailure>(r), EIO, {}};
+            const QString english = writeFailureText(e, false), polish = writeFailureText(e, true);
+            QVERIFY2(!polish.isEmpty() && polish != english, qPrintable(english));
+            polishTexts.insert(polish);
+        }
+        QCOMPARE(polishTexts.size(), static_cast<int>(WriteFailure::System));
+        QCOMPARE(writeFailureText(WriteError{WriteFailure::System, EIO, {}}, true),
+                 QString::fromUtf8("błąd systemowy EIO"));
+        // The encoder's own (English) words go with the English text only.
+        const WriteError encoder{WriteFailure::JpegEncoderFailed, 0, "Empty input file"};
+        QCOMPARE(writeFailureText(encoder, false), QStringLiteral("the JPEG encoder failed: Empty input file"));
+        QCOMPARE(writeFailureText(encoder, true), QString::fromUtf8("koder JPEG zgłosił błąd"));
     }
 };
 
