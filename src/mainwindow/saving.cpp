@@ -72,6 +72,7 @@ bool TForm1::writeTiffFile(const QString& fileName, int bits, int compressionInd
     endProgress(gaugeSink(), project.imageHeight);
     if (!ok) prompter_->showError(this, text(Msg::WriteFailed, fileName + QStringLiteral(" (") +
                                                                    QString::fromStdString(error) + QStringLiteral(")")));
+    if (ok) workSaved();
     return ok;
 #else
     (void)bits;
@@ -88,10 +89,12 @@ bool TForm1::writeBmpFile(const QString& fileName) {
     const bool ok = writeBmp(displayBitmap, fileName.toStdString(), error);
     if (!ok) prompter_->showError(this, text(Msg::WriteFailed, fileName + QStringLiteral(" (") +
                                                                    QString::fromStdString(error) + QStringLiteral(")")));
+    if (ok) workSaved();
     return ok;
 #else
     const bool ok = copyOfBitmap(displayBitmap).save(fileName, "BMP");
     if (!ok) prompter_->showError(this, text(Msg::WriteFailed, fileName));
+    if (ok) workSaved();
     return ok;
 #endif
 }
@@ -105,6 +108,7 @@ bool TForm1::writeJpegFile(const QString& fileName, int quality) {
     const bool ok = saveJpeg(displayBitmap, fileName.toStdString(), quality, encoder, error);
     // The encoder's failure is reported, not passed over in silence.
     if (!ok) prompter_->showError(this, text(Msg::JpegFailed, QString::fromStdString(error)));
+    if (ok) workSaved();
     return ok;
 #else
     (void)quality;
