@@ -12,8 +12,8 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTabBar>
-#include <QWheelEvent>
 #include <QTabWidget>
+#include <QWheelEvent>
 
 #include "mainwindow/controls.h"
 #include "mainwindow/main_form.h"

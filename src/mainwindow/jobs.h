@@ -60,9 +60,8 @@ public:
     ~JobRunner();  // waits for a running worker: buffers it uses must not go first
 
     // Runs `body` on a new worker thread, then sets the kind's completion flag (also when the body
-    // threw: see outcome()). Returns false
-    // (and runs nothing) when the previous worker's flag has not been taken yet, or when no
-    // thread could be started.
+    // threw: see outcome()). Returns false (and runs nothing) when the previous worker's flag has
+    // not been taken yet, or when no thread could be started.
     bool start(JobKind kind, Body body);
 
     // UI side: whether the kind's flag is set; takeFlag also clears it and joins the finished

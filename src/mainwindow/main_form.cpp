@@ -14,8 +14,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLibraryInfo>
-#include <QLocale>
 #include <QLineEdit>
+#include <QLocale>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -34,8 +34,8 @@
 #include <QToolButton>
 #include <QTranslator>
 #include <QUrl>
-#include <QWheelEvent>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include "mainwindow/about_box.h"
 #include "mainwindow/colour_picker.h"
@@ -660,7 +660,8 @@ void TForm1::setQtTranslation(bool polish) {
         }
         qtTranslator_ = std::move(translator);
     }
-    // Installing again is harmless: the translator moves to the front.
+    // Chosen again: taken out first, so that it is installed once.
+    QCoreApplication::removeTranslator(qtTranslator_.get());
     QCoreApplication::installTranslator(qtTranslator_.get());
 }
 

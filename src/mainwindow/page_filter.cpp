@@ -407,7 +407,8 @@ void TForm1::layoutFilterControls() {
     }
     // The pipette keeps its picture's size, in the middle of its (larger) button.
     for (QFrame* panel : {Panel25, Panel26, Panel27, Panel28})
-        if (auto* glyph = panel->findChild<PictureBox*>()) glyph->move((panel->width() - 18) / 2, (panel->height() - 18) / 2);
+        if (auto* glyph = panel->findChild<PictureBox*>())
+            glyph->move((panel->width() - 18) / 2, (panel->height() - 18) / 2);
     TrackBar9Change();
 }
 

@@ -78,6 +78,13 @@ void processedProject(Window& w) {
     QVERIFY(w.form->project.wholeImageProcessed);
 }
 
+// A real Apply, finished by the timer.
+void applySharpen(TForm1& f) {
+    f.startFilterJob(JobKind::SharpenApply);
+    f.waitForJob();
+    f.Timer1Timer();
+}
+
 bool windowLiveAndAtRest(TForm1& f) {
     return !f.jobRunning() && !f.jobs().busy() && f.ToolBar1->isEnabled() && f.File->menuAction()->isEnabled() &&
            f.pageTabs->isEnabled() && f.Image4->isEnabled() && f.Shape3->isEnabled() && f.CGauge1->progress() == 0 &&
@@ -545,10 +552,7 @@ private slots:
         Window w;
         TForm1& f = *w.form;
         processedProject(w);
-        // A real Apply first: Undo has something to bring back.
-        f.startFilterJob(JobKind::SharpenApply);
-        waitForFlag(f);
-        f.Timer1Timer();
+        applySharpen(f);  // Undo has something to bring back
         QVERIFY(undoEnabled(f));
         const FloatImage picture = f.project.processedBuffer.clone();
         Project* p = &f.project;
@@ -626,9 +630,7 @@ private slots:
         Window w;
         TForm1& f = *w.form;
         processedProject(w);
-        f.startFilterJob(JobKind::SharpenApply);
-        waitForFlag(f);
-        f.Timer1Timer();
+        applySharpen(f);
         f.TabbedNotebook1->setCurrentIndex(2);
         QVERIFY(f.GroupBox8->isEnabled());
         Project* p = &f.project;
