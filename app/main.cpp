@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
         sv::TForm14 picker(&form);
         form.setSecondaryWindows(&about, &jpegDialog, &tiffDialog, &picker);
         // Restored, the window is centred with its design client area; it opens maximised.
-        form.resize(834, 654);
+        form.resize(form.restoredSize());
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             form.move(screen->availableGeometry().center() - form.rect().center());
         form.showMaximized();

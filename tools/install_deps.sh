@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config git
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
   zlib1g-dev libjpeg62-turbo-dev libturbojpeg0-dev libjpeg-turbo-progs libstb-dev libtbb-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -73,6 +74,14 @@ void TForm2::Timer1Timer() {
         hide();
         splash_ = false;
     }
+}
+
+void TForm2::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        Image1Click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {

@@ -33,6 +33,8 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Escape closes the box as a click does (not the splash, which belongs to its timer).
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void centreOnScreen();

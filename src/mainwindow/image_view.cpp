@@ -5,12 +5,15 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QWheelEvent>
 
 #include "mainwindow/controls.h"
 #include "mainwindow/main_form.h"
@@ -46,6 +49,8 @@ void TForm1::buildPictureArea() {
     pictureCanvas = canvas;
     pictureCanvas->setObjectName(QStringLiteral("pictureCanvas"));
     ScrollBox1->setWidget(pictureCanvas);
+    // Ctrl and the wheel zoom the picture (the wheel alone scrolls it).
+    ScrollBox1->viewport()->installEventFilter(this);
 
     Shape2 = new ShapeBox(pictureCanvas, QStringLiteral("Shape2"), ShapeBox::Style::Filled, Qt::black);
     Shape1 = new ShapeBox(pictureCanvas, QStringLiteral("Shape1"), ShapeBox::Style::Filled, QColor(128, 128, 128));
@@ -173,6 +178,27 @@ void TForm1::TrackBar1Change() {
     ScrollBox1->setFocus();
 }
 
+bool TForm1::wheelZoom(QWheelEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier)) return false;
+    // One step of the track bar per notch; fine-grained wheels add up to a notch first.
+    wheelRemainder_ += event->angleDelta().y();
+    const int steps = wheelRemainder_ / 120;
+    wheelRemainder_ -= steps * 120;
+    const int before = zoom();
+    const int after = std::clamp(before + steps, TrackBar1->minimum(), TrackBar1->maximum());
+    if (after == before) return true;
+    // The point of the picture under the pointer stays under it.
+    const QPointF at = event->position();
+    QScrollBar* horizontal = ScrollBox1->horizontalScrollBar();
+    QScrollBar* vertical = ScrollBox1->verticalScrollBar();
+    const double pictureX = (horizontal->value() + at.x() - Panel10->x()) / (before * 0.1);
+    const double pictureY = (vertical->value() + at.y() - Panel10->y()) / (before * 0.1);
+    TrackBar1->setValue(after);  // the zoom's own rules: the track bar relays out the picture
+    horizontal->setValue(static_cast<int>(Panel10->x() + pictureX * after * 0.1 - at.x()));
+    vertical->setValue(static_cast<int>(Panel10->y() + pictureY * after * 0.1 - at.y()));
+    return true;
+}
+
 void TForm1::layoutCanvas() {
     // The scrolled area reaches past the shadow by the frame's margin.
     const int right = std::max({Shape2->geometry().right(), Panel10->geometry().right()}) + 9;
@@ -204,10 +230,13 @@ void TForm1::FormResize() {
     // The status-bar controls sit in their panels' layouts and follow the bar by themselves.
     const int outerHeight = frameGeometry().height();
     // The design widths assume the narrow face the layout was drawn with; a wider desktop face
-    // widens the column just enough that no page is cut off on the right.
-    const int needed = TabbedNotebook1->minimumSizeHint().width();
+    // widens the column just enough that no page (and no page tab) is cut off on the right.
+    const int needed = std::max(TabbedNotebook1->minimumSizeHint().width(), pageTabs->minimumSizeHint().width());
     const int scrollBar = ScrollBox2->verticalScrollBar()->sizeHint().width();
-    if (displayScale * 742 > outerHeight) {
+    // A short window gives the page control its design height and lets the pages scroll under
+    // the tabs; pages that fit the column as it stands fill it instead, with nothing to scroll.
+    const bool pagesFit = TabbedNotebook1->minimumSizeHint().height() <= ScrollBox2->height();
+    if (displayScale * 742 > outerHeight && !pagesFit) {
         ScrollBox2->setWidgetResizable(false);
         const int columnWidth = std::max(static_cast<int>(displayScale * 278), needed + scrollBar);
         ScrollBox2->setFixedWidth(columnWidth);
@@ -216,6 +245,12 @@ void TForm1::FormResize() {
         ScrollBox2->setWidgetResizable(true);
         ScrollBox2->setFixedWidth(std::max(static_cast<int>(displayScale * 261), needed));
     }
+}
+
+QSize TForm1::restoredSize() const {
+    // The design client area lies below the menu bar, which took no part of it.
+    return {static_cast<int>(834 * displayScale),
+            static_cast<int>(654 * displayScale) + menuBar()->sizeHint().height()};
 }
 
 void TForm1::Copy1Click() {

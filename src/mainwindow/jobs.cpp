@@ -1,5 +1,7 @@
 #include "mainwindow/jobs.h"
 
+#include <exception>
+#include <new>
 #include <system_error>
 
 namespace sv {
@@ -40,10 +42,12 @@ bool JobRunner::start(JobKind kind, Body body) {
     if (busy_) return false;
     if (worker_.joinable()) worker_.join();  // a finished worker whose flag was taken already
     std::atomic<bool>& flag = flags_[static_cast<std::size_t>(kind)];
+    outcome_ = JobOutcome::Completed;
+    failureDetail_.clear();
     try {
         worker_ = std::thread([this, &flag, body = std::move(body)] {
-            body(progress_);
-            // The last act: hands the buffers back to the UI thread.
+            runBody(body);
+            // The last act: hands the buffers (and the outcome) back to the UI thread.
             flag.store(true, std::memory_order_release);
         });
     } catch (const std::system_error&) {
@@ -51,6 +55,24 @@ bool JobRunner::start(JobKind kind, Body body) {
     }
     busy_ = true;
     return true;
+}
+
+void JobRunner::runBody(const Body& body) {
+    // An exception must not leave the thread: that would end the program and lose the work.
+    try {
+        body(progress_);
+    } catch (const std::bad_alloc&) {
+        outcome_ = JobOutcome::OutOfMemory;
+    } catch (const std::exception& e) {
+        outcome_ = JobOutcome::Failed;
+        try {
+            failureDetail_ = e.what();
+        } catch (...) {
+            // Out of memory for the text itself: the outcome alone is told.
+        }
+    } catch (...) {
+        outcome_ = JobOutcome::Failed;
+    }
 }
 
 bool JobRunner::flagSet(JobKind kind) const {

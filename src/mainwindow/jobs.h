@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <string>
 #include <thread>
 
 #include "image/progress.h"
@@ -40,6 +41,11 @@ JobGroup jobGroup(JobKind kind);
 enum class UndoEffect { Unchanged, Enable, Disable };
 UndoEffect undoEffect(JobKind kind);
 
+// How a job's body ended. A body that throws does not end the program: the worker catches the
+// exception, records it here and still raises the completion flag, so the window finishes the
+// job as usual and can tell the user.
+enum class JobOutcome { Completed, OutOfMemory, Failed };
+
 bool isApplyJob(JobKind kind);       // whole-picture filter or colour job: result copied back
 bool isRectJob(JobKind kind);        // works on the preview rectangle
 bool disablesShape3(JobKind kind);   // filter and colour previews also stop the rectangle's mouse
@@ -53,9 +59,9 @@ public:
     JobRunner& operator=(const JobRunner&) = delete;
     ~JobRunner();  // waits for a running worker: buffers it uses must not go first
 
-    // Runs `body` on a new worker thread, then sets the kind's completion flag. Returns false
-    // (and runs nothing) when the previous worker's flag has not been taken yet, or when no
-    // thread could be started.
+    // Runs `body` on a new worker thread, then sets the kind's completion flag (also when the body
+    // threw: see outcome()). Returns false (and runs nothing) when the previous worker's flag has
+    // not been taken yet, or when no thread could be started.
     bool start(JobKind kind, Body body);
 
     // UI side: whether the kind's flag is set; takeFlag also clears it and joins the finished
@@ -68,13 +74,23 @@ public:
     // Blocks until the worker (if any) has ended; its flag stays set for the timer.
     void wait();
 
+    // How the last job ended, and the exception's own text for a failure other than memory.
+    // Valid on the UI side once the job's flag was seen (or after wait()).
+    JobOutcome outcome() const { return outcome_; }
+    const std::string& failureDetail() const { return failureDetail_; }
+
     AtomicProgress& progress() { return progress_; }
 
 private:
+    void runBody(const Body& body);
+
     std::thread worker_;
     std::array<std::atomic<bool>, kJobKinds> flags_{};
     bool busy_ = false;  // UI thread only
     AtomicProgress progress_;
+    // Written by the worker before its flag is released, read by the UI after acquiring it.
+    JobOutcome outcome_ = JobOutcome::Completed;
+    std::string failureDetail_;
 };
 
 }  // namespace sv

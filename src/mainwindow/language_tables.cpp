@@ -173,6 +173,26 @@ const std::vector<CaptionRow>& designCaptionDifferences() {
     return rows;
 }
 
+const std::vector<MenuAccessKey>& menuAccessKeys() {
+    static const std::vector<MenuAccessKey> rows = {
+        {"File", "&File", "&Plik"},
+        {"Edit2", "&Edit", "&Edycja"},
+        {"Language1", "&Language", "&Język"},
+        {"Help1", "&Help", "Pomo&c"},
+    };
+    return rows;
+}
+
+QString shownCaption(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size()) ++i;  // "&x" shows x, "&&" shows &
+        shown += text[i];
+    }
+    return shown;
+}
+
 const std::vector<MessageRow>& messageTable() {
     static const std::vector<MessageRow> rows = {
         {Msg::ExitNow, "Exit now?", "Chcesz zamknąć program?"},
@@ -198,6 +218,8 @@ const std::vector<MessageRow>& messageTable() {
          "Plik nie pasuje już do projektu; niczego nie usunięto: "},
         {Msg::JpegFailed, "The JPEG file could not be written: ", "Nie udało się zapisać pliku JPEG: "},
         {Msg::WriteFailed, "The file could not be written: ", "Nie udało się zapisać pliku: "},
+        {Msg::JobFailed, "The operation could not be finished because of an unexpected error.",
+         "Nie udało się dokończyć operacji z powodu nieoczekiwanego błędu."},
     };
     return rows;
 }
@@ -283,8 +305,9 @@ QString openFilter(bool polish) {
 }
 
 QString saveFilter() {
-    return u("TIFF 24/48bit (*.tif; *.tiff)|*.tif;*.tiff|JPEG 24-bit (*.jpg; *.jpeg)|*.jpg;*.jpeg|"
-             "BMP 24bit (*.bmp)|*.bmp");
+    // Spelt as the open list spells the depths ("24/48-bit", "24-bit").
+    return u("TIFF 24/48-bit (*.tif; *.tiff)|*.tif;*.tiff|JPEG 24-bit (*.jpg; *.jpeg)|*.jpg;*.jpeg|"
+             "BMP 24-bit (*.bmp)|*.bmp");
 }
 
 QString designOpenFilter() {
@@ -364,7 +387,7 @@ QString currentRowText(const CaptionRow& row, const std::vector<LanguageWindow>&
         return index < items.size() ? items[index]->text() : QString();
     }
     if (auto* a = qobject_cast<QAction*>(target)) return a->text();
-    if (auto* m = qobject_cast<QMenu*>(target)) return m->title();
+    if (auto* m = qobject_cast<QMenu*>(target)) return shownCaption(m->title());
     if (auto* b = qobject_cast<QAbstractButton*>(target)) return b->text();
     if (auto* g = qobject_cast<QGroupBox*>(target)) return g->title();
     if (auto* l = qobject_cast<QLabel*>(target)) return l->text();
@@ -402,7 +425,10 @@ int applyCaptionRows(const std::vector<CaptionRow>& rows, const std::vector<Lang
         } else if (auto* a = qobject_cast<QAction*>(target)) {
             a->setText(text);
         } else if (auto* m = qobject_cast<QMenu*>(target)) {
-            m->setTitle(text);
+            QString title = text;
+            for (const MenuAccessKey& key : menuAccessKeys())
+                if (std::strcmp(key.control, row.control) == 0) title = u(polish ? key.polish : key.english);
+            m->setTitle(title);
         } else if (auto* b = qobject_cast<QAbstractButton*>(target)) {
             b->setText(text);
         } else if (auto* g = qobject_cast<QGroupBox*>(target)) {

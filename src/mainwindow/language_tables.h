@@ -31,6 +31,19 @@ const std::vector<CaptionRow>& captionTable();
 // table; used when the stored language number is neither 0 nor 1.
 const std::vector<CaptionRow>& designCaptionDifferences();
 
+// The menu bar's titles with their access keys: Alt and the marked letter opens the menu ("&File",
+// "&Plik"). Without its '&' each is exactly the caption of the table, so the text shown stays the
+// documented one; the switch writes these in place of the plain captions.
+struct MenuAccessKey {
+    const char* control;  // objectName of the menu
+    const char* english;
+    const char* polish;
+};
+const std::vector<MenuAccessKey>& menuAccessKeys();
+
+// What a caption shows on screen: a single '&' only marks the access key, "&&" is one '&'.
+QString shownCaption(const QString& text);
+
 // Every message the window shows.
 enum class Msg {
     ExitNow,
@@ -52,6 +65,7 @@ enum class Msg {
     FileChanged,        // + file name
     JpegFailed,         // + reason
     WriteFailed,        // + file name
+    JobFailed,          // a background job stopped on an unexpected error
 };
 
 struct MessageRow {

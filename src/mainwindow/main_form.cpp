@@ -12,7 +12,10 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -23,13 +26,16 @@
 #include <QSlider>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTranslator>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include "mainwindow/about_box.h"
 #include "mainwindow/colour_picker.h"
@@ -73,6 +79,23 @@ private:
     std::atomic<std::int64_t> pending_{0};
 };
 
+// The page control's own tab bar: it keeps the captions and the current page but takes no room,
+// because the tabs the user sees sit above the scrolled column.
+class ConcealedTabBar final : public QTabBar {
+public:
+    explicit ConcealedTabBar(QWidget* parent) : QTabBar(parent) {}
+    QSize sizeHint() const override { return {0, 0}; }
+    QSize minimumSizeHint() const override { return {0, 0}; }
+};
+
+class PageControl final : public QTabWidget {
+public:
+    PageControl() {
+        setTabBar(new ConcealedTabBar(this));
+        tabBar()->hide();
+    }
+};
+
 }  // namespace
 
 TForm1::TForm1(const FormOptions& options) : options_(options) {
@@ -102,6 +125,7 @@ TForm1::TForm1(const FormOptions& options) : options_(options) {
     // The design captions are the English texts with a few older wordings.
     applyCaptionRows(captionTable(), languageWindows(), false);
     applyCaptionRows(designCaptionDifferences(), languageWindows(), false);
+    syncPageTabs();
     openDialogFilter = designOpenFilter();
     saveDialogFilter = designSaveFilter();
 
@@ -259,15 +283,32 @@ void TForm1::buildPages() {
     row->setSpacing(2);
     row->addWidget(ScrollBox1, 1);
 
-    ScrollBox2 = new QScrollArea(central);
+    // The right column: the page tabs on top, then the pages, which alone scroll when the window
+    // is too short for them (the tabs stay in view).
+    rightColumn = new QWidget(central);
+    rightColumn->setObjectName(QStringLiteral("rightColumn"));
+    auto* column = new QVBoxLayout(rightColumn);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    pageTabs = new QTabBar(rightColumn);
+    pageTabs->setObjectName(QStringLiteral("pageTabs"));
+    pageTabs->setExpanding(false);
+    pageTabs->setDrawBase(false);
+    column->addWidget(pageTabs);
+    ScrollBox2 = new QScrollArea(rightColumn);
     ScrollBox2->setObjectName(QStringLiteral("ScrollBox2"));
     ScrollBox2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ScrollBox2->setFrameShape(QFrame::NoFrame);
     ScrollBox2->setWidgetResizable(true);
-    TabbedNotebook1 = new QTabWidget();
+    column->addWidget(ScrollBox2, 1);
+    // The page control keeps its own tab bar for its captions and current page, but shows the
+    // one above the scrolled column instead.
+    TabbedNotebook1 = new PageControl();
     TabbedNotebook1->setObjectName(QStringLiteral("TabbedNotebook1"));
+    TabbedNotebook1->installEventFilter(this);
+    ScrollBox2->installEventFilter(this);
     ScrollBox2->setWidget(TabbedNotebook1);
-    row->addWidget(ScrollBox2, 0);
+    row->addWidget(rightColumn, 0);
 
     const char* names[3] = {"Step 1: Load", "Step 2: Process", "Step 3: Filter"};
     QWidget* pages[3];
@@ -275,12 +316,38 @@ void TForm1::buildPages() {
         pages[i] = new QWidget();
         pages[i]->setObjectName(QStringLiteral("TabPage") + QString::number(i));
         TabbedNotebook1->addTab(pages[i], QString::fromLatin1(names[i]));
+        pageTabs->addTab(QString::fromLatin1(names[i]));
     }
     buildLoadPage(pages[0]);
     buildProcessPage(pages[1]);
     buildFilterPage(pages[2]);
+    connect(TabbedNotebook1, &QTabWidget::currentChanged, this, [this](int index) {
+        const QSignalBlocker block(pageTabs);
+        pageTabs->setCurrentIndex(index);
+    });
     connect(TabbedNotebook1, &QTabWidget::currentChanged, this, &TForm1::TabbedNotebook1Change);
+    connect(pageTabs, &QTabBar::currentChanged, TabbedNotebook1, &QTabWidget::setCurrentIndex);
     setCentralWidget(central);
+}
+
+void TForm1::syncPageTabs() {
+    for (int i = 0; i < TabbedNotebook1->count() && i < pageTabs->count(); ++i)
+        pageTabs->setTabText(i, TabbedNotebook1->tabText(i));
+    const QSignalBlocker block(pageTabs);
+    pageTabs->setCurrentIndex(TabbedNotebook1->currentIndex());
+    pageTabs->setEnabled(TabbedNotebook1->isEnabled());
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    // The tabs above the column are disabled with the page control (a job runs).
+    if (watched == TabbedNotebook1 && event->type() == QEvent::EnabledChange)
+        pageTabs->setEnabled(TabbedNotebook1->isEnabled());
+    // Whether the pages fit depends on the column's height, which its layout settles.
+    if (watched == ScrollBox2 && event->type() == QEvent::Resize) FormResize();
+    if (ScrollBox1 && watched == ScrollBox1->viewport() && event->type() == QEvent::Wheel &&
+        wheelZoom(static_cast<QWheelEvent*>(event)))
+        return true;
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TForm1::installCursors() {
@@ -319,10 +386,20 @@ void TForm1::FormCreate() {
     QFont face = font();
     face.setPixelSize(std::max(9, static_cast<int>(11 * displayScale)));
     setFont(face);
-    TabbedNotebook1->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 3px 6px; }"));
+    pageTabs->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 3px 6px; }"));
     // All three page captions stay in view: the column widens for them rather than scroll them.
-    TabbedNotebook1->setUsesScrollButtons(false);
+    pageTabs->setUsesScrollButtons(false);
+    pageTabs->setElideMode(Qt::ElideNone);
 
+    // The zoom track bar starts after the panel's "Zoom:", measured in the face just chosen.
+    if (QLayout* zoomRow = statusPanels[1]->layout(); zoomRow && zoomRow->count() > 0) {
+        if (QSpacerItem* gap = zoomRow->itemAt(0)->spacerItem()) {
+            gap->changeSize(statusPanels[1]->fontMetrics().horizontalAdvance(statusPanels[1]->text()) + 10, 0,
+                            QSizePolicy::Fixed, QSizePolicy::Minimum);
+            zoomRow->invalidate();
+        }
+    }
+    layoutFilterControls();
     statusPanels[0]->setFixedWidth(static_cast<int>(198 * displayScale));
     statusPanels[1]->setFixedWidth(static_cast<int>(302 * displayScale));
 
@@ -439,9 +516,19 @@ void TForm1::Exit1Click() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // A worker still running owns the buffers; its result is part of what is asked about.
+    waitForJob();
+    // Work that was never saved is not thrown away without a question (File > Exit asks anyway,
+    // and has asked already when it ends the program this way).
+    if (!exiting_ && unsavedWork() && !prompter_->askYesNo(this, text(Msg::ExitNow))) {
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
 }
+
+bool TForm1::unsavedWork() const { return unsavedWork_ && project.exposureCount > 0; }
 
 void TForm1::FormClose() {
     // A worker still running owns the buffers: wait for it before anything is released.
@@ -508,6 +595,7 @@ void TForm1::resetProjectUi() {
         combo->setCurrentIndex(2);
     resetProcessControls();
     saveFileName.clear();
+    unsavedWork_ = false;
     setWindowTitle(QString::fromLatin1(kCaption));
     image13Bitmap = DisplayBitmap();
     image14Bitmap = DisplayBitmap();
@@ -522,6 +610,7 @@ void TForm1::resetProjectUi() {
 void TForm1::switchLanguage(bool toPolish) {
     (toPolish ? Polish1 : English1)->setChecked(true);
     applyCaptionRows(captionTable(), languageWindows(), toPolish);
+    syncPageTabs();
     openDialogFilter = openFilter(toPolish);
     saveDialogFilter = saveFilter();
 
@@ -551,8 +640,29 @@ void TForm1::switchLanguage(bool toPolish) {
     }
     updateSizeText();
     if (colourPicker) colourPicker->setLanguage(toPolish);
+    setQtTranslation(toPolish);
+    if (ownPrompter_) ownPrompter_->setLanguage(toPolish);
     // Captions of another length may need another column width.
     FormResize();
+}
+
+void TForm1::setQtTranslation(bool polish) {
+    if (!polish) {
+        if (qtTranslator_) QCoreApplication::removeTranslator(qtTranslator_.get());
+        return;
+    }
+    if (!qtTranslator_) {
+        auto translator = std::make_unique<QTranslator>();
+        if (!translator->load(QLocale(QLocale::Polish), QStringLiteral("qtbase"), QStringLiteral("_"),
+                              QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            qWarning("Qt's Polish texts (qtbase_pl.qm) were not found; its buttons stay in English");
+            return;
+        }
+        qtTranslator_ = std::move(translator);
+    }
+    // Chosen again: taken out first, so that it is installed once.
+    QCoreApplication::removeTranslator(qtTranslator_.get());
+    QCoreApplication::installTranslator(qtTranslator_.get());
 }
 
 void TForm1::English1Click() { switchLanguage(false); }

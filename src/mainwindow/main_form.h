@@ -37,10 +37,13 @@ class QRadioButton;
 class QScrollArea;
 class QSlider;
 class QStatusBar;
+class QTabBar;
 class QTabWidget;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class QTranslator;
+class QWheelEvent;
 
 namespace sv {
 
@@ -49,6 +52,7 @@ class CurveBox;
 class Gauge;
 class PictureBox;
 class Prompter;
+class QtPrompter;
 class ShapeBox;
 class SpinButton;
 class ToolGroup;
@@ -157,6 +161,8 @@ public:
     QFrame* Panel11 = nullptr;
     PictureBox* Image13 = nullptr;
     // Right-hand column and pages
+    QWidget* rightColumn = nullptr;       // the page tabs above ScrollBox2
+    QTabBar* pageTabs = nullptr;          // the tabs shown for TabbedNotebook1's pages
     QScrollArea* ScrollBox2 = nullptr;
     QTabWidget* TabbedNotebook1 = nullptr;
     // Status bar
@@ -360,6 +366,7 @@ public:
     bool shape3HiddenBySampling = false;   // the eyedropper hid the preview rectangle
 
     void buildFilterControls();
+    void layoutFilterControls();   // places the Step 3 controls for the display scale
     void TrackBar4Change();   // blur (opacity and sigma)
     void TrackBar2Change();   // sharpen (amount and sigma)
     void TrackBar6Change();   // median shape and size
@@ -419,6 +426,8 @@ public:
     void refreshProcessed();
     // The automatic preview, behind the throttle.
     void autoPreview();
+    // The window's restored size: the design client area scaled by displayScale.
+    QSize restoredSize() const;
     // Blocks until a running worker has ended (closing, tests).
     void waitForJob();
     // White and black points, histogram picture and curve back to their start (Step 2 page).
@@ -446,6 +455,13 @@ public:
     static bool wouldOverwrite(const QString& fileName);
     void showWriteFailure(QWidget* messageParent, const QString& message);
     QString writeFailedText(const QString& fileName, const WriteError& error) const;
+
+    // Unsaved work: the project holds pictures and the stack or the processed picture changed
+    // since the last successful save (or nothing was saved yet). Closing the window asks first.
+    bool unsavedWork() const;
+    void markUnsaved() { unsavedWork_ = true; }
+    // Every successful write of the picture calls this.
+    void workSaved() { unsavedWork_ = false; }
 
     void applyStoredSettings(const SettingsRead& read);
     StoredSettings currentSettings() const;
@@ -525,6 +541,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildMenus();
@@ -537,10 +554,13 @@ private:
     void buildFilterPage(QWidget* page);
     void installCursors();
     void switchLanguage(bool toPolish);
+    void setQtTranslation(bool polish);
+    void syncPageTabs();
     std::vector<LanguageWindow> languageWindows() const;
     void setJobControlsEnabled(bool enabled);
     void returnToRest();
     void finishJob(JobKind kind);
+    void finishFailedJob(JobKind kind);
     void copyGaugeFromJob();
     void showEngineMessage(const Message& message, bool error);
     void openFiles(const QStringList& files);
@@ -548,6 +568,7 @@ private:
     void showDisplayBitmap();
     void setProjectCommandsAfterAdd();
     void layoutCanvas();
+    bool wheelZoom(QWheelEvent* event);  // Ctrl+wheel over the picture; true when it zoomed
     bool checkCompanionFiles();
     void setStep3GroupsEnabled(bool enabled);
     void showGroupContents(QWidget* group, bool show);
@@ -555,16 +576,20 @@ private:
     void resetProcessControls();
 
     FormOptions options_;
-    std::unique_ptr<Prompter> ownPrompter_;
+    std::unique_ptr<QtPrompter> ownPrompter_;
+    // Qt's own texts (message box buttons, file dialogs) in Polish while Polish is chosen.
+    std::unique_ptr<QTranslator> qtTranslator_;
     Prompter* prompter_ = nullptr;
     std::unique_ptr<ProgressSink> gaugeSink_;
     bool shown_ = false;
     bool exiting_ = false;
+    bool unsavedWork_ = false;
     bool marking_ = false;          // left-button drag on Image4 draws a new marker
     int markLastX = -1, markLastY = -1;
     bool viewDragging_ = false;     // right-button drag in Image13 moves the shift
     int anchorX = 0, anchorY = 0, viewLastX = -1, viewLastY = -1;
     int nextShiftX_ = 0, nextShiftY_ = 0;  // typed while no image is pending
+    int wheelRemainder_ = 0;        // Ctrl+wheel turns short of a whole notch
     // Undo controls' state before a job (restored when it leaves them unchanged).
     bool undoBeforeJob_ = false;
     JobKind runningKind_ = JobKind::ProcessAll;

@@ -9,10 +9,12 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "filters/filter_framework.h"
 #include "mainwindow/controls.h"
 #include "mainwindow/jpeg_save_dialog.h"
 #include "mainwindow/main_form.h"
 #include "mainwindow/picture_box.h"
+#include "mainwindow/prompter.h"
 #include "mainwindow/tiff_save_dialog.h"
 
 namespace sv {
@@ -76,6 +78,10 @@ void TForm1::returnToRest() {
 void TForm1::finishJob(JobKind kind) {
     // The worker has ended: the gauge goes on from where it left it, for the drawing pass.
     copyGaugeFromJob();
+    if (jobs_.outcome() != JobOutcome::Completed) {
+        finishFailedJob(kind);
+        return;
+    }
     const JobGroup group = jobGroup(kind);
     const Region whole = Region{0, project.imageWidth, 0, project.imageHeight};
     switch (group) {
@@ -83,14 +89,17 @@ void TForm1::finishJob(JobKind kind) {
             drawRegion(project.processedBuffer, whole, displayBitmap, gaugeSink());
             drawHistogram(whole);
             project.wholeImageProcessed = true;
+            markUnsaved();
             break;
         case JobGroup::RenderRect:
             drawRegion(project.processedBuffer, project.previewRect, displayBitmap, gaugeSink());
             drawHistogram(project.previewRect);
             project.wholeImageProcessed = false;
+            markUnsaved();
             break;
         case JobGroup::FilterWhole:
             drawRegion(project.processedCopy, whole, displayBitmap, gaugeSink());
+            markUnsaved();
             break;
         case JobGroup::FilterRect:
             drawRegion(project.processedCopy, project.previewRect, displayBitmap, gaugeSink());
@@ -110,6 +119,44 @@ void TForm1::finishJob(JobKind kind) {
     if (group != JobGroup::RenderWhole) Image4->setEnabled(true);
     if (group == JobGroup::FilterRect) Shape3->setEnabled(true);
     if (group == JobGroup::RenderWhole && TabbedNotebook1->currentIndex() == 2) setStep3GroupsEnabled(true);
+}
+
+void TForm1::finishFailedJob(JobKind kind) {
+    const JobGroup group = jobGroup(kind);
+    const Region whole = Region{0, project.imageWidth, 0, project.imageHeight};
+    const Region region = clipRegion(isRectJob(kind) ? project.previewRect : whole, project.imageWidth,
+                                     project.imageHeight);
+    bool undo = undoBeforeJob_;
+    if (group == JobGroup::FilterWhole || group == JobGroup::FilterRect) {
+        // A filter only reads processedBuffer, and an Apply copies its output back only after the
+        // whole body has run: the picture is the one from before the job. Its half-written output
+        // is dropped. The working copy (the Undo picture) may have been overwritten already, so
+        // Undo could bring back a mixture: it is switched off, as after a preview.
+        if (project.processedCopy.sameSize(project.processedBuffer))
+            project.processedCopy.copyRegionFrom(project.processedBuffer, region);
+        undo = false;
+    } else {
+        // A render writes processedBuffer row by row: it may hold part of the new render now.
+        // It is no longer a whole render, and the screen shows what a save would write.
+        project.wholeImageProcessed = false;
+        if (TabbedNotebook1->currentIndex() == 2) setStep3GroupsEnabled(false);
+        markUnsaved();
+    }
+    drawRegion(project.processedBuffer, region, displayBitmap, gaugeSink());
+    showDisplayBitmap();
+    Undo1->setEnabled(undo);
+    Button17->setEnabled(undo);
+    ToolButton6->setEnabled(undo);
+    returnToRest();
+    Image4->setEnabled(true);
+    Shape3->setEnabled(true);
+    // Told once the window is live again, in the language in force now.
+    if (jobs_.outcome() == JobOutcome::OutOfMemory) {
+        prompter_->showError(this, text(Msg::NotEnoughMemory));
+    } else {
+        if (!jobs_.failureDetail().empty()) qWarning("job failed: %s", jobs_.failureDetail().c_str());
+        prompter_->showError(this, text(Msg::JobFailed));
+    }
 }
 
 void TForm1::Timer1Timer() {
@@ -161,6 +208,7 @@ void TForm1::autoPreview() {
     showDisplayBitmap();
     drawHistogram(region);
     project.wholeImageProcessed = false;
+    markUnsaved();
     endProgress(gaugeSink(), project.imageHeight);
     previewAllowed = false;
     throttleCounter = 0;

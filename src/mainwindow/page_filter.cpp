@@ -129,6 +129,11 @@ ColourPanel* colourPanel(QWidget* parent, const char* name) {
     return p;
 }
 
+// The width the Step 3 groups are drawn for, in design pixels.
+constexpr int kFilterGroupWidth = 250;
+// Where a control of a Step 3 group sits in design pixels.
+constexpr const char* kDesignGeometry = "svDesignGeometry";
+
 // One row of a filter group: caption, track bar, value label.
 void placeRow(QLabel* caption, QSlider* bar, QLabel* value, int y, int barRight) {
     caption->setGeometry(8, y, 64, 22);
@@ -148,7 +153,7 @@ ColourPanel* TForm1::targetPanel(int row) const {
 }
 
 void TForm1::buildFilterControls() {
-    const int width = 250;
+    const int width = kFilterGroupWidth;
     const int pictureX = width - 8 - 49;
     const int barRight = pictureX - 6;
 
@@ -365,6 +370,9 @@ void TForm1::buildFilterControls() {
 
     for (ToolGroup* g : toolGroups) {
         g->setMinimumWidth(width);
+        // The controls above are placed in design pixels; layoutFilterControls scales them.
+        for (QWidget* w : g->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            w->setProperty(kDesignGeometry, w->geometry());
         // The accordion makes a hovered group's caption bold; its controls keep their weight.
         for (QWidget* w : g->findChildren<QWidget*>()) {
             QFont f = w->font();
@@ -381,6 +389,27 @@ void TForm1::buildFilterControls() {
     TrackBar9Change();
     TrackBar14Change();
     TrackBar15Change();
+}
+
+void TForm1::layoutFilterControls() {
+    // Like the groups' heights, the controls inside them follow the display scale, and so does
+    // the face of their captions: what fits at 96 dots per inch fits at any scale.
+    const double s = displayScale;
+    auto scaled = [s](int v) { return static_cast<int>(v * s); };
+    for (ToolGroup* g : toolGroups) {
+        g->setMinimumWidth(scaled(kFilterGroupWidth));
+        for (QWidget* w : g->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            const QVariant design = w->property(kDesignGeometry);
+            if (!design.isValid() || w == Image9) continue;  // the range curve places itself
+            const QRect r = design.toRect();
+            w->setGeometry(scaled(r.x()), scaled(r.y()), scaled(r.width()), scaled(r.height()));
+        }
+    }
+    // The pipette keeps its picture's size, in the middle of its (larger) button.
+    for (QFrame* panel : {Panel25, Panel26, Panel27, Panel28})
+        if (auto* glyph = panel->findChild<PictureBox*>())
+            glyph->move((panel->width() - 18) / 2, (panel->height() - 18) / 2);
+    TrackBar9Change();
 }
 
 // ---- filter groups: labels, kernels, pictures ---------------------------------------------------
@@ -425,7 +454,8 @@ void TForm1::TrackBar7Change() {
 void TForm1::TrackBar9Change() {
     // The range curve is n x n with n = trunc(49 x scale), and so is its control.
     const DisplayBitmap curve = drawRangeCurve(TrackBar9->value(), displayScale);
-    Image9->setGeometry(250 - 8 - curve.width(), 76, curve.width(), curve.height());
+    Image9->setGeometry(static_cast<int>((kFilterGroupWidth - 8) * displayScale) - curve.width(),
+                        static_cast<int>(76 * displayScale), curve.width(), curve.height());
     Image9->setImage(copyOfBitmap(curve));
     Label20->setText(qs(bilateralThresholdLabel(TrackBar9->value(), separator().toStdString())));
 }
@@ -505,6 +535,7 @@ void TForm1::undoLastApply() {
     ProgressSink& gauge = gaugeSink();
     beginProgress(gauge, 2ll * project.imageHeight);
     undoFromWorkingCopy(project.processedBuffer, project.newImageBuffer, project.processedCopy, gauge);
+    markUnsaved();
     drawRegion(project.processedBuffer, Region{0, project.imageWidth, 0, project.imageHeight}, displayBitmap, gauge);
     endProgress(gauge, project.imageHeight);
     Image4->update();

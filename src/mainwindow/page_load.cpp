@@ -177,6 +177,7 @@ void TForm1::openFiles(const QStringList& files) {
             continue;
         }
         displayBitmap = std::move(result.bitmap);
+        markUnsaved();
         afterOpened(project.exposureCount - 1, batch, firstOfProject);
         if (batch || project.exposureCount == 1) {
             addExposure(project, gaugeSink());
@@ -255,6 +256,7 @@ void TForm1::showDisplayBitmap() {
 void TForm1::Button3Click() {
     if (jobRunning() || !Button3->isEnabled()) return;
     addExposure(project, gaugeSink());
+    markUnsaved();
     setProjectCommandsAfterAdd();
 }
 
@@ -316,6 +318,7 @@ void TForm1::Button9Click() {
         if (result.error) showEngineMessage(*result.error, true);
         return;
     }
+    markUnsaved();
     if (project.exposureCount == 0) {
         for (QWidget* w : std::initializer_list<QWidget*>{Button9, Button1, Button2, RadioButton2, RadioButton3})
             w->setEnabled(false);

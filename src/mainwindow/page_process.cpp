@@ -27,8 +27,10 @@
 namespace sv {
 
 void TForm1::buildProcessPage(QWidget* page) {
+    // Tight spacing: at the window's restored size the whole page, histogram included, is in view.
     auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setContentsMargins(4, 3, 4, 3);
+    layout->setSpacing(3);
 
     GroupBox2 = new ToolGroup(page, QStringLiteral("GroupBox2"));
     GroupBox2->setMouseTracking(false);
@@ -42,7 +44,10 @@ void TForm1::buildProcessPage(QWidget* page) {
 
     GroupBox5 = new ToolGroup(page, QStringLiteral("GroupBox5"));
     GroupBox5->setMouseTracking(false);
+    // Its caption is empty: the row of buttons needs no frame around it.
+    GroupBox5->setFlat(true);
     auto* row = new QHBoxLayout(GroupBox5);
+    row->setContentsMargins(6, 1, 6, 1);
     Button1 = new QPushButton(QStringLiteral("Preview"), GroupBox5);
     Button1->setObjectName(QStringLiteral("Button1"));
     CheckBox5 = new QCheckBox(QStringLiteral("Auto"), GroupBox5);
@@ -226,23 +231,25 @@ void TForm1::layoutProcessControls() {
     SpeedButton4->setGeometry(84, row, 26, 26);
     SpeedButton3->setGeometry(112, row, 26, 26);
     Button8->setGeometry(20 + D + 4 - 76, row, 76, 26);
-    Label16->setGeometry(22, row + 30, 90, 18);
-    Label17->setGeometry(120, row + 30, 90, 18);
+    // The point's coordinates: one line of the face in use (larger at a larger display scale).
+    const int line = std::max(16, Label16->fontMetrics().height());
+    Label16->setGeometry(22, row + 28, 90, line);
+    Label17->setGeometry(120, row + 28, 90, line);
     // The frames keep their heights and follow the column's width.
     GroupBox2->setMinimumWidth(width);
-    GroupBox2->setFixedHeight(row + 30 + 24);
+    GroupBox2->setFixedHeight(row + 28 + line + 4);
 
     // Tone mapping
     const int labelW = static_cast<int>(74 * s), valueW = static_cast<int>(40 * s);
     const int barX = 8 + labelW, barW = width - barX - valueW - 10;
-    Label22->setGeometry(8, 24, labelW, 22);
-    TrackBar11->setGeometry(barX, 24, barW, 22);
-    Label24->setGeometry(width - valueW - 8, 24, valueW, 22);
-    Label21->setGeometry(8, 52, labelW, 22);
-    TrackBar10->setGeometry(barX, 52, barW, 22);
-    Label23->setGeometry(width - valueW - 8, 52, valueW, 22);
+    Label22->setGeometry(8, 22, labelW, 22);
+    TrackBar11->setGeometry(barX, 22, barW, 22);
+    Label24->setGeometry(width - valueW - 8, 22, valueW, 22);
+    Label21->setGeometry(8, 48, labelW, 22);
+    TrackBar10->setGeometry(barX, 48, barW, 22);
+    Label23->setGeometry(width - valueW - 8, 48, valueW, 22);
     GroupBox6->setMinimumWidth(width);
-    GroupBox6->setFixedHeight(84);
+    GroupBox6->setFixedHeight(76);
 
     // Preview, Auto, Process all keep the frame's own row.
     GroupBox5->setMinimumWidth(width);
@@ -259,7 +266,7 @@ void TForm1::layoutProcessControls() {
     Image10->setGeometry(0, 0, hw, 12);
     Image10->setImage(greyRamp(202, 12, true));
     GroupBox4->setMinimumWidth(width);
-    GroupBox4->setFixedHeight(44 + hh + 24 + 12 + 10);
+    GroupBox4->setFixedHeight(44 + hh + 24 + 12 + 6);
     placePointMarkers();
 }
 

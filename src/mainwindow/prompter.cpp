@@ -1,20 +1,41 @@
 #include "mainwindow/prompter.h"
 
 #include <QFileDialog>
+#include <QLocale>
 #include <QMessageBox>
 #include <QWidget>
 
 namespace sv {
 
+namespace {
+
+// "*.a; *.b;" -> "*.a *.b"
+QString qtPatterns(QString patterns) {
+    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+    return patterns.simplified();
+}
+
+}  // namespace
+
 QString qtFilterFromTable(const QString& filter) {
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList entries;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        entries << parts[i] + QStringLiteral(" (") + patterns.simplified() + QStringLiteral(")");
+        const QString patterns = qtPatterns(parts[i + 1]);
+        QString name = parts[i].trimmed();
+        // Qt reads the patterns from the parentheses at the end of an entry; a name that shows
+        // them already only needs them in Qt's own spelling.
+        const qsizetype open = name.lastIndexOf(QStringLiteral(" ("));
+        if (name.endsWith(QLatin1Char(')')) && open > 0 &&
+            qtPatterns(name.mid(open + 2, name.size() - open - 3)) == patterns)
+            name.truncate(open);
+        entries << name + QStringLiteral(" (") + patterns + QStringLiteral(")");
     }
     return entries.join(QStringLiteral(";;"));
+}
+
+bool QtPrompter::nativeFileDialogs() const {
+    return QLocale::system().language() == (polish_ ? QLocale::Polish : QLocale::English);
 }
 
 bool QtPrompter::askYesNo(QWidget* parent, const QString& text) {
@@ -38,6 +59,7 @@ void QtPrompter::showMessage(QWidget* parent, const QString& text) {
 
 QStringList QtPrompter::chooseOpenFiles(QWidget* parent, const QString& filter) {
     QFileDialog dialog(parent);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, !nativeFileDialogs());
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setNameFilters(qtFilterFromTable(filter).split(QStringLiteral(";;")));
     dialog.setDefaultSuffix(QStringLiteral("bmp"));
@@ -48,6 +70,7 @@ QStringList QtPrompter::chooseOpenFiles(QWidget* parent, const QString& filter) 
 std::optional<Prompter::SaveChoice> QtPrompter::chooseSaveFile(QWidget* parent, const QString& filter,
                                                                int filterIndex, const QString& defaultExtension) {
     QFileDialog dialog(parent);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, !nativeFileDialogs());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     // The program asks about overwriting itself, with its own text and language.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);

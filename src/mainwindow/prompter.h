@@ -38,9 +38,16 @@ public:
                                                      const QString& defaultExtension) = 0;
 };
 
-// Real boxes and dialogs.
+// Real boxes and dialogs. Their buttons speak the language of the Qt translation installed on
+// the application (the window installs Polish when Polish is chosen). The desktop's own file
+// dialogs follow the desktop's language instead, so they are used only when that is the language
+// in force; otherwise Qt's own dialog is shown, which follows the program.
 class QtPrompter final : public Prompter {
 public:
+    void setLanguage(bool polish) { polish_ = polish; }
+    // Whether a file dialog may be the desktop's own (exposed for tests).
+    bool nativeFileDialogs() const;
+
     bool askYesNo(QWidget* parent, const QString& text) override;
     bool askOkCancel(QWidget* parent, const QString& text) override;
     void showError(QWidget* parent, const QString& text) override;
@@ -48,6 +55,9 @@ public:
     QStringList chooseOpenFiles(QWidget* parent, const QString& filter) override;
     std::optional<SaveChoice> chooseSaveFile(QWidget* parent, const QString& filter, int filterIndex,
                                              const QString& defaultExtension) override;
+
+private:
+    bool polish_ = false;
 };
 
 // Answers from a script and records every text it was shown, in order. A question with no
@@ -88,7 +98,9 @@ private:
     void record(Kind kind, QWidget* parent, const QString& text);
 };
 
-// "A|*.x; *.y|B|*.z" -> the ";;"-separated "A (*.x *.y);;B (*.z)" form of the Qt dialogs.
+// "A|*.x; *.y|B|*.z" -> the ";;"-separated "A (*.x *.y);;B (*.z)" form of the Qt dialogs. A name
+// that already ends with its own patterns in parentheses ("B (*.z)") has them rewritten in Qt's
+// form rather than listed twice.
 QString qtFilterFromTable(const QString& filter);
 
 }  // namespace sv

@@ -53,6 +53,7 @@ bool TForm1::wouldOverwrite(const QString& fileName) { return QFileInfo(fileName
 // or a failed write leaves it as it was.
 void TForm1::savedAs(const QString& fileName) {
     setWindowTitle(QString::fromLatin1(kCaption) + QStringLiteral(" [") + fileName + QStringLiteral("]"));
+    workSaved();
 }
 
 // The box belongs to the options dialog while that is shown, so that it stands above it.

@@ -1,5 +1,10 @@
 // Takes pictures of the main window on each page in both languages after opening the sample
-// bracket, for a person to look at: screenshots DIR [DPI]. Not a test.
+// bracket, for a person to look at: screenshots DIR [TAG] [DPI]. DPI > 0 overrides the screen's
+// dots per inch (the display scale of the layout). Not a test.
+//
+// Besides the 1200 x 820 pictures it takes the window at its restored size (the design client
+// area times the display scale), a Polish question box with Qt's own buttons and Qt's file
+// dialogs in both languages.
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
@@ -8,6 +13,9 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 #include "mainwindow/about_box.h"
 #include "mainwindow/colour_picker.h"
@@ -16,10 +24,26 @@
 #include "mainwindow/prompter.h"
 #include "mainwindow/tiff_save_dialog.h"
 
+namespace {
+
+// Saves the modal box or dialog that `ask` opens, then closes it.
+void grabModal(const QString& path, const std::function<void()>& ask) {
+    QTimer::singleShot(400, [path] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            box->grab().save(path);
+            box->close();
+        }
+    });
+    ask();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/work/screens");
     const QString tag = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("96");
+    const double dpi = argc > 3 ? QString::fromLocal8Bit(argv[3]).toDouble() : 0.0;
     QDir().mkpath(out);
     QTemporaryDir dir;
     sv::ScriptedPrompter prompter;
@@ -27,6 +51,7 @@ int main(int argc, char** argv) {
     options.prompter = &prompter;
     options.settingsPath = dir.filePath(QStringLiteral("settings.ini"));
     options.showSplash = false;
+    options.dpiOverride = dpi;
     sv::TForm1 form(options);
     sv::TForm2 about;
     sv::TOKBottomDlg jpeg(&form);
@@ -47,33 +72,60 @@ int main(int argc, char** argv) {
     auto shot = [&](const QString& what) {
         form.grab().save(QStringLiteral("%1/window_%2_%3dpi.png").arg(out, what, tag));
     };
-    // Step 1 while the third exposure waits to be aligned, in both languages.
-    form.English1Click();
-    QTest::qWait(30);
-    shot(QStringLiteral("en_page1_aligning"));
-    form.Polish1Click();
-    QTest::qWait(30);
-    shot(QStringLiteral("pl_page1_aligning"));
+    const QString languages[2] = {QStringLiteral("en"), QStringLiteral("pl")};
+    auto setLanguage = [&](int lang) {
+        if (lang == 0) form.English1Click();
+        else form.Polish1Click();
+        QTest::qWait(30);
+    };
+    // Step 1 while the third exposure waits to be aligned, in both languages, at this size and at
+    // the restored size.
+    const QSize restored = form.restoredSize();
+    for (int lang = 0; lang < 2; ++lang) {
+        setLanguage(lang);
+        shot(languages[lang] + QStringLiteral("_page1_aligning"));
+        form.resize(restored);
+        QTest::qWait(50);
+        shot(QStringLiteral("restored_") + languages[lang] + QStringLiteral("_page1_aligning"));
+        form.resize(1200, 820);
+        QTest::qWait(50);
+    }
     // Added and processed: every page in both languages.
     form.Button3Click();
     form.Button2Click();
     form.waitForJob();
     form.Timer1Timer();
     for (int lang = 0; lang < 2; ++lang) {
-        if (lang == 0) form.English1Click();
-        else form.Polish1Click();
-        for (int page = 0; page < 3; ++page) {
-            form.TabbedNotebook1->setCurrentIndex(page);
-            QTest::qWait(30);
-            shot(QStringLiteral("%1_page%2").arg(lang ? QStringLiteral("pl") : QStringLiteral("en")).arg(page + 1));
+        setLanguage(lang);
+        for (const QSize size : {QSize(1200, 820), restored}) {
+            form.resize(size);
+            QTest::qWait(50);
+            const QString prefix = size == restored ? QStringLiteral("restored_") : QString();
+            for (int page = 0; page < 3; ++page) {
+                form.TabbedNotebook1->setCurrentIndex(page);
+                QTest::qWait(30);
+                shot(prefix + QStringLiteral("%1_page%2").arg(languages[lang]).arg(page + 1));
+            }
         }
+        form.resize(1200, 820);
         tiff.showCentred();
         jpeg.showCentred();
         QTest::qWait(30);
-        tiff.grab().save(QStringLiteral("%1/tiff_dialog_%2_%3dpi.png").arg(out, lang ? "pl" : "en", tag));
-        jpeg.grab().save(QStringLiteral("%1/jpeg_dialog_%2_%3dpi.png").arg(out, lang ? "pl" : "en", tag));
+        tiff.grab().save(QStringLiteral("%1/tiff_dialog_%2_%3dpi.png").arg(out, languages[lang], tag));
+        jpeg.grab().save(QStringLiteral("%1/jpeg_dialog_%2_%3dpi.png").arg(out, languages[lang], tag));
         tiff.hide();
         jpeg.hide();
+
+        // Qt's own boxes and dialogs, in the language of the window.
+        sv::QtPrompter real;
+        real.setLanguage(lang == 1);
+        QDir::setCurrent(samples);
+        grabModal(QStringLiteral("%1/question_%2_%3dpi.png").arg(out, languages[lang], tag),
+                  [&] { real.askYesNo(&form, form.text(sv::Msg::ExitNow)); });
+        grabModal(QStringLiteral("%1/open_dialog_%2_%3dpi.png").arg(out, languages[lang], tag),
+                  [&] { real.chooseOpenFiles(&form, form.openDialogFilter); });
+        grabModal(QStringLiteral("%1/save_dialog_%2_%3dpi.png").arg(out, languages[lang], tag),
+                  [&] { real.chooseSaveFile(&form, form.saveDialogFilter, 1, QStringLiteral("*.tif")); });
     }
     qInfo("displayScale %.4f, logical dpi %.1f, device pixel ratio %.2f", form.displayScale,
           QGuiApplication::primaryScreen()->logicalDotsPerInch(), form.devicePixelRatioF());

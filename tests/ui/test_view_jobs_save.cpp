@@ -12,10 +12,17 @@
 #include <sys/stat.h>
 
 #include <QSet>
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <chrono>
+#include <new>
+#include <stdexcept>
 #include <thread>
+
+#include "filters/filter_framework.h"
+#include "filters/sharpen.h"
+#include "tone/render.h"
 
 using namespace sv;
 using svtest::Window;
@@ -34,6 +41,62 @@ bool own(QWidget* w) { return !w->testAttribute(Qt::WA_ForceDisabled); }
 void waitForFlag(TForm1& f) {
     f.waitForJob();
 }
+
+bool samePixels(const FloatImage& a, const FloatImage& b) {
+    return a.sameSize(b) && std::equal(a.data(), a.data() + a.sampleCount(), b.data());
+}
+
+// The display bitmap is exactly `picture` drawn over the whole of it.
+bool shows(TForm1& f, const FloatImage& picture) {
+    DisplayBitmap expected(picture.width(), picture.height());
+    NullProgress none;
+    drawRegion(picture, Region{0, picture.width(), 0, picture.height()}, expected, none);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (expected.at(x, y) != f.displayBitmap.at(x, y)) return false;
+    return true;
+}
+
+// Forwards to the gauge and runs out of memory after `rows` rows of work.
+class FailingProgress final : public ProgressSink {
+public:
+    FailingProgress(ProgressSink& inner, std::int64_t rows) : inner_(inner), left_(rows) {}
+    void setMaximum(std::int64_t m) override { inner_.setMaximum(m); }
+    void setPosition(std::int64_t p) override { inner_.setPosition(p); }
+    void setTextVisible(bool v) override { inner_.setTextVisible(v); }
+    void advance(std::int64_t steps) override {
+        inner_.advance(steps);
+        if (left_.fetch_sub(steps) - steps <= 0) throw std::bad_alloc();
+    }
+
+private:
+    ProgressSink& inner_;
+    std::atomic<std::int64_t> left_;
+};
+
+// Two pictures stacked and processed as a whole: Step 3 may start.
+void processedProject(Window& w) {
+    w.open({w.picture(QStringLiteral("a.bmp"), 40, 30, 1), w.picture(QStringLiteral("b.bmp"), 40, 30, 77)});
+    w.form->Button2Click();
+    w.form->waitForJob();
+    w.form->Timer1Timer();
+    QVERIFY(w.form->project.wholeImageProcessed);
+}
+
+// A real Apply, finished by the timer.
+void applySharpen(TForm1& f) {
+    f.startFilterJob(JobKind::SharpenApply);
+    f.waitForJob();
+    f.Timer1Timer();
+}
+
+bool windowLiveAndAtRest(TForm1& f) {
+    return !f.jobRunning() && !f.jobs().busy() && f.ToolBar1->isEnabled() && f.File->menuAction()->isEnabled() &&
+           f.pageTabs->isEnabled() && f.Image4->isEnabled() && f.Shape3->isEnabled() && f.CGauge1->progress() == 0 &&
+           !f.CGauge1->showText() && f.CGauge1->gaugeMaximum() == f.project.imageHeight;
+}
+
+bool undoEnabled(TForm1& f) { return f.Undo1->isEnabled() && own(f.Button17) && f.ToolButton6->isEnabled(); }
 
 }  // namespace
 
@@ -570,6 +633,124 @@ private slots:
         const WriteError encoder{WriteFailure::JpegEncoderFailed, 0, "Empty input file"};
         QCOMPARE(writeFailureText(encoder, false), QStringLiteral("the JPEG encoder failed: Empty input file"));
         QCOMPARE(writeFailureText(encoder, true), QString::fromUtf8("koder JPEG zgłosił błąd"));
+    }
+
+    // A job whose body runs out of memory ends as a job ends: the window is live again, the gauge
+    // at rest, the user told in the language in force, and the picture is the one from before.
+    void anApplyThatRunsOutOfMemoryKeepsThePicture() {
+        Window w;
+        TForm1& f = *w.form;
+        processedProject(w);
+        applySharpen(f);  // Undo has something to bring back
+        QVERIFY(undoEnabled(f));
+        const FloatImage picture = f.project.processedBuffer.clone();
+        Project* p = &f.project;
+        QVERIFY(f.startJob(JobKind::BlurApply, [p](ProgressSink& progress) {
+            // Half of the output and of the working copy are written when memory runs out.
+            beginProgress(progress, 60);
+            progress.advance(17);
+            for (int y = 0; y < 15; ++y)
+                for (int x = 0; x < 40; ++x)
+                    for (int c = 0; c < 3; ++c) {
+                        p->processedCopy.at(x, y, c) = 0.77f;
+                        p->newImageBuffer.at(x, y, c) = 0.11f;
+                    }
+            throw std::bad_alloc();
+        }));
+        waitForFlag(f);
+        f.Timer1Timer();
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::Error), QStringList{QStringLiteral("Not enough memory!")});
+        QVERIFY(windowLiveAndAtRest(f));
+        QVERIFY(samePixels(f.project.processedBuffer, picture));
+        QVERIFY(samePixels(f.project.processedCopy, picture));  // the half-written output is gone
+        QVERIFY(shows(f, picture));
+        // The Undo copy may be half overwritten: Undo is off rather than bring back a mixture.
+        QVERIFY(!undoEnabled(f));
+        QVERIFY(f.project.wholeImageProcessed);
+
+        // Told in Polish once Polish is chosen; a preview that fails keeps the picture too.
+        f.Polish1Click();
+        QVERIFY(f.startJob(JobKind::SharpenPreview, [p](ProgressSink&) {
+            p->processedCopy.fill(0.5f);
+            throw std::bad_alloc();
+        }));
+        waitForFlag(f);
+        f.Timer1Timer();
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::Error).last(), QString::fromUtf8("Za mało pamięci!"));
+        QVERIFY(windowLiveAndAtRest(f));
+        const Region r = f.project.previewRect;
+        QCOMPARE(f.project.processedCopy.at(r.x, r.y, 0), picture.at(r.x, r.y, 0));
+        QVERIFY(shows(f, picture));
+
+        // The project goes on: the next Apply works as ever.
+        f.startFilterJob(JobKind::BlurApply);
+        waitForFlag(f);
+        f.Timer1Timer();
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::Error).size(), 2);
+        QVERIFY(!samePixels(f.project.processedBuffer, picture));
+        QVERIFY(samePixels(f.project.processedCopy, f.project.processedBuffer));
+        QVERIFY(undoEnabled(f));
+        QCOMPARE(w.prompter.unexpected, 0);
+    }
+
+    void aRealFilterStoppedHalfWayLeavesNoTrace() {
+        Window w;
+        TForm1& f = *w.form;
+        processedProject(w);
+        const FloatImage picture = f.project.processedBuffer.clone();
+        Project* p = &f.project;
+        for (const std::int64_t rows : {1, 20, 45}) {
+            QVERIFY(f.startJob(JobKind::SharpenApply, [p, rows](ProgressSink& progress) {
+                FailingProgress failing(progress, rows);
+                sharpen(FilterBuffers{p->processedBuffer, p->newImageBuffer, p->processedCopy},
+                        Region{0, 40, 0, 30}, SharpenParams{200, 20}, failing);
+            }));
+            waitForFlag(f);
+            f.Timer1Timer();
+            QVERIFY(windowLiveAndAtRest(f));
+            QVERIFY(samePixels(f.project.processedBuffer, picture));
+            QVERIFY(samePixels(f.project.processedCopy, picture));
+            QVERIFY(shows(f, picture));
+        }
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::Error).size(), 3);
+    }
+
+    void aRenderThatFailsShowsWhatItLeftAndSaysSo() {
+        Window w;
+        TForm1& f = *w.form;
+        processedProject(w);
+        applySharpen(f);
+        f.TabbedNotebook1->setCurrentIndex(2);
+        QVERIFY(f.GroupBox8->isEnabled());
+        Project* p = &f.project;
+        QVERIFY(f.startJob(JobKind::ProcessAll, [p](ProgressSink& progress) {
+            beginProgress(progress, 60);
+            for (int y = 0; y < 10; ++y)
+                for (int x = 0; x < 40; ++x)
+                    for (int c = 0; c < 3; ++c) p->processedBuffer.at(x, y, c) = 0.5f;
+            throw std::runtime_error("the disk is on fire");
+        }));
+        waitForFlag(f);
+        QTest::ignoreMessage(QtWarningMsg, "job failed: the disk is on fire");
+        f.Timer1Timer();
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::Error),
+                 QStringList{QStringLiteral("The operation could not be finished because of an unexpected error.")});
+        QVERIFY(windowLiveAndAtRest(f));
+        // Part of a new render is in the picture: not a whole render any more, and shown as it is.
+        QVERIFY(!f.project.wholeImageProcessed);
+        QVERIFY(!f.GroupBox8->isEnabled());
+        QVERIFY(shows(f, f.project.processedBuffer));
+        QCOMPARE(f.displayBitmap.at(3, 3), packRgb(127, 127, 127));
+        QVERIFY(undoEnabled(f));  // a render never touches the Undo copy
+        // Whatever is thrown, not only standard exceptions.
+        f.Polish1Click();
+        QVERIFY(f.startJob(JobKind::TonePreview, [](ProgressSink&) { throw 7; }));
+        waitForFlag(f);
+        f.Timer1Timer();
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::Error).last(),
+                 QString::fromUtf8("Nie udało się dokończyć operacji z powodu nieoczekiwanego błędu."));
+        QVERIFY(windowLiveAndAtRest(f));
+        QCOMPARE(w.prompter.unexpected, 0);
     }
 };
 

@@ -47,7 +47,11 @@ struct Window {
     std::unique_ptr<sv::TForm5> tiff;
     std::unique_ptr<sv::TForm14> picker;
 
-    explicit Window(bool show = true, QString settings = {}) { create(show, settings); }
+    double dpi = 96;  // the screen's dots per inch as the window sees them
+
+    explicit Window(bool show = true, QString settings = {}, double dotsPerInch = 96) : dpi(dotsPerInch) {
+        create(show, settings);
+    }
 
     QString settingsPath() const { return dir.filePath(QStringLiteral("settings.ini")); }
 
@@ -58,7 +62,7 @@ struct Window {
         options.companionFiles.clear();
         options.showSplash = false;
         options.endProgram = [this](int code) { endedWith = code; };
-        options.dpiOverride = 96;
+        options.dpiOverride = dpi;
         form = std::make_unique<sv::TForm1>(options);
         about = std::make_unique<sv::TForm2>();
         jpeg = std::make_unique<sv::TOKBottomDlg>(form.get());

@@ -3,6 +3,8 @@
 // Any missing ordering between the worker's writes and the reader shows as a reported race.
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -50,6 +52,31 @@ int main() {
             }
         check(!runner.busy(), "idle after the flag was taken");
         check(!runner.flagSet(kind), "the flag is cleared by the reader");
+    }
+    // A body that throws still hands back: the flag comes up, what it wrote before the throw is
+    // visible, and the outcome tells the exception apart; the next job starts clean.
+    {
+        sv::JobRunner runner;
+        for (int round = 0; round < 60; ++round) {
+            const int kind = round % 3;
+            const float value = static_cast<float>(round);
+            runner.start(JobKind::BlurApply, [&buffer, value, kind](sv::ProgressSink& progress) {
+                for (std::size_t i = 0; i < buffer.size() / 2; ++i) {
+                    buffer[i] = value;
+                    progress.advance(1);
+                }
+                if (kind == 0) throw std::bad_alloc();
+                if (kind == 1) throw std::runtime_error("disk on fire");
+            });
+            while (!runner.takeFlag(JobKind::BlurApply)) std::this_thread::yield();
+            check(buffer[buffer.size() / 2 - 1] == value, "the half written before the throw is seen");
+            const sv::JobOutcome expected = kind == 0   ? sv::JobOutcome::OutOfMemory
+                                            : kind == 1 ? sv::JobOutcome::Failed
+                                                        : sv::JobOutcome::Completed;
+            check(runner.outcome() == expected, "the outcome names how the body ended");
+            check((kind == 1) == (runner.failureDetail() == "disk on fire"), "a failure keeps its own text");
+            check(!runner.busy(), "a failed job leaves the runner idle");
+        }
     }
     // Destroying a runner whose worker still runs waits for it before the buffer goes.
     {
