@@ -51,6 +51,8 @@ enum class Msg {
     FileChanged,        // + file name
     JpegFailed,         // + reason
     WriteFailed,        // + file name
+    IncompleteFile,     // + file name
+    NotRegularFile,     // + file name
 };
 
 struct MessageRow {
