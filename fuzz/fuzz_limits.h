@@ -13,9 +13,9 @@
 
 namespace sv::fuzz {
 
-// What a first picture may take in all (its decode and the whole project's buffers): about two
+// What a first picture may take in all (its decode and the whole project's buffers): about one
 // million pixels, well inside libFuzzer's -rss_limit_mb with the sanitizers' overhead.
-inline constexpr std::uint64_t kMemoryBudget = 128ull << 20;
+inline constexpr std::uint64_t kMemoryBudget = 64ull << 20;
 
 // Answers the gamma question from the input itself, notes every message, and admits a picture
 // as the opening of a first picture does.
