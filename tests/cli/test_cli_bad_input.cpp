@@ -57,12 +57,9 @@ TEST_F(CliBadInput, AnIncompletePictureStopsTheRunWithStatusTwo) {
 }
 
 TEST_F(CliBadInput, ATiffTheReaderCannotDecodeStopsTheRunWithItsNotice) {
-    test::TiffSpec t;
-    t.width = 24;
-    t.height = 16;
+    test::TiffSpec t = test::uniformTiff(24, 16, 5);
     t.compression = 8;
     t.predictor = 2;
-    t.samples.assign(24 * 16 * 3, 5);
     write("pred.tif", test::buildTiff(t));
     const CliOutcome r = cli("--open " + path("good.jpg") + " --open " + path("pred.tif") + " --report " + path("r.json"));
     EXPECT_EQ(r.status, 2) << r.err;

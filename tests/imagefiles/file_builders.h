@@ -65,6 +65,16 @@ struct TiffSpec {
     std::vector<std::uint32_t> samples;
 };
 
+// Every sample of every pixel the same value.
+inline TiffSpec uniformTiff(std::uint32_t width, std::uint32_t height, std::uint32_t value, std::uint32_t rowsPerStrip = 0) {
+    TiffSpec s;
+    s.width = width;
+    s.height = height;
+    s.rowsPerStrip = rowsPerStrip;
+    s.samples.assign(std::size_t(width) * height * 3, value);
+    return s;
+}
+
 inline std::vector<std::uint8_t> deflateBytes(const Bytes& raw) {
     uLongf size = compressBound(static_cast<uLong>(raw.size()));
     Bytes out(size);

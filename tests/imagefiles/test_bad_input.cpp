@@ -137,11 +137,7 @@ TEST_F(BadInput, AFileLargerThanTheMemoryIsNotRead) {
 // ---- the claim comes before anything is obtained -----------------------------------------------
 
 TEST_F(BadInput, EveryReaderClaimsTheSizeBeforeObtainingAnything) {
-    test::TiffSpec t;
-    t.width = 6;
-    t.height = 4;
-    t.rowsPerStrip = 2;
-    t.samples.assign(6 * 4 * 3, 7);
+    const test::TiffSpec t = test::uniformTiff(6, 4, 7, 2);
     test::BmpSpec b;
     b.width = 5;
     b.height = 3;
@@ -188,10 +184,7 @@ TEST_F(BadInput, TinyFilesClaimingHugeSizesAreTooShortForThem) {
         setJpegSize(j, 20000, 20000);
         files.emplace_back(progressive ? "p.jpg" : "b.jpg", j);
     }
-    test::TiffSpec t;
-    t.width = 2;
-    t.height = 2;
-    t.samples.assign(12, 1);
+    test::TiffSpec t = test::uniformTiff(2, 2, 1);
     files.emplace_back("raw.tif", test::buildTiff(t, {{256, 4, 1, 60000}, {257, 4, 1, 60000}}));
     t.compression = 8;
     files.emplace_back("zip.tif", test::buildTiff(t, {{256, 4, 1, 60000}, {257, 4, 1, 60000}}));
@@ -311,11 +304,7 @@ TEST_F(BadInput, AJpegLackingOnlyItsEndMarkerIsWhole) {
 }
 
 TEST_F(BadInput, TiffWithoutStripByteCountsOrStripsIsIncompleteNotErrorEight) {
-    test::TiffSpec t;
-    t.width = 5;
-    t.height = 4;
-    t.rowsPerStrip = 2;
-    t.samples.assign(5 * 4 * 3, 9);
+    const test::TiffSpec t = test::uniformTiff(5, 4, 9, 2);
     Bytes file = test::buildTiff(t);
     // Rename the StripByteCounts tag (279) to an unknown one.
     const std::size_t counts = tiffEntry(file, 279);

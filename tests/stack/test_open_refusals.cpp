@@ -55,10 +55,7 @@ protected:
         std::vector<std::uint8_t> rgbe(std::size_t(kW) * kH * 4, 130);
         const Bytes hdr = test::buildRgbe(kW, kH, rgbe);
         files.push_back(write("short.hdr", Bytes(hdr.begin(), hdr.end() - 30)));
-        test::TiffSpec t;
-        t.width = kW;
-        t.height = kH;
-        t.samples.assign(std::size_t(kW) * kH * 3, 77);
+        test::TiffSpec t = test::uniformTiff(kW, kH, 77);
         Bytes noCounts = test::buildTiff(t);
         // StripByteCounts (279) renamed to a tag nobody reads.
         for (std::size_t at = noCounts[4] | (noCounts[5] << 8), i = 0; i < 12; ++i) {
@@ -240,10 +237,7 @@ TEST_F(OpenRefusals, RemovalRefusesAFileThatNoLongerDecodesWhole) {
 }
 
 TEST_F(OpenRefusals, RemovalRefusesATiffTheReaderNoLongerDecodes) {
-    test::TiffSpec t;
-    t.width = kW;
-    t.height = kH;
-    t.samples.assign(std::size_t(kW) * kH * 3, 90);
+    test::TiffSpec t = test::uniformTiff(kW, kH, 90);
     const std::string path = write("x.tif", test::buildTiff(t));
     ASSERT_TRUE(open({path})[0].opened);
     const std::vector<float> stack = samplesOf(project.stackBuffer);
