@@ -8,12 +8,6 @@
 
 namespace sv {
 
-std::uint64_t rgbeMinimumDataBytes(long long width, long long height) {
-    if (width <= 0 || height <= 0) return 0;
-    const std::uint64_t runs = (static_cast<std::uint64_t>(width) + 126) / 127;
-    return static_cast<std::uint64_t>(height) * (4 + 4 * 2 * runs);
-}
-
 DecodedPicture decodeRgbeMemory(const unsigned char* data, std::size_t size, const std::string& name,
                                 const DecodeHooks& hooks, ProgressSink& progress) {
     DecodedPicture out;

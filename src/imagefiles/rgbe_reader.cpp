@@ -107,6 +107,12 @@ RgbeProbe probeRgbeMemory(const unsigned char* data, std::size_t size) {
     return probe;
 }
 
+std::uint64_t rgbeMinimumDataBytes(long long width, long long height) {
+    if (width <= 0 || height <= 0) return 0;
+    const std::uint64_t runs = (static_cast<std::uint64_t>(width) + 126) / 127;
+    return static_cast<std::uint64_t>(height) * (4 + 4 * 2 * runs);
+}
+
 RgbeReadResult readRgbeMemory(const unsigned char* data, std::size_t size, const RgbeProbe& probe,
                               FloatImage& pixels, DisplayBitmap& bitmap, ProgressSink& progress) {
     RgbeReadResult result;

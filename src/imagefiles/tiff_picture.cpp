@@ -65,7 +65,8 @@ DecodedPicture decodeTiffMemory(const unsigned char* data, std::size_t size, con
     // The picture holds what the reader left; whoever opens it decides. Rows left undecoded
     // (a predictor) make it as unusable as an error does.
     out.readerError = code != 0 || (probe.predictor != 0 && probe.predictor != 1);
-    if (gamma) applyTiffGamma(out.pixels);
+    // A picture that will not be used is left as the reader left it.
+    if (gamma && !out.readerError && !out.incomplete) applyTiffGamma(out.pixels);
     out.ok = true;
     return out;
 }
