@@ -13,9 +13,11 @@
 
 namespace sv::fuzz {
 
-// What a first picture may take in all (its decode and the whole project's buffers): about one
-// million pixels, well inside libFuzzer's -rss_limit_mb with the sanitizers' overhead.
-inline constexpr std::uint64_t kMemoryBudget = 64ull << 20;
+// What a first picture may take in all (its decode and the whole project's buffers): about a
+// quarter of a million pixels. Far inside libFuzzer's -rss_limit_mb with the sanitizers'
+// overhead, and small enough that pictures claimed by a few bytes (run-length BMPs, arithmetic
+// JPEGs, which no length bound can refuse) decode quickly.
+inline constexpr std::uint64_t kMemoryBudget = 16ull << 20;
 
 // Answers the gamma question from the input itself, notes every message, and admits a picture
 // as the opening of a first picture does.
