@@ -75,15 +75,17 @@ void jpegSeeds(const std::filesystem::path& dir) {
     tjhandle h = tjInitCompress();
     std::mt19937 rng(3);
     int k = 0;
-    for (int sub : {TJSAMP_444, TJSAMP_420, TJSAMP_GRAY}) {
-        std::vector<unsigned char> rgb(static_cast<std::size_t>(13) * 9 * 3);
-        for (auto& v : rgb) v = static_cast<unsigned char>(rng());
-        unsigned char* jpeg = nullptr;
-        unsigned long size = 0;
-        if (tjCompress2(h, rgb.data(), 13, 0, 9, TJPF_RGB, &jpeg, &size, sub, 80, k == 2 ? TJFLAG_PROGRESSIVE : 0) == 0) {
-            save(dir, "seed" + std::to_string(k++) + ".jpg", Bytes(jpeg, jpeg + size));
+    for (int flags : {0, TJFLAG_PROGRESSIVE}) {
+        for (int sub : {TJSAMP_444, TJSAMP_420, TJSAMP_GRAY}) {
+            std::vector<unsigned char> rgb(static_cast<std::size_t>(13) * 9 * 3);
+            for (auto& v : rgb) v = static_cast<unsigned char>(rng());
+            unsigned char* jpeg = nullptr;
+            unsigned long size = 0;
+            if (tjCompress2(h, rgb.data(), 13, 0, 9, TJPF_RGB, &jpeg, &size, sub, 80, flags) == 0) {
+                save(dir, "seed" + std::to_string(k++) + ".jpg", Bytes(jpeg, jpeg + size));
+            }
+            tjFree(jpeg);
         }
-        tjFree(jpeg);
     }
     tjDestroy(h);
 }
@@ -96,6 +98,50 @@ void bmpSeeds(const std::filesystem::path& dir) {
             for (int x = 0; x < b.width(); ++x) b.at(x, y) = rng() & 0xFFFFFF;
         }
         save(dir, "seed" + std::to_string(k) + ".bmp", sv::encodeBmp24(b));
+    }
+    // The other variants: palettes, run-length data, bit fields, OS/2 headers, rows top-down.
+    const int w = 7, h = 3;
+    std::vector<std::vector<std::uint32_t>> rows(h, std::vector<std::uint32_t>(w));
+    for (auto& row : rows) {
+        for (auto& v : row) v = rng() % 3 ? rng() : 0;
+    }
+    auto indices = [&](unsigned bits) {
+        auto r = rows;
+        for (auto& row : r) {
+            for (auto& v : row) v &= (1u << bits) - 1;
+        }
+        return r;
+    };
+    int n = 0;
+    auto add = [&](sv::test::BmpSpec s) { save(dir, "variant" + std::to_string(n++) + ".bmp", sv::test::buildBmp(s)); };
+    for (std::uint32_t header : {12u, 40u, 64u, 124u}) {
+        for (int bits : {1, 4, 8, 16, 24, 32}) {
+            if (header == 12 && (bits == 16 || bits == 32)) continue;
+            sv::test::BmpSpec s;
+            s.headerSize = header;
+            s.width = w;
+            s.height = header == 124 ? -h : h;
+            s.bits = bits;
+            if (bits <= 8) {
+                for (int i = 0; i < (1 << bits) && i < 16; ++i) s.palette.push_back(rng() & 0xFFFFFF);
+                s.coloursUsed = header == 12 ? 0 : static_cast<std::uint32_t>(s.palette.size());
+            }
+            s.pixels = sv::test::packBmpRows(bits <= 8 ? indices(static_cast<unsigned>(bits)) : rows, bits, s.height < 0);
+            add(s);
+            if ((bits == 4 || bits == 8) && header != 12) {
+                s.height = h;
+                s.compression = bits == 8 ? 1 : 2;
+                s.pixels = sv::test::encodeBmpRle(indices(static_cast<unsigned>(bits)), bits == 4);
+                add(s);
+            }
+            if ((bits == 16 || bits == 32) && header != 64) {
+                s.compression = 3;
+                s.masks[0] = bits == 16 ? 0xF800 : 0xFF000000;
+                s.masks[1] = bits == 16 ? 0x07E0 : 0xFF0000;
+                s.masks[2] = bits == 16 ? 0x001F : 0xFF00;
+                add(s);
+            }
+        }
     }
 }
 

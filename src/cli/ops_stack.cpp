@@ -37,6 +37,8 @@ void openOperator(CliContext& context, const std::string& path, const Modifiers&
     OpenResult result = loadPicture(project, path, false, hooks, context.progress);
     project.openInProgress = false;
     if (result.error) throw CliError(kBadInput, path + ": " + englishText(*result.error));
+    // A file the reader could not decode is not recorded; its notice says why.
+    if (!result.opened) throw CliError(kBadInput, path + ": " + (refusal ? englishText(*refusal) : "not opened"));
     if (refusal) {
         // Take the record back out: nothing of this file reaches the stack.
         --project.exposureCount;

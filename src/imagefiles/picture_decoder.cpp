@@ -1,12 +1,17 @@
 #include "imagefiles/picture_decoder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <sstream>
+#include <cerrno>
 
 #include "image/memory_budget.h"
 #include "image/parallel_rows.h"
+#include "imagefiles/rgbe_reader.h"
+#include "imagefiles/tiff_reader.h"
 
 namespace sv {
 
@@ -38,36 +43,75 @@ void notifyUser(const DecodeHooks& hooks, const Message& message) {
     if (hooks.notify) hooks.notify(message);
 }
 
-bool readWholeFile(const std::string& path, std::string& contents) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return false;
-    contents = std::move(buffer).str();
-    return true;
+std::optional<Message> readPictureFile(const std::string& path, std::string& contents) {
+    const std::string name = fileNameOf(path);
+    // O_NONBLOCK: opening a FIFO for reading must not wait for a writer. The type is checked on
+    // the descriptor itself, so nothing can be swapped in between a check and the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return Message{MessageId::CannotReadFile, 0, name};
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info{};
+    if (::fstat(fd, &info) != 0) return Message{MessageId::CannotReadFile, 0, name};
+    if (!S_ISREG(info.st_mode)) return Message{MessageId::NotRegularFile, 0, name};
+    const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
+    if (!fits(bytesNeed(size), availableMemory()) || size > contents.max_size()) {
+        return Message{MessageId::NotEnoughMemory, 0, name};
+    }
+    try {
+        contents.assign(static_cast<std::size_t>(size), '\0');
+    } catch (const std::bad_alloc&) {
+        return Message{MessageId::NotEnoughMemory, 0, name};
+    }
+    // Reads what the file held when it was opened; a file that shrinks meanwhile gives what is left.
+    std::size_t done = 0;
+    while (done < contents.size()) {
+        const ssize_t got = ::read(fd, contents.data() + done, contents.size() - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return Message{MessageId::CannotReadFile, 0, name};
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    contents.resize(done);
+    return std::nullopt;
 }
 
-bool preparePicture(DecodedPicture& out, int width, int height, const std::string& name) {
-    out.probedWidth = width;
-    out.probedHeight = height;
-    if (width <= 0 || height <= 0) {
-        out.failure = Message{MessageId::CannotReadFile, 0, name};
+bool readWholeFile(const std::string& path, std::string& contents) { return !readPictureFile(path, contents); }
+
+std::optional<Message> admitBySize(const PictureClaim& claim, MemoryNeed besides, const MemoryLimit& limit) {
+    if (!fits(claim.decodeNeed() + besides, limit)) return Message{MessageId::NotEnoughMemory, 0, claim.name};
+    if (claim.fileTooShort) return Message{MessageId::IncompleteFile, 0, claim.name};
+    return std::nullopt;
+}
+
+bool preparePicture(DecodedPicture& out, const PictureClaim& claim, const DecodeHooks& hooks) {
+    out.probedWidth = claim.width;
+    out.probedHeight = claim.height;
+    if (claim.width <= 0 || claim.height <= 0) {
+        out.failure = Message{MessageId::CannotReadFile, 0, claim.name};
         return false;
     }
-    const std::uint64_t bitmapBytes = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4u;
-    if (!floatImagesFit(width, height, 1, bitmapBytes)) {
-        out.failure = Message{MessageId::NotEnoughMemory, 0, name};
-        out.outOfMemory = true;
+    std::optional<Message> refusal;
+    if (hooks.admit) {
+        refusal = hooks.admit(claim);
+    } else if (!fits(claim.decodeNeed(), availableMemory())) {
+        refusal = Message{MessageId::NotEnoughMemory, 0, claim.name};
+    }
+    if (refusal) {
+        out.failure = *refusal;
+        out.outOfMemory = refusal->id == MessageId::NotEnoughMemory;
+        out.incomplete = refusal->id == MessageId::IncompleteFile;
         return false;
     }
     try {
-        out.pixels = FloatImage(width, height);
-        out.bitmap = DisplayBitmap(width, height);
+        out.pixels = FloatImage(claim.width, claim.height);
+        out.bitmap = DisplayBitmap(claim.width, claim.height);
     } catch (const std::bad_alloc&) {
         out.pixels.release();
         out.bitmap = DisplayBitmap();
-        out.failure = Message{MessageId::NotEnoughMemory, 0, name};
+        out.failure = Message{MessageId::NotEnoughMemory, 0, claim.name};
         out.outOfMemory = true;
         return false;
     }
@@ -93,14 +137,56 @@ void floatsFromBitmap(DisplayBitmap& bitmap, FloatImage& pixels, ProgressSink& p
     parallelRows(0, bitmap.height(), [&](int y) { floatsFromBitmapRows(bitmap, pixels, y, y + 1); }, &progress);
 }
 
+namespace {
+
+// Reads the file (regular files only) and hands its bytes to one of the memory decoders.
+template <typename Decode>
+DecodedPicture decodeFile(const std::string& path, Decode decode) {
+    std::string contents;
+    if (std::optional<Message> failure = readPictureFile(path, contents)) {
+        DecodedPicture out;
+        out.failure = *failure;
+        out.outOfMemory = failure->id == MessageId::NotEnoughMemory;
+        return out;
+    }
+    return decode(reinterpret_cast<const unsigned char*>(contents.data()), contents.size(), fileNameOf(path));
+}
+
+}  // namespace
+
+// Each format from a path: the file's bytes with the decoder of that format.
+#define SV_DECODE_FROM_PATH(decoder)                                                                  \
+    decodeFile(path, [&](const unsigned char* data, std::size_t size, const std::string& name) {   \
+        return decoder(data, size, name, hooks, progress);                                          \
+    })
+
+DecodedPicture decodeTiffPicture(const std::string& path, const DecodeHooks& hooks, ProgressSink& progress) {
+    return SV_DECODE_FROM_PATH(decodeTiffMemory);
+}
+
+DecodedPicture decodeRgbePicture(const std::string& path, const DecodeHooks& hooks, ProgressSink& progress) {
+    return SV_DECODE_FROM_PATH(decodeRgbeMemory);
+}
+
+DecodedPicture decodeBmpFile(const std::string& path, ProgressSink& progress) {
+    const DecodeHooks hooks;
+    return SV_DECODE_FROM_PATH(decodeBmpMemory);
+}
+
+DecodedPicture decodeJpegFile(const std::string& path, ProgressSink& progress) {
+    const DecodeHooks hooks;
+    return SV_DECODE_FROM_PATH(decodeJpegMemory);
+}
+
 DecodedPicture decodePicture(const std::string& path, const DecodeHooks& hooks, ProgressSink& progress) {
     switch (formatFromPath(path)) {
-        case PictureFormat::Bmp: return decodeBmpFile(path, progress);
-        case PictureFormat::Jpeg: return decodeJpegFile(path, progress);
-        case PictureFormat::Tiff: return decodeTiffPicture(path, hooks, progress);
-        case PictureFormat::Rgbe: return decodeRgbePicture(path, hooks, progress);
+        case PictureFormat::Bmp: return SV_DECODE_FROM_PATH(decodeBmpMemory);
+        case PictureFormat::Jpeg: return SV_DECODE_FROM_PATH(decodeJpegMemory);
+        case PictureFormat::Tiff: return SV_DECODE_FROM_PATH(decodeTiffMemory);
+        case PictureFormat::Rgbe: return SV_DECODE_FROM_PATH(decodeRgbeMemory);
         case PictureFormat::Unknown: break;
     }
+#undef SV_DECODE_FROM_PATH
     DecodedPicture unknown;
     unknown.failure = Message{MessageId::UnsupportedFileType, 0, fileNameOf(path)};
     return unknown;

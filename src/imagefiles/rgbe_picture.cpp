@@ -9,7 +9,7 @@
 namespace sv {
 
 DecodedPicture decodeRgbeMemory(const unsigned char* data, std::size_t size, const std::string& name,
-                                const DecodeHooks&, ProgressSink& progress) {
+                                const DecodeHooks& hooks, ProgressSink& progress) {
     DecodedPicture out;
     out.failure = Message{MessageId::CannotReadFile, 0, name};
     const RgbeProbe probe = probeRgbeMemory(data, size);
@@ -17,7 +17,13 @@ DecodedPicture decodeRgbeMemory(const unsigned char* data, std::size_t size, con
         probe.height > INT_MAX) {
         return out;
     }
-    if (!preparePicture(out, static_cast<int>(probe.width), static_cast<int>(probe.height), name)) return out;
+    PictureClaim claim;
+    claim.name = name;
+    claim.width = static_cast<int>(probe.width);
+    claim.height = static_cast<int>(probe.height);
+    claim.scratchBytes = static_cast<std::uint64_t>(probe.width) * 4;
+    claim.fileTooShort = size - probe.dataOffset < rgbeMinimumDataBytes(probe.width, probe.height);
+    if (!preparePicture(out, claim, hooks)) return out;
     const RgbeReadResult read = readRgbeMemory(data, size, probe, out.pixels, out.bitmap, progress);
     if (read.unsupportedScanlines) {
         out.pixels.release();
@@ -25,6 +31,10 @@ DecodedPicture decodeRgbeMemory(const unsigned char* data, std::size_t size, con
         out.failure = Message{MessageId::CannotReadFile, 0,
                               name + " (flat or old run-length Radiance scanlines are not supported)"};
         return out;
+    }
+    if (!read.complete) {
+        out.incomplete = true;
+        out.failure = Message{MessageId::IncompleteFile, 0, name};
     }
     // Normalise so that the brightest sample becomes 10^0.4. An all-black file (M = 0) stays black.
     const float largest = read.largest;
@@ -39,17 +49,6 @@ DecodedPicture decodeRgbeMemory(const unsigned char* data, std::size_t size, con
     }
     out.ok = true;
     return out;
-}
-
-DecodedPicture decodeRgbePicture(const std::string& path, const DecodeHooks& hooks, ProgressSink& progress) {
-    std::string contents;
-    if (!readWholeFile(path, contents)) {
-        DecodedPicture out;
-        out.failure = Message{MessageId::CannotReadFile, 0, fileNameOf(path)};
-        return out;
-    }
-    return decodeRgbeMemory(reinterpret_cast<const unsigned char*>(contents.data()), contents.size(),
-                            fileNameOf(path), hooks, progress);
 }
 
 }  // namespace sv

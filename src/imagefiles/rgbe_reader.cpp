@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <string>
@@ -106,6 +107,12 @@ RgbeProbe probeRgbeMemory(const unsigned char* data, std::size_t size) {
     return probe;
 }
 
+std::uint64_t rgbeMinimumDataBytes(long long width, long long height) {
+    if (width <= 0 || height <= 0) return 0;
+    const std::uint64_t runs = (static_cast<std::uint64_t>(width) + 126) / 127;
+    return static_cast<std::uint64_t>(height) * (4 + 4 * 2 * runs);
+}
+
 RgbeReadResult readRgbeMemory(const unsigned char* data, std::size_t size, const RgbeProbe& probe,
                               FloatImage& pixels, DisplayBitmap& bitmap, ProgressSink& progress) {
     RgbeReadResult result;
@@ -119,6 +126,7 @@ RgbeReadResult readRgbeMemory(const unsigned char* data, std::size_t size, const
     std::size_t pos = probe.dataOffset;
     std::vector<unsigned char> scanline;
     float largest = 0.0f;
+    bool shortScanline = false;
     for (int y = 0; y < height && pos < size; ++y) {
         if (size - pos < 4) break;
         const unsigned char* head = data + pos;
@@ -130,6 +138,7 @@ RgbeReadResult readRgbeMemory(const unsigned char* data, std::size_t size, const
         const int n = head[2] * 256 + head[3];
         pos += 4;
         scanline.assign(static_cast<std::size_t>(n) * 4, 0);
+        if (n < width) shortScanline = true;
         for (int k = 0; k < 4; ++k) {
             int x = 0;
             while (x < n && pos < size) {
@@ -146,6 +155,7 @@ RgbeReadResult readRgbeMemory(const unsigned char* data, std::size_t size, const
                     }
                 }
             }
+            if (x < n) shortScanline = true;  // the data ended inside the scanline
         }
         float* dst = pixels.row(y);
         std::uint32_t* display = bitmap.row(y);
@@ -155,7 +165,9 @@ RgbeReadResult readRgbeMemory(const unsigned char* data, std::size_t size, const
             const int exponent = static_cast<int>(p[3]) - 128;
             std::uint32_t bytes[3];
             for (int c = 0; c < 3; ++c) {
-                const float v = std::ldexp(static_cast<float>(p[c]), exponent);
+                // Exponents near 255 pass the float range: such a (damaged) sample is held at the
+                // largest float rather than becoming infinity, and then NaN once normalised.
+                const float v = std::min(std::ldexp(static_cast<float>(p[c]), exponent), FLT_MAX);
                 largest = std::max(largest, v);
                 dst[3 * x + c] = v;
                 bytes[c] = v > 255.0f ? 255u : static_cast<std::uint32_t>(v);
@@ -166,6 +178,7 @@ RgbeReadResult readRgbeMemory(const unsigned char* data, std::size_t size, const
         progress.setPosition(y + 1);
     }
     result.largest = largest;
+    result.complete = result.rowsRead == height && !shortScanline;
     progress.setPosition(0);
     progress.setTextVisible(false);
     return result;

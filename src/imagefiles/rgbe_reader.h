@@ -26,9 +26,16 @@ struct RgbeReadResult {
     float largest = 0.0f;            // M: the largest R, G or B sample of the rows read
     int rowsRead = 0;
     bool unsupportedScanlines = false;  // the first scanline is flat or in the old run-length form
+    bool complete = false;  // every row was read, each scanline covering the width
 };
 
-// Decodes new-form run-length scanlines into `pixels` (m x 2^(E - 128)) and `bitmap` (display words),
+// The least a complete file of this size holds after its header: every scanline needs its four
+// bytes of length and, for each of its four components, at least one two-byte run per 127 pixels
+// (the longest run the coding has).
+std::uint64_t rgbeMinimumDataBytes(long long width, long long height);
+
+// Decodes new-form run-length scanlines into `pixels` (m x 2^(E - 128), held at the largest float) and
+// `bitmap` (display words),
 // both sized to the probe's width and height. Stops at the end of the data or at a scanline that is
 // not in the new form; rows not read keep their contents. A scanline longer than the width is
 // decoded but only its first `width` pixels are kept.

@@ -15,7 +15,8 @@ void applyTiffGamma(FloatImage& pixels) {
     parallelRows(0, pixels.height(), [&](int y) {
         float* row = pixels.row(y);
         for (std::size_t i = 0; i < pixels.rowSamples(); ++i) {
-            row[i] = static_cast<float>(std::pow(0.04 * static_cast<double>(row[i]), 0.4));
+            // A negative sample has no real power: it takes the curve's value at 0 instead of NaN.
+            row[i] = row[i] < 0.0f ? 0.0f : static_cast<float>(std::pow(0.04 * static_cast<double>(row[i]), 0.4));
         }
     });
 }
@@ -34,10 +35,16 @@ DecodedPicture decodeTiffMemory(const unsigned char* data, std::size_t size, con
     if (probe.predictor != 0 && probe.predictor != 1) notifyUser(hooks, Message{MessageId::TiffPredictor});
     const bool gamma = (probe.bitsPerSample == 16 || probe.bitsPerSample == 32) && chooseGammaCorrection(hooks);
 
-    if (!preparePicture(out, static_cast<int>(probe.width), static_cast<int>(probe.height), name)) return out;
-    int code = 0;
+    PictureClaim claim;
+    claim.name = name;
+    claim.width = static_cast<int>(probe.width);
+    claim.height = static_cast<int>(probe.height);
+    claim.scratchBytes = probe.stripBufferBytes;
+    claim.fileTooShort = probe.stripsMissing;
+    if (!preparePicture(out, claim, hooks)) return out;
+    TiffReadOutcome read;
     try {
-        code = readTiffMemory(data, size, out.pixels, out.bitmap, progress);
+        read = readTiffStrips(data, size, out.pixels, out.bitmap, progress);
     } catch (const std::bad_alloc&) {
         out.pixels.release();
         out.bitmap = DisplayBitmap();
@@ -45,27 +52,23 @@ DecodedPicture decodeTiffMemory(const unsigned char* data, std::size_t size, con
         out.outOfMemory = true;
         return out;
     }
-    if (code == kTiffCompressionNotAccepted) {
+    const int code = read.code;
+    if (read.incomplete && code == kTiffDamagedStrips) {
+        // Strips that are not in the file: said once, as an incomplete picture, not as error 8.
+        out.incomplete = true;
+        out.failure = Message{MessageId::IncompleteFile, 0, name};
+    } else if (code == kTiffCompressionNotAccepted) {
         notifyUser(hooks, Message{MessageId::TiffCompression});
     } else if (code != 0) {
         notifyUser(hooks, Message{MessageId::TiffError, code});
     }
-    // The open goes on whatever the reader said: the exposure holds what it left.
-    out.readerError = code != 0;
-    if (gamma) applyTiffGamma(out.pixels);
+    // The picture holds what the reader left; whoever opens it decides. Rows left undecoded
+    // (a predictor) make it as unusable as an error does.
+    out.readerError = code != 0 || (probe.predictor != 0 && probe.predictor != 1);
+    // A picture that will not be used is left as the reader left it.
+    if (gamma && !out.readerError && !out.incomplete) applyTiffGamma(out.pixels);
     out.ok = true;
     return out;
-}
-
-DecodedPicture decodeTiffPicture(const std::string& path, const DecodeHooks& hooks, ProgressSink& progress) {
-    std::string contents;
-    if (!readWholeFile(path, contents)) {
-        DecodedPicture out;
-        out.failure = Message{MessageId::CannotReadFile, 0, fileNameOf(path)};
-        return out;
-    }
-    return decodeTiffMemory(reinterpret_cast<const unsigned char*>(contents.data()), contents.size(),
-                            fileNameOf(path), hooks, progress);
 }
 
 }  // namespace sv

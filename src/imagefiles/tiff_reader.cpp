@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -133,7 +134,9 @@ bool readTable(const TiffBytes& file, const Entry& e, std::size_t wanted, std::v
         start = offset;
     }
     const bool whole = file.fits(start, std::uint64_t(e.count) * width);
-    const std::size_t n = std::min<std::size_t>(e.count, wanted);
+    // A table that claims more entries than the file holds is read only as far as the file goes.
+    const std::uint64_t inFile = start < file.size() ? (file.size() - start) / width : 0;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({e.count, wanted, inFile}));
     out.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         std::uint32_t v = 0;
@@ -173,6 +176,15 @@ Layout readLayout(const TiffBytes& file, const Directory& dir) {
     return l;
 }
 
+// Float files may hold infinities and NaNs (a renderer's fireflies, a failed division). No such
+// value may reach the stack, where one NaN spreads through every view: NaN, having no value,
+// becomes 0, and everything beyond kTiffSampleLimit (infinities and the overflow of 2 x f)
+// is held there.
+inline float finiteSample(float v) {
+    if (v != v) return 0.0f;
+    return std::clamp(v, -kTiffSampleLimit, kTiffSampleLimit);
+}
+
 inline float sampleFromBits(const unsigned char* p, int bits, bool little) {
     switch (bits) {
         case 8: return static_cast<float>(p[0]) / 256.0f;
@@ -187,98 +199,169 @@ inline float sampleFromBits(const unsigned char* p, int bits, bool little) {
                                               (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]));
             float f;
             std::memcpy(&f, &v, sizeof f);
-            return 2.0f * f;
+            return finiteSample(2.0f * f);
         }
     }
 }
 
-}  // namespace
+// The strips an accepted layout needs and where the directory puts them.
+struct Strips {
+    std::uint32_t width = 0, height = 0, rowsPerStrip = 0, compression = 0;
+    std::size_t pixelBytes = 0, rowBytes = 0, needed = 0;
+    std::vector<std::uint32_t> offsets, counts;
+    bool complete = true;  // every strip is there, inside the file, and long enough for its rows
 
-TiffProbe probeTiffMemory(const unsigned char* data, std::size_t size) {
-    const TiffBytes file(data, size);
-    return readLayout(file, readDirectory(file)).probe;
-}
+    std::uint32_t rowsIn(std::size_t s) const {
+        const std::uint64_t first = std::uint64_t(s) * rowsPerStrip;
+        return static_cast<std::uint32_t>(std::min<std::uint64_t>(rowsPerStrip, height - first));
+    }
+    bool deflated() const { return compression != 1; }
+};
 
-int readTiffMemory(const unsigned char* data, std::size_t size, FloatImage& pixels, DisplayBitmap& bitmap,
-                   ProgressSink& progress) {
-    const TiffBytes file(data, size);
-    const Directory dir = readDirectory(file);
-    Layout l = readLayout(file, dir);
-    const std::uint32_t width = l.probe.width;
-    const std::uint32_t height = l.probe.height;
-    if (l.rowsPerStrip == 0 || l.rowsPerStrip > height) l.rowsPerStrip = height;
-
+// The error bits of a layout the reader does not take; 0 when it takes it.
+int layoutCode(const Layout& l) {
     int code = 0;
     const std::uint32_t bits = l.bits[0];
     if (!((bits == 8 || bits == 16 || bits == 32) && l.bits[1] == bits && l.bits[2] == bits)) code |= kTiffBitsNotAccepted;
     const std::uint32_t compression = l.probe.compression;
     if (compression != 1 && compression != 8 && compression != 32946) code |= kTiffCompressionNotAccepted;
     if (l.samples != 3) code |= kTiffSamplesNotAccepted;
-    if (code != 0) return code;
+    return code;
+}
+
+// Deflate codes at most 258 bytes with two bits (the shortest length and distance codes), so
+// no stream inflates more than 1032 times its size, and each strip's zlib frame adds 6 bytes:
+// a strip of n bytes holds at most 1033 n bytes of rows.
+constexpr std::uint64_t kDeflateMostRatio = 1033;
+
+// Reads the strip tables of an accepted layout and checks that each strip the rows need lies
+// inside the file and is long enough to hold its rows. Missing tables count as missing strips.
+Strips readStrips(const TiffBytes& file, const Directory& dir, const Layout& l) {
+    Strips s;
+    s.width = l.probe.width;
+    s.height = l.probe.height;
+    s.compression = l.probe.compression;
+    s.rowsPerStrip = (l.rowsPerStrip == 0 || l.rowsPerStrip > s.height) ? s.height : l.rowsPerStrip;
+    s.pixelBytes = l.bits[0] / 8 * 3;
+    s.rowBytes = static_cast<std::size_t>(s.width) * s.pixelBytes;
+    s.needed = s.rowsPerStrip == 0 ? 0 : (std::size_t(s.height) + s.rowsPerStrip - 1) / s.rowsPerStrip;
+    if (!dir.offsets.present || !dir.byteCounts.present) s.complete = false;
+    if (dir.offsets.present) {
+        if (dir.offsets.count == 1) s.offsets.assign(1, sizedValue(file, dir.offsets, true, 0));
+        else if (!readTable(file, dir.offsets, s.needed, s.offsets)) s.complete = false;
+    }
+    if (dir.byteCounts.present) {
+        if (dir.byteCounts.count == 1) s.counts.assign(1, sizedValue(file, dir.byteCounts, true, 0));
+        else if (!readTable(file, dir.byteCounts, s.offsets.size(), s.counts)) s.complete = false;
+    }
+    if (s.offsets.size() < s.needed || s.counts.size() < std::min(s.offsets.size(), s.needed)) s.complete = false;
+    s.counts.resize(s.offsets.size(), 0);
+    for (std::size_t k = 0; k < std::min(s.offsets.size(), s.needed) && s.complete; ++k) {
+        const std::uint64_t rows = std::uint64_t(s.rowsIn(k)) * s.rowBytes;
+        const std::uint64_t least = s.deflated() ? rows / kDeflateMostRatio + 1 : rows;
+        if (!file.fits(s.offsets[k], s.counts[k]) || s.counts[k] < least) s.complete = false;
+    }
+    return s;
+}
+
+// Inflates one strip, ignoring its Adler-32 trailer: the rows are what the data say, and a
+// checksum written wrong (as some writers do) does not make good data unreadable. Returns the
+// bytes produced; `intact` is false when the data are not a zlib stream or stop before both their
+// end and the rows' end.
+std::size_t inflateStrip(const unsigned char* in, std::size_t inBytes, unsigned char* out, std::size_t outBytes,
+                         bool& intact) {
+    intact = false;
+    // The two-byte zlib header: method 8, a window of at most 32 KB, no preset dictionary.
+    if (inBytes < 2 || (in[0] & 0x0F) != 8 || (in[0] >> 4) > 7 || ((in[0] << 8) | in[1]) % 31 != 0 || (in[1] & 0x20)) {
+        return 0;
+    }
+    z_stream z{};
+    if (inflateInit2(&z, -15) != Z_OK) return 0;
+    z.next_in = const_cast<unsigned char*>(in + 2);
+    z.avail_in = static_cast<uInt>(std::min<std::size_t>(inBytes - 2, UINT_MAX));
+    z.next_out = out;
+    z.avail_out = static_cast<uInt>(std::min<std::size_t>(outBytes, UINT_MAX));
+    const int rc = inflate(&z, Z_FINISH);
+    const std::size_t produced = outBytes - z.avail_out;
+    // Ended, or stopped only because the rows are full (the strip holds more than they need).
+    intact = rc == Z_STREAM_END || ((rc == Z_OK || rc == Z_BUF_ERROR) && z.avail_out == 0);
+    inflateEnd(&z);
+    return produced;
+}
+
+}  // namespace
+
+TiffProbe probeTiffMemory(const unsigned char* data, std::size_t size) {
+    const TiffBytes file(data, size);
+    const Directory dir = readDirectory(file);
+    const Layout l = readLayout(file, dir);
+    TiffProbe probe = l.probe;
+    if (layoutCode(l) == 0 && probe.width > 0 && probe.height > 0) {
+        const Strips s = readStrips(file, dir, l);
+        probe.stripBufferBytes = std::uint64_t(s.rowsPerStrip) * s.rowBytes;
+        probe.stripsMissing = !s.complete;
+    }
+    return probe;
+}
+
+int readTiffMemory(const unsigned char* data, std::size_t size, FloatImage& pixels, DisplayBitmap& bitmap,
+                   ProgressSink& progress) {
+    return readTiffStrips(data, size, pixels, bitmap, progress).code;
+}
+
+TiffReadOutcome readTiffStrips(const unsigned char* data, std::size_t size, FloatImage& pixels, DisplayBitmap& bitmap,
+                               ProgressSink& progress) {
+    TiffReadOutcome outcome;
+    const TiffBytes file(data, size);
+    const Directory dir = readDirectory(file);
+    const Layout l = readLayout(file, dir);
+    const std::uint32_t width = l.probe.width;
+    const std::uint32_t height = l.probe.height;
+
+    outcome.code = layoutCode(l);
+    if (outcome.code != 0) return outcome;
     // The caller sizes both pictures from the probe; anything else would write outside them.
     if (width == 0 || height == 0 || pixels.width() != static_cast<int>(width) ||
         pixels.height() != static_cast<int>(height) || bitmap.width() != pixels.width() ||
         bitmap.height() != pixels.height()) {
-        return kTiffDamagedStrips;
+        outcome.code = kTiffDamagedStrips;
+        return outcome;
     }
 
     beginProgress(progress, height);
-    const std::size_t pixelBytes = bits / 8 * 3;
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * pixelBytes;
-    const std::uint32_t rowsPerStrip = l.rowsPerStrip;
-    const std::size_t stripsNeeded = (std::size_t(height) + rowsPerStrip - 1) / rowsPerStrip;
-
-    // Missing tables mean one strip at offset 0 with 0 bytes.
-    std::vector<std::uint32_t> offsets{0}, counts{0};
-    if (dir.offsets.present) {
-        if (dir.offsets.count == 1) {
-            offsets.assign(1, sizedValue(file, dir.offsets, true, 0));
-        } else if (!readTable(file, dir.offsets, stripsNeeded, offsets)) {
-            code |= kTiffDamagedStrips;
-        }
-    }
-    counts.assign(offsets.size(), 0);
-    if (dir.byteCounts.present) {
-        std::vector<std::uint32_t> given;
-        if (dir.byteCounts.count == 1) {
-            given.assign(1, sizedValue(file, dir.byteCounts, true, 0));
-        } else if (!readTable(file, dir.byteCounts, offsets.size(), given)) {
-            code |= kTiffDamagedStrips;
-        }
-        std::copy_n(given.begin(), std::min(given.size(), counts.size()), counts.begin());
-    }
-    if (offsets.size() < stripsNeeded) code |= kTiffDamagedStrips;
-
-    std::vector<unsigned char> strip(std::size_t(rowsPerStrip) * rowBytes, 0);
+    const Strips s = readStrips(file, dir, l);
+    // Data that are not there make the picture incomplete; data that are there but do not decode
+    // (or decode to less than the rows) make it damaged. Both are error 8.
+    outcome.incomplete = !s.complete;
+    bool damaged = false;
+    const std::uint32_t bits = l.bits[0];
+    std::vector<unsigned char> strip(std::size_t(s.rowsPerStrip) * s.rowBytes, 0);
     const bool little = file.little();
     const int bitsInt = static_cast<int>(bits);
-    const std::size_t strips = std::min(offsets.size(), stripsNeeded);
-    for (std::size_t s = 0; s < strips; ++s) {
-        const std::uint64_t offset = offsets[s];
-        const std::uint64_t count = counts[s];
-        std::uint64_t available = 0;
-        if (!file.fits(offset, count)) {
-            code |= kTiffDamagedStrips;
-            available = offset < size ? size - offset : 0;
-        } else {
-            available = count;
-        }
-        if (compression == 1) {
+    const std::size_t strips = std::min(s.offsets.size(), s.needed);
+    for (std::size_t k = 0; k < strips; ++k) {
+        const std::uint64_t offset = s.offsets[k];
+        const std::uint64_t count = s.counts[k];
+        const std::uint64_t available = offset < size ? std::min<std::uint64_t>(count, size - offset) : 0;
+        const std::size_t rowsBytes = std::size_t(s.rowsIn(k)) * s.rowBytes;
+        std::size_t produced = 0;
+        if (!s.deflated()) {
             // Bytes beyond one strip's worth of rows belong to no row.
-            const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(available, strip.size()));
-            if (take > 0) std::memcpy(strip.data(), file.at(offset), take);
+            produced = static_cast<std::size_t>(std::min<std::uint64_t>(available, rowsBytes));
+            if (produced > 0) std::memcpy(strip.data(), file.at(offset), produced);
         } else if (available > 0) {
-            uLongf produced = static_cast<uLongf>(strip.size());
-            const int rc = uncompress(strip.data(), &produced, file.at(offset), static_cast<uLong>(available));
-            // A full buffer (Z_BUF_ERROR) only means the strip holds more than its rows need.
-            if (rc != Z_OK && rc != Z_BUF_ERROR) code |= kTiffDamagedStrips;
+            bool intact = false;
+            produced = inflateStrip(file.at(offset), static_cast<std::size_t>(available), strip.data(), rowsBytes, intact);
+            if (!intact || produced < rowsBytes) damaged = true;
         }
-        const int firstRow = static_cast<int>(s * rowsPerStrip);
-        const int lastRow = static_cast<int>(std::min<std::uint64_t>(std::uint64_t(s + 1) * rowsPerStrip, height));
+        // Only rows the strip wholly holds are decoded; the others keep what they had.
+        const int firstRow = static_cast<int>(k * s.rowsPerStrip);
+        const int lastRow = firstRow + static_cast<int>(s.rowBytes ? produced / s.rowBytes : 0);
         if (l.predictor == 1) {
             const int w = static_cast<int>(width);
+            const std::size_t pixelBytes = s.pixelBytes;
             parallelRows(firstRow, lastRow, [&](int y) {
-                const unsigned char* src = strip.data() + std::size_t(y - firstRow) * rowBytes;
+                const unsigned char* src = strip.data() + std::size_t(y - firstRow) * s.rowBytes;
                 float* dst = pixels.row(y);
                 std::uint32_t* display = bitmap.row(y);
                 for (int x = 0; x < w; ++x) {
@@ -292,13 +375,15 @@ int readTiffMemory(const unsigned char* data, std::size_t size, FloatImage& pixe
                     display[x] = packRgb(tiffDisplayChannel(r), tiffDisplayChannel(g), tiffDisplayChannel(b));
                 }
             }, &progress);
+            progress.advance(static_cast<int>(s.rowsIn(k)) - (lastRow - firstRow));
         } else {
-            progress.advance(lastRow - firstRow);
+            progress.advance(s.rowsIn(k));
         }
     }
+    if (damaged || outcome.incomplete) outcome.code |= kTiffDamagedStrips;
     progress.setPosition(0);
     progress.setTextVisible(false);
-    return code;
+    return outcome;
 }
 
 }  // namespace sv

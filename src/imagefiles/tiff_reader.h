@@ -17,14 +17,23 @@ struct TiffProbe {
     std::uint32_t compression = 0;
     std::uint32_t bitsPerSample = 0;  // of the first channel
     std::uint32_t predictor = 0;
+    // For a layout the reader takes: the strip buffer it will hold, and whether any strip the
+    // rows need is absent, outside the file or too short for its rows (a cut file, or no
+    // StripByteCounts).
+    std::uint64_t stripBufferBytes = 0;
+    bool stripsMissing = false;
 };
+
+// Float samples are held within +-kTiffSampleLimit: far beyond any real light value, and small
+// enough that 100 exposures at the largest multiplier still sum to a finite stack.
+inline constexpr float kTiffSampleLimit = 1e35f;
 
 // Error bits of the reader; 0 is success.
 enum TiffReadError : int {
     kTiffBitsNotAccepted = 1,         // BitsPerSample is not 8,8,8 / 16,16,16 / 32,32,32
     kTiffCompressionNotAccepted = 2,  // Compression is not 1, 8 or 32946
     kTiffSamplesNotAccepted = 4,      // SamplesPerPixel is not 3
-    kTiffDamagedStrips = 8,           // strip data outside the file, missing or not inflatable
+    kTiffDamagedStrips = 8,           // strip data outside the file, missing, not inflatable or short
 };
 
 // Reads the first image directory of a TIFF held in memory. Never reads outside [data, data + size).
@@ -35,6 +44,15 @@ TiffProbe probeTiffMemory(const unsigned char* data, std::size_t size);
 // bits. On bits 1, 2 or 4 nothing is decoded; on bit 8 the rows that could be read are there.
 int readTiffMemory(const unsigned char* data, std::size_t size, FloatImage& pixels, DisplayBitmap& bitmap,
                    ProgressSink& progress);
+
+// The same, telling apart data that are not there (the strips lie past the end of the file, are
+// shorter than their rows, or the tables are missing) from data that do not decode.
+struct TiffReadOutcome {
+    int code = 0;
+    bool incomplete = false;
+};
+TiffReadOutcome readTiffStrips(const unsigned char* data, std::size_t size, FloatImage& pixels, DisplayBitmap& bitmap,
+                               ProgressSink& progress);
 
 // The whole opening of a TIFF held in memory: probe, predictor notice, gamma question, reader,
 // reader notices, gamma correction. `name` is the file name the messages carry.

@@ -220,6 +220,10 @@ const std::vector<MessageRow>& messageTable() {
         {Msg::WriteFailed, "The file could not be written: ", "Nie udało się zapisać pliku: "},
         {Msg::JobFailed, "The operation could not be finished because of an unexpected error.",
          "Nie udało się dokończyć operacji z powodu nieoczekiwanego błędu."},
+        {Msg::IncompleteFile, "The picture is incomplete (its data end too early) and was not used: ",
+         "Zdjęcie jest niekompletne (jego dane kończą się zbyt wcześnie) i nie zostało użyte: "},
+        {Msg::NotRegularFile, "Not a regular file, so it was not read: ",
+         "To nie jest zwykły plik, więc nie został odczytany: "},
     };
     return rows;
 }
@@ -231,7 +235,7 @@ QString messageText(Msg id, bool polish, const QString& detail) {
         if (id == Msg::RemoveConfirm) return text + detail + QStringLiteral("?");
         if (id == Msg::CannotReadFile || id == Msg::UnsupportedFileType || id == Msg::FileChanged ||
             id == Msg::JpegFailed || id == Msg::WriteFailed || id == Msg::CompanionMissing ||
-            id == Msg::TiffErrorNumber)
+            id == Msg::TiffErrorNumber || id == Msg::IncompleteFile || id == Msg::NotRegularFile)
             return text + detail;
         return text;
     }
@@ -251,6 +255,8 @@ QString engineMessageText(const Message& m, bool polish) {
         case MessageId::UnsupportedFileType: return messageText(Msg::UnsupportedFileType, polish, detail);
         case MessageId::FileChanged: return messageText(Msg::FileChanged, polish, detail);
         case MessageId::NoExposureSelected: return messageText(Msg::ChooseToRemove, polish);
+        case MessageId::IncompleteFile: return messageText(Msg::IncompleteFile, polish, detail);
+        case MessageId::NotRegularFile: return messageText(Msg::NotRegularFile, polish, detail);
     }
     return QString::fromStdString(englishText(m));
 }

@@ -66,6 +66,8 @@ enum class Msg {
     JpegFailed,         // + reason
     WriteFailed,        // + file name
     JobFailed,          // a background job stopped on an unexpected error
+    IncompleteFile,     // + file name
+    NotRegularFile,     // + file name
 };
 
 struct MessageRow {

@@ -80,12 +80,15 @@ float accumulate(FloatImage& stack, const FloatImage& source, const ExposureReco
         [](float a, float b) { return std::max(a, b); });
 }
 
+// Bytes of the project's buffers that a new first picture replaces, and so will have back.
+MemoryNeed heldBuffers(const Project& project) {
+    MemoryNeed held;
+    if (!project.buffersAllocated) return held;
+    for (int i = 0; i < 4; ++i) held += floatPictureNeed(project.imageWidth, project.imageHeight);
+    return held;
+}
+
 bool obtainProjectBuffers(Project& project, int width, int height) {
-    // The four working buffers must fit; the old ones are released first, so they count as free.
-    const std::uint64_t held = project.buffersAllocated
-        ? 4ull * project.stackBuffer.sampleCount() * sizeof(float) : 0ull;
-    const double need = static_cast<double>(width) * height * 3.0 * sizeof(float) * 4.0;
-    if (need > static_cast<double>(availableMemoryBytes()) + static_cast<double>(held)) return false;
     releaseBuffers(project);
     try {
         project.stackBuffer = FloatImage(width, height);
@@ -108,6 +111,25 @@ bool obtainProcessedBuffers(Project& project) {
 
 }  // namespace
 
+std::optional<Message> admitIntoProject(const Project& project, const PictureClaim& claim) {
+    const MemoryLimit free = availableMemory();
+    if (project.exposureCount > 0) {
+        // A later picture must have the project's size; then only its own decode has to fit.
+        if (claim.width != project.imageWidth || claim.height != project.imageHeight) {
+            return Message{MessageId::WrongImageSize};
+        }
+        return admitBySize(claim, MemoryNeed{}, free);
+    }
+    // A first picture is decoded while the old buffers are still held, then they make room for
+    // the whole project.
+    if (std::optional<Message> refusal = admitBySize(claim, MemoryNeed{}, free)) return refusal;
+    MemoryLimit afterRelease = free;
+    afterRelease.bytes = (bytesNeed(free.bytes) + heldBuffers(project)).bytes;
+    const MemoryNeed rest = projectNeed(claim.width, claim.height) + bytesNeed(claim.scratchBytes);
+    if (!fits(rest, afterRelease)) return Message{MessageId::NotEnoughMemory, 0, claim.name};
+    return std::nullopt;
+}
+
 OpenResult loadPicture(Project& project, const std::string& path, bool batch, const DecodeHooks& hooks,
                        ProgressSink& progress) {
     OpenResult result;
@@ -115,19 +137,21 @@ OpenResult loadPicture(Project& project, const std::string& path, bool batch, co
 
     DecodeHooks decodeHooks = hooks;
     decodeHooks.batch = batch;
+    decodeHooks.admit = [&project](const PictureClaim& claim) { return admitIntoProject(project, claim); };
     progress.setPosition(0);
     DecodedPicture picture = decodePicture(path, decodeHooks, progress);
     progress.setPosition(0);
     progress.setTextVisible(false);
-    if (!picture.ok) {
-        // A picture too large to decode is refused like any other unusable file: the project's
-        // own buffers are intact, so nothing is lost and the program goes on.
-        const bool otherSize = picture.probedWidth != project.imageWidth || picture.probedHeight != project.imageHeight;
-        if (picture.outOfMemory && project.exposureCount > 0 && otherSize) {
-            result.error = Message{MessageId::WrongImageSize};
-        } else {
-            result.error = picture.failure;
-        }
+    // A picture refused or not wholly read leaves the project exactly as it was, the pending new
+    // image too: a size the project cannot take, too little memory (nothing was obtained, so
+    // nothing is lost and the program goes on), data that end early, or a TIFF whose pixels the
+    // reader could not decode (its notices have told the user why).
+    if (!picture.ok || picture.incomplete) {
+        result.error = picture.failure;
+        return result;
+    }
+    if (picture.readerError) {
+        result.readerError = true;
         return result;
     }
     const int width = picture.pixels.width();
@@ -170,7 +194,6 @@ OpenResult loadPicture(Project& project, const std::string& path, bool batch, co
         return result;
     }
     result.opened = true;
-    result.readerError = picture.readerError;
     result.bitmap = std::move(picture.bitmap);
     return result;
 }
@@ -217,14 +240,22 @@ RemoveResult removeExposure(Project& project, int index, const DecodeHooks& hook
     DecodeHooks decodeHooks = hooks;
     decodeHooks.batch = false;
     decodeHooks.alwaysAskGamma = true;
+    const std::string name = fileNameOf(record.path);
+    decodeHooks.admit = [&project, &name](const PictureClaim& claim) -> std::optional<Message> {
+        if (claim.width != project.imageWidth || claim.height != project.imageHeight) {
+            return Message{MessageId::FileChanged, 0, name};
+        }
+        return admitBySize(claim, MemoryNeed{}, availableMemory());
+    };
     progress.setPosition(0);
     progress.setTextVisible(true);
     progress.setMaximum(2ll * project.imageHeight);
     DecodedPicture picture = decodePicture(record.path, decodeHooks, progress);
-    if (!picture.ok || picture.pixels.width() != project.imageWidth ||
+    if (!picture.ok || picture.incomplete || picture.readerError || picture.pixels.width() != project.imageWidth ||
         picture.pixels.height() != project.imageHeight) {
-        // Subtracting anything else would corrupt the stack for good.
-        result.error = picture.ok ? Message{MessageId::FileChanged, 0, fileNameOf(record.path)} : picture.failure;
+        // Subtracting anything but the picture that was added would corrupt the stack for good.
+        const bool decoded = picture.ok && !picture.incomplete;
+        result.error = decoded ? Message{MessageId::FileChanged, 0, name} : picture.failure;
         endProgress(progress, project.imageHeight);
         return result;
     }

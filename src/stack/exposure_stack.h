@@ -30,13 +30,22 @@ struct OpenResult {
     bool opened = false;                 // the picture became an exposure record
     std::optional<Message> error;        // why not (shown to the user)
     bool fatal = false;                  // the working buffers could not be obtained
-    bool readerError = false;            // opened, but the TIFF reader reported an error
+    bool readerError = false;            // not opened: the TIFF reader could not decode the pixels
+                                         // (its notices have said why; `error` is empty)
     DisplayBitmap bitmap;                // the picture as the view shows it
 };
 
+// Whether a picture of the claimed size may come into the project, asked before anything is
+// obtained or decoded: a later picture must have the project's size ("Wrong image size!") and its
+// decode must fit in memory; a first one must leave room for the whole project (its buffers,
+// the display bitmap and a filter's scratch picture), counting the buffers it replaces as
+// free. Then the file must be long enough for that size.
+std::optional<Message> admitIntoProject(const Project& project, const PictureClaim& claim);
+
 // Opens one picture into the project (the engine part of opening): decode, size check, count
 // check, record. The first picture of an empty project sets the size and obtains the buffers.
-// A file that cannot be decoded leaves the project exactly as it was.
+// A file that cannot be decoded, is incomplete, or whose TIFF pixels could not be read leaves the
+// project exactly as it was.
 OpenResult loadPicture(Project& project, const std::string& path, bool batch, const DecodeHooks& hooks,
                        ProgressSink& progress);
 
@@ -54,8 +63,8 @@ struct RemoveResult {
 };
 
 // Takes exposure `index` out of the stack by reading its file again and subtracting it with the
-// weight, multiplier and shift it was added with. A file that is gone or no longer has the
-// project's size is refused and the stack is left untouched.
+// weight, multiplier and shift it was added with. A file that is gone, no longer has the
+// project's size, is incomplete or no longer decodes is refused and the stack is left untouched.
 RemoveResult removeExposure(Project& project, int index, const DecodeHooks& hooks, ProgressSink& progress);
 
 }  // namespace sv

@@ -15,6 +15,9 @@ std::string englishText(const Message& m) {
         case MessageId::FileChanged:
             return "The file " + m.detail + " no longer matches the project; nothing was removed.";
         case MessageId::NoExposureSelected: return "Choose image to be removed.";
+        case MessageId::IncompleteFile:
+            return "The picture is incomplete (its data end too early) and was not used: " + m.detail;
+        case MessageId::NotRegularFile: return "Not a regular file, so it was not read: " + m.detail;
     }
     return {};
 }

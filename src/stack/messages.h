@@ -17,6 +17,8 @@ enum class MessageId {
     UnsupportedFileType,   // the extension is none of the known ones
     FileChanged,           // a file re-read for removal no longer has the project's size
     NoExposureSelected,    // "Choose image to be removed."
+    IncompleteFile,        // the picture's data end before the whole picture; + file name
+    NotRegularFile,        // a FIFO, device or folder given as a picture; + file name
 };
 
 struct Message {

@@ -65,6 +65,16 @@ struct TiffSpec {
     std::vector<std::uint32_t> samples;
 };
 
+// Every sample of every pixel the same value.
+inline TiffSpec uniformTiff(std::uint32_t width, std::uint32_t height, std::uint32_t value, std::uint32_t rowsPerStrip = 0) {
+    TiffSpec s;
+    s.width = width;
+    s.height = height;
+    s.rowsPerStrip = rowsPerStrip;
+    s.samples.assign(std::size_t(width) * height * 3, value);
+    return s;
+}
+
 inline std::vector<std::uint8_t> deflateBytes(const Bytes& raw) {
     uLongf size = compressBound(static_cast<uLong>(raw.size()));
     Bytes out(size);
@@ -194,6 +204,142 @@ inline Bytes buildRgbe(int width, int height, const std::vector<std::uint8_t>& r
                                        rgbe.begin() + static_cast<long>(y + 1) * width * 4);
         appendRgbeScanline(out, line, runs);
     }
+    return out;
+}
+
+// ---- BMP --------------------------------------------------------------------------------------
+
+// A BMP with every header field under the test's control. `pixels` is the pixel array as stored.
+struct BmpSpec {
+    std::uint32_t headerSize = 40;   // 12 (OS/2 1.x), 16..64 (OS/2 2.x), 40, 52, 56, 108, 124
+    std::int32_t width = 4;
+    std::int32_t height = 3;         // negative: rows stored top-down
+    int bits = 24;
+    std::uint32_t compression = 0;
+    std::uint32_t masks[4] = {0, 0, 0, 0};  // bit fields: after a 40-byte header, inside longer ones
+    std::vector<std::uint32_t> palette;     // 0xRRGGBB
+    std::uint32_t coloursUsed = 0;
+    std::uint32_t pixelOffset = 0;          // 0: right after the palette
+    Bytes pixels;
+};
+
+inline Bytes buildBmp(const BmpSpec& s) {
+    ByteWriter h(true);
+    if (s.headerSize == 12) {
+        h.u32(12);
+        h.u16(static_cast<std::uint32_t>(s.width));
+        h.u16(static_cast<std::uint32_t>(s.height));
+        h.u16(1);
+        h.u16(static_cast<std::uint32_t>(s.bits));
+    } else {
+        h.u32(s.headerSize);
+        h.u32(static_cast<std::uint32_t>(s.width));
+        h.u32(static_cast<std::uint32_t>(s.height));
+        h.u16(1);
+        h.u16(static_cast<std::uint32_t>(s.bits));
+        h.u32(s.compression);
+        h.u32(static_cast<std::uint32_t>(s.pixels.size()));
+        h.u32(2835);
+        h.u32(2835);
+        h.u32(s.coloursUsed);
+        h.u32(0);
+        for (std::uint32_t m : s.masks) h.u32(m);
+        h.u32(0x73524742);  // "sRGB"
+        while (h.bytes.size() < 124) h.u8(0);
+        h.bytes.resize(s.headerSize);
+    }
+    if (s.headerSize == 40 && (s.compression == 3 || s.compression == 6)) {
+        for (int c = 0; c < (s.compression == 6 ? 4 : 3); ++c) h.u32(s.masks[c]);
+    }
+    for (std::uint32_t c : s.palette) {
+        h.u8(c);
+        h.u8(c >> 8);
+        h.u8(c >> 16);
+        if (s.headerSize != 12) h.u8(0);
+    }
+    const std::uint32_t offset = s.pixelOffset ? s.pixelOffset : static_cast<std::uint32_t>(14 + h.bytes.size());
+    ByteWriter f(true);
+    f.u8('B');
+    f.u8('M');
+    f.u32(static_cast<std::uint32_t>(offset + s.pixels.size()));
+    f.u32(0);
+    f.u32(offset);
+    f.append(h.bytes);
+    while (f.bytes.size() < offset) f.u8(0);
+    f.append(s.pixels);
+    return f.bytes;
+}
+
+// An uncompressed pixel array from values in picture order (top row first): palette indices for
+// 1 to 8 bits, stored words for 16 and 32 bits, 0xRRGGBB for 24 bits. Rows padded to 4 bytes.
+inline Bytes packBmpRows(const std::vector<std::vector<std::uint32_t>>& rows, int bits, bool topDown) {
+    Bytes out;
+    const std::size_t h = rows.size();
+    for (std::size_t k = 0; k < h; ++k) {
+        const auto& row = rows[topDown ? k : h - 1 - k];
+        ByteWriter w(true);
+        if (bits <= 8) {
+            unsigned acc = 0, used = 0;
+            for (std::uint32_t v : row) {
+                acc = (acc << bits) | (v & ((1u << bits) - 1));
+                used += static_cast<unsigned>(bits);
+                if (used == 8) {
+                    w.u8(acc);
+                    acc = used = 0;
+                }
+            }
+            if (used) w.u8(acc << (8 - used));
+        } else {
+            for (std::uint32_t v : row) {
+                if (bits == 16) w.u16(v);
+                else if (bits == 32) w.u32(v);
+                else { w.u8(v); w.u8(v >> 8); w.u8(v >> 16); }
+            }
+        }
+        while (w.bytes.size() % 4) w.u8(0);
+        out.insert(out.end(), w.bytes.begin(), w.bytes.end());
+    }
+    return out;
+}
+
+// Run-length data (RLE8, or RLE4 when `rle4`) of palette indices in picture order, bottom row
+// first as the format stores them: a run wherever values repeat, absolute runs (even lengths in
+// RLE4) elsewhere, an end-of-line code after each row and end-of-bitmap at the end.
+inline Bytes encodeBmpRle(const std::vector<std::vector<std::uint32_t>>& rows, bool rle4) {
+    Bytes out;
+    for (std::size_t k = rows.size(); k-- > 0;) {
+        const auto& row = rows[k];
+        const std::size_t n = row.size();
+        std::size_t x = 0;
+        while (x < n) {
+            std::size_t run = 1;
+            while (x + run < n && run < 255 && row[x + run] == row[x]) ++run;
+            std::size_t lit = 0;
+            if (run == 1) {
+                while (x + lit < n && lit < 254 && !(x + lit + 1 < n && row[x + lit] == row[x + lit + 1])) ++lit;
+                if (rle4) lit &= ~std::size_t(1);
+            }
+            if (lit >= (rle4 ? 4u : 3u)) {
+                out.push_back(0);
+                out.push_back(static_cast<std::uint8_t>(lit));
+                std::size_t bytes = 0;
+                for (std::size_t i = 0; i < lit; i += rle4 ? 2 : 1, ++bytes) {
+                    out.push_back(static_cast<std::uint8_t>(rle4 ? (row[x + i] << 4) | row[x + i + 1] : row[x + i]));
+                }
+                if (bytes % 2) out.push_back(0);
+                x += lit;
+            } else {
+                // RLE4 runs alternate two nibbles; the same one twice makes a run of one value.
+                out.push_back(static_cast<std::uint8_t>(run));
+                out.push_back(static_cast<std::uint8_t>(rle4 ? (row[x] << 4) | row[x] : row[x]));
+                x += run;
+            }
+        }
+        out.push_back(0);
+        out.push_back(0);
+    }
+    out.push_back(0);
+    out.push_back(1);
     return out;
 }
 
