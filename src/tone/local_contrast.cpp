@@ -26,6 +26,11 @@ constexpr float kLargestDetailGain = 4.0f;
 constexpr double kClippedShare = 0.01;
 constexpr double kSampleTarget = 65536.0;
 constexpr int kSpan = 64;
+// The grid's levels: kLogLow .. kLogHigh in steps of the range sigma, and one more for the slice.
+constexpr int kMaxLevels = static_cast<int>((kLogHigh - kLogLow) / kLocalRangeSigma + 0.5f) + 2;
+// Cells of at least this many pixels are blended row-wise per span (at most this many columns).
+constexpr int kBlendedCell = 8;
+constexpr int kBlendedColumns = kSpan / kBlendedCell + 2;
 
 // Natural log for x in [2^-17, 512] (normal, positive), and exp held within [e^-80, e^80]: a
 // handful of IEEE operations each, so that whole vectors run them with the same results per sample.
@@ -89,24 +94,33 @@ struct Geometry {
     }
 };
 
-// Trilinear interpolation of (weighted sum, weight) at grid position (gx, gy, gz), divided.
+// Slicing: the trilinear interpolation of (weighted sum, weight) at grid position (gx, gy, gz),
+// divided; first between the two grid rows, then between the two levels, then the two columns.
 // The pixel's own cell always carries weight, so the divisor is never 0.
+
+// The two levels (z, z + 1) of one grid column, blended between grid rows iy and iy + 1: four
+// floats (sum and weight at z, sum and weight at z + 1), neighbours in the grid.
+inline void blendRows(const float* upper, const float* lower, float fy, float* out) {
+    for (int k = 0; k < 4; ++k) out[k] = upper[k] + fy * (lower[k] - upper[k]);
+}
+
+// The rest, from the blended levels of columns ix and ix + 1.
+inline float sliceBlended(const float* left, const float* right, float fx, float fz) {
+    const float s0 = left[0] + fz * (left[2] - left[0]), w0 = left[1] + fz * (left[3] - left[1]);
+    const float s1 = right[0] + fz * (right[2] - right[0]), w1 = right[1] + fz * (right[3] - right[1]);
+    return (s0 + fx * (s1 - s0)) / (w0 + fx * (w1 - w0));
+}
+
 inline float slice(const float* grid, const Geometry& g, float gx, float gy, float gz) {
     const int ix = static_cast<int>(gx), iy = static_cast<int>(gy), iz = static_cast<int>(gz);
     const float fx = gx - static_cast<float>(ix), fy = gy - static_cast<float>(iy), fz = gz - static_cast<float>(iz);
-    const std::size_t rowStride = static_cast<std::size_t>(g.width) * g.levels * 2;
-    const float* c00 = grid + (static_cast<std::size_t>(iy) * g.width + ix) * g.levels * 2 + static_cast<std::size_t>(iz) * 2;
-    const float* c10 = c00 + static_cast<std::size_t>(g.levels) * 2;
-    const float* c01 = c00 + rowStride;
-    const float* c11 = c01 + static_cast<std::size_t>(g.levels) * 2;
-    // Along the level axis first: each cell pair (z, z + 1) is four neighbouring floats.
-    const float s00 = c00[0] + fz * (c00[2] - c00[0]), w00 = c00[1] + fz * (c00[3] - c00[1]);
-    const float s10 = c10[0] + fz * (c10[2] - c10[0]), w10 = c10[1] + fz * (c10[3] - c10[1]);
-    const float s01 = c01[0] + fz * (c01[2] - c01[0]), w01 = c01[1] + fz * (c01[3] - c01[1]);
-    const float s11 = c11[0] + fz * (c11[2] - c11[0]), w11 = c11[1] + fz * (c11[3] - c11[1]);
-    const float sTop = s00 + fx * (s10 - s00), wTop = w00 + fx * (w10 - w00);
-    const float sBottom = s01 + fx * (s11 - s01), wBottom = w01 + fx * (w11 - w01);
-    return (sTop + fy * (sBottom - sTop)) / (wTop + fy * (wBottom - wTop));
+    const std::size_t column = static_cast<std::size_t>(g.levels) * 2;
+    const float* upper = grid + (static_cast<std::size_t>(iy) * g.width + ix) * column + static_cast<std::size_t>(iz) * 2;
+    const float* lower = upper + static_cast<std::size_t>(g.width) * column;
+    float left[4], right[4];
+    blendRows(upper, lower, fy, left);
+    blendRows(upper + column, lower + column, fy, right);
+    return sliceBlended(left, right, fx, fz);
 }
 
 // The grid blurred by 1 4 6 4 1 (/16) along one axis, outside the grid counting as empty.
@@ -251,7 +265,7 @@ std::shared_ptr<const LocalContrastModel> buildLocalContrastModel(const FloatIma
     // Splat cells reach round((size - 1) / cell), the slice's corners floor(...) + 1.
     m.gridWidth_ = static_cast<int>(static_cast<float>(m.imageWidth_ - 1) * m.inverseCell_) + 2;
     m.gridHeight_ = static_cast<int>(static_cast<float>(m.imageHeight_ - 1) * m.inverseCell_) + 2;
-    m.gridLevels_ = static_cast<int>(std::lround((kLogHigh - kLogLow) / kLocalRangeSigma)) + 2;
+    m.gridLevels_ = kMaxLevels;
     const Geometry g = geometryOf(m, m.inverseCell_);
     const std::size_t levelStride = 2, columnStride = static_cast<std::size_t>(g.levels) * 2;
     const std::size_t rowStride = static_cast<std::size_t>(g.width) * columnStride;
@@ -371,14 +385,39 @@ void LocalContrastMapping::mapPixels(const float* in, int x, int y, int count, f
     const LocalContrastModel& m = *model_;
     const Geometry g = geometryOf(m, m.inverseCell_);
     const float gy = static_cast<float>(y) * g.inverseCell;
+    const int iy = static_cast<int>(gy);
+    const float fy = gy - static_cast<float>(iy);
+    const std::size_t column = static_cast<std::size_t>(g.levels) * 2;
+    const float* upperRow = m.grid_.data() + static_cast<std::size_t>(iy) * g.width * column;
+    const float* lowerRow = upperRow + static_cast<std::size_t>(g.width) * column;
+    // With cells of many pixels, the few grid columns a span touches are blended between the two
+    // grid rows once for all their levels; the pixels then read the blend. Same numbers as slice().
+    const bool blendColumns = m.cellSize_ >= static_cast<float>(kBlendedCell);
     const bool avx2 = useAvx2();
     SpanWork w;
+    alignas(32) float blended[kBlendedColumns * kMaxLevels * 2];
     for (int done = 0; done < count; done += kSpan) {
         const int span = std::min(kSpan, count - done);
         const float* pixels = in + static_cast<std::size_t>(done) * 3;
         (avx2 ? logsOfSpanAvx2 : logsOfSpanPlain)(pixels, span, m.stackMax_, w);
-        for (int i = 0; i < span; ++i) {
-            w.base[i] = slice(m.grid_.data(), g, static_cast<float>(x + done + i) * g.inverseCell, gy, g.level(w.l[i]));
+        if (blendColumns) {
+            const int first = static_cast<int>(static_cast<float>(x + done) * g.inverseCell);
+            const int last = static_cast<int>(static_cast<float>(x + done + span - 1) * g.inverseCell) + 1;
+            const std::size_t offset = static_cast<std::size_t>(first) * column;
+            const std::size_t samples = static_cast<std::size_t>(last - first + 1) * column;
+            for (std::size_t k = 0; k < samples; ++k) {
+                blended[k] = upperRow[offset + k] + fy * (lowerRow[offset + k] - upperRow[offset + k]);
+            }
+            for (int i = 0; i < span; ++i) {
+                const float gx = static_cast<float>(x + done + i) * g.inverseCell, gz = g.level(w.l[i]);
+                const int ix = static_cast<int>(gx), iz = static_cast<int>(gz);
+                const float* left = blended + static_cast<std::size_t>(ix - first) * column + static_cast<std::size_t>(iz) * 2;
+                w.base[i] = sliceBlended(left, left + column, gx - static_cast<float>(ix), gz - static_cast<float>(iz));
+            }
+        } else {
+            for (int i = 0; i < span; ++i) {
+                w.base[i] = slice(m.grid_.data(), g, static_cast<float>(x + done + i) * g.inverseCell, gy, g.level(w.l[i]));
+            }
         }
         (avx2 ? finishSpanAvx2 : finishSpanPlain)(pixels, span, anchor_, keep_, detail_, inverseGamma_, saturation_,
                                                   lowering_, out + static_cast<std::size_t>(done) * 3, w);

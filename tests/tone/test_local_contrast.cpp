@@ -77,13 +77,14 @@ TEST(LocalContrast, LogAndExpStayWithinTheirStatedError) {
 }
 
 TEST(LocalContrast, GridBaseMatchesItsDirectFormAndTheWholeOperatorToo) {
-    // Small pictures with a direct 125-tap blur; radii from the smallest to the largest, odd sizes.
+    // Small pictures with a direct 125-tap blur; radii from the smallest to the largest, odd sizes,
+    // cells of one pixel to fifteen (from eight on, the render blends grid rows per span).
     struct Case {
         int width, height, radius, compression, detail, gamma, saturation;
     };
     const Case cases[] = {{37, 23, 100, 45, 100, 100, 0}, {64, 48, 60, 80, 200, 220, 100},
                           {50, 9, 20, 0, 100, 100, 0},    {29, 31, 100, 100, 0, 400, 300},
-                          {40, 30, 35, 30, 150, 150, -99}};
+                          {40, 30, 35, 30, 150, 150, -99}, {120, 90, 100, 50, 100, 180, 40}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " radius " << c.radius);
         const float stackMax = 1.7f;
@@ -143,65 +144,69 @@ TEST(LocalContrast, GridFollowsTheExactBilateralFilterAndKeepsEdges) {
     EXPECT_LT(worst, 0.15);
 }
 
+// Every pixel of `part` equals `whole` inside the region and -1 outside.
+void expectRegionOf(const FloatImage& part, const FloatImage& whole, const Region& r) {
+    for (int y = 0; y < whole.height(); ++y) {
+        for (int x = 0; x < whole.width(); ++x) {
+            const bool inside = x >= r.x && x < r.right() && y >= r.y && y < r.bottom();
+            for (int c = 0; c < 3; ++c) {
+                const float expected = inside ? whole.at(x, y, c) : -1.0f, got = part.at(x, y, c);
+                ASSERT_EQ(std::memcmp(&got, &expected, sizeof(float)), 0)
+                    << "region " << r.x << "," << r.width << "," << r.y << "," << r.height << " pixel " << x << "," << y;
+            }
+        }
+    }
+}
+
 TEST(LocalContrast, PreviewRectangleGetsExactlyTheWholePicturesPixels) {
     const int width = 203, height = 141;
     const float stackMax = 2.3f;
     const FloatImage stack = textured(width, height, 11, stackMax);
-    RenderParams params;
-    params.gammaPosition = 180;
-    params.saturationPosition = 40;
-    params.localContrast = on(60, 140, 15);
-    NullProgress progress;
-    const auto model = buildLocalContrastModel(stack, stackMax, 15, progress);
-    FloatImage whole(width, height);
-    RenderHistogram wholeHistogram;
-    renderRegion(stack, stackMax, stack.bounds(), params, model, whole, wholeHistogram, progress);
-
     std::mt19937 rng(17);
     std::vector<Region> regions = {{0, 1, 0, 1}, {width - 1, 1, height - 1, 1}, {0, width, 70, 1}, {150, 53, 0, height}};
     for (int i = 0; i < 8; ++i) {
         const int x = static_cast<int>(rng() % width), y = static_cast<int>(rng() % height);
         regions.push_back({x, 1 + static_cast<int>(rng() % (width - x)), y, 1 + static_cast<int>(rng() % (height - y))});
     }
-    for (const Region& r : regions) {
-        for (const int level : {1, 2}) {
-            detail::limitToneSimd(level);
-            FloatImage part(width, height);
-            part.fill(-1.0f);
-            RenderHistogram histogram;
-            renderRegion(stack, stackMax, r, params, model, part, histogram, progress);
-            for (int y = 0; y < height; ++y) {
-                for (int x = 0; x < width; ++x) {
-                    const bool inside = x >= r.x && x < r.right() && y >= r.y && y < r.bottom();
-                    for (int c = 0; c < 3; ++c) {
-                        const float expected = inside ? whole.at(x, y, c) : -1.0f;
-                        ASSERT_EQ(std::memcmp(&part.at(x, y, c), &expected, sizeof(float)), 0)
-                            << "region " << r.x << "," << r.width << "," << r.y << "," << r.height << " pixel " << x
-                            << "," << y << " SIMD level " << level;
-                    }
-                }
+    NullProgress progress;
+    for (const int radius : {15, 60}) {  // cells of 3.7 and 15 pixels
+        SCOPED_TRACE(testing::Message() << "radius " << radius);
+        RenderParams params;
+        params.gammaPosition = 180;
+        params.saturationPosition = 40;
+        params.localContrast = on(60, 140, radius);
+        const auto model = buildLocalContrastModel(stack, stackMax, radius, progress);
+        FloatImage whole(width, height);
+        RenderHistogram wholeHistogram, histogram;
+        renderRegion(stack, stackMax, stack.bounds(), params, model, whole, wholeHistogram, progress);
+        for (const Region& r : regions) {
+            for (const int level : {1, 2}) {
+                SCOPED_TRACE(testing::Message() << "SIMD level " << level);
+                detail::limitToneSimd(level);
+                FloatImage part(width, height);
+                part.fill(-1.0f);
+                renderRegion(stack, stackMax, r, params, model, part, histogram, progress);
+                expectRegionOf(part, whole, r);
             }
         }
-    }
-    detail::limitToneSimd(2);
+        detail::limitToneSimd(2);
 
-    // Without a kept model the render builds the same one itself; one thread builds the same too.
-    FloatImage selfBuilt(width, height);
-    RenderHistogram histogram;
-    renderRegion(stack, stackMax, stack.bounds(), params, nullptr, selfBuilt, histogram, progress);
-    EXPECT_TRUE(sameBits(selfBuilt, whole));
-    EXPECT_EQ(histogram.histogram, wholeHistogram.histogram);
-    {
-        tbb::global_control one(tbb::global_control::max_allowed_parallelism, 1);
-        FloatImage single(width, height);
-        renderRegion(stack, stackMax, stack.bounds(), params, single, histogram, progress);
+        // Without a kept model the render builds the same one itself; so does one thread; a model
+        // of another radius is not used, the render's own radius decides.
+        FloatImage selfBuilt(width, height), single(width, height), otherRadius(width, height);
+        renderRegion(stack, stackMax, stack.bounds(), params, nullptr, selfBuilt, histogram, progress);
+        EXPECT_TRUE(sameBits(selfBuilt, whole));
+        EXPECT_EQ(histogram.histogram, wholeHistogram.histogram);
+        {
+            tbb::global_control one(tbb::global_control::max_allowed_parallelism, 1);
+            renderRegion(stack, stackMax, stack.bounds(), params, single, histogram, progress);
+        }
         EXPECT_TRUE(sameBits(single, whole));
+        const auto other = buildLocalContrastModel(stack, stackMax, 40, progress);
+        EXPECT_FALSE(other->builtFor(stack, stackMax, radius));
+        renderRegion(stack, stackMax, stack.bounds(), params, other, otherRadius, histogram, progress);
+        EXPECT_TRUE(sameBits(otherRadius, whole));
     }
-    // A model of another radius is not used: the render's own radius decides.
-    const auto other = buildLocalContrastModel(stack, stackMax, 40, progress);
-    EXPECT_FALSE(other->builtFor(stack, stackMax, 15));
-    renderRegion(stack, stackMax, stack.bounds(), params, other, selfBuilt, histogram, progress);
-    EXPECT_TRUE(sameBits(selfBuilt, whole));
 }
 
 TEST(LocalContrast, RenderWithTheOperatorIsTheGlobalRenderOfItsOutput) {
