@@ -3,6 +3,8 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -43,11 +45,9 @@ inline __attribute__((always_inline)) float fastLog(float x) {
     exponent = high ? exponent + 1 : exponent;
     // ln m = 2 atanh(t), t = (m - 1) / (m + 1), |t| < 0.172.
     const float t = (m - 1.0f) / (m + 1.0f);
-    const float t2 = t * t;
-    float p = t2 * (1.0f / 9.0f) + (1.0f / 7.0f);
-    p = p * t2 + (1.0f / 5.0f);
-    p = p * t2 + (1.0f / 3.0f);
-    p = p * t2 + 1.0f;
+    // The series 1 + t^2 / 3 + ... + t^8 / 9 in two independent halves (a short dependency chain).
+    const float t2 = t * t, t4 = t2 * t2;
+    const float p = (t2 * (1.0f / 3.0f) + 1.0f) + t4 * ((t2 * (1.0f / 7.0f) + (1.0f / 5.0f)) + t4 * (1.0f / 9.0f));
     const float e = static_cast<float>(exponent);
     // ln 2 split so that e x the high part is exact.
     return e * 0.693145751953125f + (e * 1.428606765330187e-06f + 2.0f * (t * p));
@@ -61,13 +61,11 @@ inline __attribute__((always_inline)) float fastExp(float x) {
     const float fk = shifted - 12582912.0f;
     const std::int32_t k = std::bit_cast<std::int32_t>(shifted) - 0x4B400000;
     const float r = (x - fk * 0.693145751953125f) - fk * 1.428606765330187e-06f;  // |r| < 0.35
-    float p = r * (1.0f / 5040.0f) + (1.0f / 720.0f);
-    p = p * r + (1.0f / 120.0f);
-    p = p * r + (1.0f / 24.0f);
-    p = p * r + (1.0f / 6.0f);
-    p = p * r + 0.5f;
-    p = p * r + 1.0f;
-    p = p * r + 1.0f;
+    // The Taylor series to r^7 in independent pairs (a short dependency chain).
+    const float r2 = r * r, r4 = r2 * r2;
+    const float low = (r + 1.0f) + r2 * (r * (1.0f / 6.0f) + 0.5f);
+    const float high = (r * (1.0f / 120.0f) + (1.0f / 24.0f)) + r2 * (r * (1.0f / 5040.0f) + (1.0f / 720.0f));
+    const float p = low + r4 * high;
     return p * std::bit_cast<float>(static_cast<std::uint32_t>(k + 127) << 23);
 }
 
@@ -80,6 +78,10 @@ inline float pixelLog(const float* pixel, float stackMax) {
     ratio = ratio < kCeiling ? ratio : kCeiling;  // also infinity and not-a-number
     return fastLog(ratio + kFloor);
 }
+
+// Every step-th pixel (in both directions) is splatted: cells of 8 pixels or more take one in
+// step x step pixels, up to one in 16, which leaves every cell at least 64.
+inline int splatStep(float cellSize) { return std::clamp(static_cast<int>(cellSize / 8.0f), 1, 4); }
 
 // Grid geometry shared by the splat and the slice.
 struct Geometry {
@@ -96,7 +98,6 @@ struct Geometry {
 
 // Slicing: the trilinear interpolation of (weighted sum, weight) at grid position (gx, gy, gz),
 // divided; first between the two grid rows, then between the two levels, then the two columns.
-// The pixel's own cell always carries weight, so the divisor is never 0.
 
 // The two levels (z, z + 1) of one grid column, blended between grid rows iy and iy + 1: four
 // floats (sum and weight at z, sum and weight at z + 1), neighbours in the grid.
@@ -105,13 +106,16 @@ inline void blendRows(const float* upper, const float* lower, float fy, float* o
 }
 
 // The rest, from the blended levels of columns ix and ix + 1.
-inline float sliceBlended(const float* left, const float* right, float fx, float fz) {
+// A pixel that no splatted pixel comes near, in place and level, is its own base.
+inline float sliceBlended(const float* left, const float* right, float fx, float fz, float l) {
     const float s0 = left[0] + fz * (left[2] - left[0]), w0 = left[1] + fz * (left[3] - left[1]);
     const float s1 = right[0] + fz * (right[2] - right[0]), w1 = right[1] + fz * (right[3] - right[1]);
-    return (s0 + fx * (s1 - s0)) / (w0 + fx * (w1 - w0));
+    const float weight = w0 + fx * (w1 - w0);
+    return weight > 0.0f ? (s0 + fx * (s1 - s0)) / weight : l;
 }
 
-inline float slice(const float* grid, const Geometry& g, float gx, float gy, float gz) {
+inline float slice(const float* grid, const Geometry& g, float gx, float gy, float l) {
+    const float gz = g.level(l);
     const int ix = static_cast<int>(gx), iy = static_cast<int>(gy), iz = static_cast<int>(gz);
     const float fx = gx - static_cast<float>(ix), fy = gy - static_cast<float>(iy), fz = gz - static_cast<float>(iz);
     const std::size_t column = static_cast<std::size_t>(g.levels) * 2;
@@ -120,7 +124,7 @@ inline float slice(const float* grid, const Geometry& g, float gx, float gy, flo
     float left[4], right[4];
     blendRows(upper, lower, fy, left);
     blendRows(upper + column, lower + column, fy, right);
-    return sliceBlended(left, right, fx, fz);
+    return sliceBlended(left, right, fx, fz, l);
 }
 
 // The grid blurred by 1 4 6 4 1 (/16) along one axis, outside the grid counting as empty.
@@ -198,6 +202,77 @@ inline __attribute__((always_inline)) void finishSpan(const float* in, int count
     }
 }
 
+// The bases of a span from grid columns blended between two grid rows (columns from `first` on).
+// Pixels `from` to `count` of the span.
+inline __attribute__((always_inline)) void sliceSpan(const float* blended, int first, int x, int from, int count,
+                                                     const Geometry& g, SpanWork& w) {
+    const int column = g.levels * 2;
+    for (int i = from; i < count; ++i) {
+        const float gx = static_cast<float>(x + i) * g.inverseCell, gz = g.level(w.l[i]);
+        const int ix = static_cast<int>(gx), iz = static_cast<int>(gz);
+        const int at = (ix - first) * column + iz * 2;
+        const float fx = gx - static_cast<float>(ix), fz = gz - static_cast<float>(iz);
+        const float s0 = blended[at] + fz * (blended[at + 2] - blended[at]);
+        const float w0 = blended[at + 1] + fz * (blended[at + 3] - blended[at + 1]);
+        const float s1 = blended[at + column] + fz * (blended[at + column + 2] - blended[at + column]);
+        const float w1 = blended[at + column + 1] + fz * (blended[at + column + 3] - blended[at + column + 1]);
+        const float weight = w0 + fx * (w1 - w0);
+        w.base[i] = weight > 0.0f ? (s0 + fx * (s1 - s0)) / weight : w.l[i];
+    }
+}
+
+void sliceSpanPlain(const float* blended, int first, int x, int count, const Geometry& g, SpanWork& w) {
+    sliceSpan(blended, first, x, 0, count, g, w);
+}
+// The same eight pixels at a time, the eight cell values each needs gathered; the arithmetic is
+// that of sliceSpan operation by operation.
+__attribute__((target("avx2"))) void sliceSpanAvx2(const float* blended, int first, int x, int count,
+                                                   const Geometry& g, SpanWork& w) {
+    const int column = g.levels * 2;
+    const __m256 inverseCell = _mm256_set1_ps(g.inverseCell), inverseSigma = _mm256_set1_ps(g.inverseSigma);
+    const __m256 low = _mm256_set1_ps(kLogLow), limit = _mm256_set1_ps(g.levelLimit()), zero = _mm256_setzero_ps();
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), columnStep = _mm256_set1_epi32(column);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256 gx = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(x + i), lanes)), inverseCell);
+        __m256 gz = _mm256_mul_ps(_mm256_sub_ps(_mm256_load_ps(w.l + i), low), inverseSigma);
+        gz = _mm256_min_ps(_mm256_max_ps(gz, zero), limit);
+        const __m256i ix = _mm256_cvttps_epi32(gx), iz = _mm256_cvttps_epi32(gz);
+        const __m256 fx = _mm256_sub_ps(gx, _mm256_cvtepi32_ps(ix)), fz = _mm256_sub_ps(gz, _mm256_cvtepi32_ps(iz));
+        const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(ix, _mm256_set1_epi32(first)), columnStep),
+                                            _mm256_add_epi32(iz, iz));
+        // Each pixel reads two runs of four floats (its column and the next); eight runs are
+        // turned into four vectors of eight.
+        alignas(32) int index[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(index), at);
+        auto quads = [blended, &index](int shift, __m256& v0, __m256& v1, __m256& v2, __m256& v3)
+                         __attribute__((target("avx2"))) {
+            __m256 r[4];
+            for (int k = 0; k < 4; ++k) {
+                r[k] = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(blended + index[k] + shift)),
+                                            _mm_loadu_ps(blended + index[k + 4] + shift), 1);
+            }
+            const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
+            const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
+            v0 = _mm256_shuffle_ps(t0, t2, 0x44);
+            v1 = _mm256_shuffle_ps(t0, t2, 0xEE);
+            v2 = _mm256_shuffle_ps(t1, t3, 0x44);
+            v3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+        };
+        __m256 a0, a1, a2, a3, b0, b1, b2, b3;
+        quads(0, a0, a1, a2, a3);
+        quads(column, b0, b1, b2, b3);
+        const __m256 s0 = _mm256_add_ps(a0, _mm256_mul_ps(fz, _mm256_sub_ps(a2, a0)));
+        const __m256 w0 = _mm256_add_ps(a1, _mm256_mul_ps(fz, _mm256_sub_ps(a3, a1)));
+        const __m256 s1 = _mm256_add_ps(b0, _mm256_mul_ps(fz, _mm256_sub_ps(b2, b0)));
+        const __m256 w1 = _mm256_add_ps(b1, _mm256_mul_ps(fz, _mm256_sub_ps(b3, b1)));
+        const __m256 weight = _mm256_add_ps(w0, _mm256_mul_ps(fx, _mm256_sub_ps(w1, w0)));
+        const __m256 base = _mm256_div_ps(_mm256_add_ps(s0, _mm256_mul_ps(fx, _mm256_sub_ps(s1, s0))), weight);
+        _mm256_store_ps(w.base + i, _mm256_blendv_ps(_mm256_load_ps(w.l + i), base, _mm256_cmp_ps(weight, zero, _CMP_GT_OQ)));
+    }
+    sliceSpan(blended, first, x, i, count, g, w);  // the last pixels one by one
+}
+
 void logsOfSpanPlain(const float* in, int count, float stackMax, SpanWork& w) { logsOfSpan(in, count, stackMax, w); }
 __attribute__((target("avx2"))) void logsOfSpanAvx2(const float* in, int count, float stackMax, SpanWork& w) {
     logsOfSpan(in, count, stackMax, w);
@@ -247,7 +322,7 @@ float LocalContrastModel::logBrightness(const float* pixel) const { return pixel
 
 float LocalContrastModel::base(int x, int y, float l) const {
     const Geometry g = geometryOf(*this, inverseCell_);
-    return slice(grid_.data(), g, static_cast<float>(x) * inverseCell_, static_cast<float>(y) * inverseCell_, g.level(l));
+    return slice(grid_.data(), g, static_cast<float>(x) * inverseCell_, static_cast<float>(y) * inverseCell_, l);
 }
 
 std::shared_ptr<const LocalContrastModel> buildLocalContrastModel(const FloatImage& stack, float stackMax,
@@ -271,8 +346,11 @@ std::shared_ptr<const LocalContrastModel> buildLocalContrastModel(const FloatIma
     const std::size_t rowStride = static_cast<std::size_t>(g.width) * columnStride;
     m.grid_.assign(rowStride * static_cast<std::size_t>(g.height), 0.0f);
 
-    // Splat: each pixel adds (l, 1) to its nearest cell. Every grid row gathers its own pixel rows
-    // in order, so the sums do not depend on how the rows are shared among threads.
+    // Splat: each pixel of a lattice adds (l, 1) to its nearest cell. Large cells take every
+    // step-th pixel in both directions (at least 64 to a cell); a pixel off the lattice whose level
+    // none of its neighbours shares is its own base (see slice). Every grid row gathers its own
+    // pixel rows in order, so the sums do not depend on how the rows are shared among threads.
+    const int step = splatStep(m.cellSize_), offset = step / 2;
     std::vector<int> firstRow(static_cast<std::size_t>(g.height) + 1, m.imageHeight_);
     for (int y = m.imageHeight_ - 1; y >= 0; --y) {
         firstRow[static_cast<std::size_t>(static_cast<int>(static_cast<float>(y) * m.inverseCell_ + 0.5f))] = y;
@@ -285,16 +363,23 @@ std::shared_ptr<const LocalContrastModel> buildLocalContrastModel(const FloatIma
     tbb::parallel_for(tbb::blocked_range<int>(0, g.height, 1), [&](const tbb::blocked_range<int>& r) {
         std::vector<double> sums(rowStride, 0.0);
         SpanWork w;
+        alignas(32) float picked[kSpan * 3];
         for (int j = r.begin(); j != r.end(); ++j) {
             std::fill(sums.begin(), sums.end(), 0.0);
             const int y0 = firstRow[static_cast<std::size_t>(j)], y1 = firstRow[static_cast<std::size_t>(j) + 1];
             for (int y = y0; y < y1; ++y) {
+                if ((y - offset) % step != 0) continue;
                 const float* row = stack.row(y);
-                for (int x0 = 0; x0 < m.imageWidth_; x0 += kSpan) {
-                    const int count = std::min(kSpan, m.imageWidth_ - x0);
-                    (avx2 ? logsOfSpanAvx2 : logsOfSpanPlain)(row + static_cast<std::size_t>(x0) * 3, count, stackMax, w);
+                for (int x0 = offset; x0 < m.imageWidth_; x0 += kSpan * step) {
+                    const int count = std::min(kSpan, (m.imageWidth_ - x0 + step - 1) / step);
+                    const float* pixels = row + static_cast<std::size_t>(x0) * 3;
+                    if (step > 1) {
+                        for (int i = 0; i < count; ++i) std::copy_n(pixels + static_cast<std::size_t>(i) * step * 3, 3, picked + 3 * i);
+                        pixels = picked;
+                    }
+                    (avx2 ? logsOfSpanAvx2 : logsOfSpanPlain)(pixels, count, stackMax, w);
                     for (int i = 0; i < count; ++i) {
-                        const int ix = static_cast<int>(static_cast<float>(x0 + i) * g.inverseCell + 0.5f);
+                        const int ix = static_cast<int>(static_cast<float>(x0 + i * step) * g.inverseCell + 0.5f);
                         const int iz = static_cast<int>(g.level(w.l[i]) + 0.5f);
                         double* cell = sums.data() + static_cast<std::size_t>(ix) * columnStride + static_cast<std::size_t>(iz) * levelStride;
                         cell[0] += w.l[i];
@@ -325,14 +410,14 @@ std::shared_ptr<const LocalContrastModel> buildLocalContrastModel(const FloatIma
     m.brightestBase_ = brightest;
 
     // A fixed lattice of about 65536 pixels, their base and detail.
-    const int step = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(m.imageWidth_) * m.imageHeight_ / kSampleTarget)));
-    const int offset = step / 2;
-    const int across = (m.imageWidth_ - offset + step - 1) / step, down = (m.imageHeight_ - offset + step - 1) / step;
+    const int gap = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(m.imageWidth_) * m.imageHeight_ / kSampleTarget)));
+    const int start = gap / 2;
+    const int across = (m.imageWidth_ - start + gap - 1) / gap, down = (m.imageHeight_ - start + gap - 1) / gap;
     m.samples_.assign(static_cast<std::size_t>(across) * down * 2, 0.0f);
     parallelRows(0, down, [&](int j) {
-        const int y = offset + j * step;
+        const int y = start + j * gap;
         for (int i = 0; i < across; ++i) {
-            const int x = offset + i * step;
+            const int x = start + i * gap;
             const float l = m.logBrightness(stack.row(y) + static_cast<std::size_t>(x) * 3);
             const float b = m.base(x, y, l);
             m.samples_[(static_cast<std::size_t>(j) * across + i) * 2] = b;
@@ -408,15 +493,10 @@ void LocalContrastMapping::mapPixels(const float* in, int x, int y, int count, f
             for (std::size_t k = 0; k < samples; ++k) {
                 blended[k] = upperRow[offset + k] + fy * (lowerRow[offset + k] - upperRow[offset + k]);
             }
-            for (int i = 0; i < span; ++i) {
-                const float gx = static_cast<float>(x + done + i) * g.inverseCell, gz = g.level(w.l[i]);
-                const int ix = static_cast<int>(gx), iz = static_cast<int>(gz);
-                const float* left = blended + static_cast<std::size_t>(ix - first) * column + static_cast<std::size_t>(iz) * 2;
-                w.base[i] = sliceBlended(left, left + column, gx - static_cast<float>(ix), gz - static_cast<float>(iz));
-            }
+            (avx2 ? sliceSpanAvx2 : sliceSpanPlain)(blended, first, x + done, span, g, w);
         } else {
             for (int i = 0; i < span; ++i) {
-                w.base[i] = slice(m.grid_.data(), g, static_cast<float>(x + done + i) * g.inverseCell, gy, g.level(w.l[i]));
+                w.base[i] = slice(m.grid_.data(), g, static_cast<float>(x + done + i) * g.inverseCell, gy, w.l[i]);
             }
         }
         (avx2 ? finishSpanAvx2 : finishSpanPlain)(pixels, span, anchor_, keep_, detail_, inverseGamma_, saturation_,

@@ -45,7 +45,7 @@ struct LocalModel {
                 }
             }
         }
-        return s / w;
+        return w > 0.0 ? s / w : l;  // near no splatted pixel: its own base
     }
 };
 
@@ -60,8 +60,10 @@ inline LocalModel buildLocalModel(const FloatImage& stack, float stackMax, int r
     g.levels = static_cast<int>(std::lround(17.6 / kLocalRangeSigma)) + 2;
     const std::size_t cells = static_cast<std::size_t>(g.gw) * g.gh * g.levels;
     std::vector<double> sum(cells, 0.0), weight(cells, 0.0);
-    for (int y = 0; y < g.height; ++y) {
-        for (int x = 0; x < g.width; ++x) {
+    // Cells of 8 pixels or more take every step-th pixel in both directions, up to one in 16.
+    const int step = std::clamp(static_cast<int>(cell / 8.0f), 1, 4);
+    for (int y = step / 2; y < g.height; y += step) {
+        for (int x = step / 2; x < g.width; x += step) {
             const double l = logBrightness(stack.row(y) + 3 * static_cast<std::size_t>(x), stackMax);
             const int ix = static_cast<int>(static_cast<float>(x) * g.inverseCell + 0.5f);
             const int iy = static_cast<int>(static_cast<float>(y) * g.inverseCell + 0.5f);

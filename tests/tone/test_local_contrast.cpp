@@ -78,13 +78,15 @@ TEST(LocalContrast, LogAndExpStayWithinTheirStatedError) {
 
 TEST(LocalContrast, GridBaseMatchesItsDirectFormAndTheWholeOperatorToo) {
     // Small pictures with a direct 125-tap blur; radii from the smallest to the largest, odd sizes,
-    // cells of one pixel to fifteen (from eight on, the render blends grid rows per span).
+    // cells of one pixel to 25 (from 8 on, the render blends grid rows per span and the splat takes
+    // one pixel in 4, from 16 on one in 9).
     struct Case {
         int width, height, radius, compression, detail, gamma, saturation;
     };
     const Case cases[] = {{37, 23, 100, 45, 100, 100, 0}, {64, 48, 60, 80, 200, 220, 100},
                           {50, 9, 20, 0, 100, 100, 0},    {29, 31, 100, 100, 0, 400, 300},
-                          {40, 30, 35, 30, 150, 150, -99}, {120, 90, 100, 50, 100, 180, 40}};
+                          {40, 30, 35, 30, 150, 150, -99}, {120, 90, 100, 50, 100, 180, 40},
+                          {200, 150, 100, 60, 120, 100, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " radius " << c.radius);
         const float stackMax = 1.7f;
@@ -156,6 +158,25 @@ void expectRegionOf(const FloatImage& part, const FloatImage& whole, const Regio
             }
         }
     }
+}
+
+TEST(LocalContrast, APixelNoSplattedPixelComesNearIsItsOwnBase) {
+    // Cells of 40 pixels splat one pixel in 16 (rows and columns 2, 6, 10, ...). A speck 100 x
+    // brighter than its dark surround at (1, 1) is not splatted and no splatted pixel shares its
+    // level: it is its own base, so the operator keeps its contrast as the base's (compressed) and
+    // nothing divides by zero.
+    FloatImage stack(320, 240);
+    stack.fill(0.01f);
+    for (int c = 0; c < 3; ++c) stack.at(1, 1, c) = 1.0f;
+    NullProgress progress;
+    const auto model = buildLocalContrastModel(stack, 1.0f, 100, progress);
+    ASSERT_GE(model->cellSize(), 32.0f);
+    const float l = model->logBrightness(stack.row(1) + 3);
+    EXPECT_EQ(model->base(1, 1, l), l);
+    EXPECT_NEAR(model->base(5, 5, model->logBrightness(stack.row(5) + 15)), std::log(0.01 + std::ldexp(1.0, -17)), 1e-5);
+    const FloatImage mapped = mappedByOperator(stack, 1.0f, on(50, 100, 100), 100, 0);
+    EXPECT_TRUE(std::isfinite(mapped.at(1, 1, 0)));
+    EXPECT_GT(mapped.at(1, 1, 0), mapped.at(5, 5, 0));
 }
 
 TEST(LocalContrast, PreviewRectangleGetsExactlyTheWholePicturesPixels) {
