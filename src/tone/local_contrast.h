@@ -87,7 +87,8 @@ public:
     // of 0 and the three samples. Computed with the operator's own log (within 2e-7 of the exact).
     float logBrightness(const float* pixel) const;
     // The base layer at picture pixel (x, y) for a pixel of log brightness l: the grid's
-    // trilinear interpolation, weights and weighted sums interpolated separately.
+    // trilinear interpolation, weights and weighted sums interpolated separately and divided;
+    // l itself where no splatted pixel comes near in place and level (the weight is 0).
     float base(int x, int y, float l) const;
 
 private:
@@ -112,17 +113,22 @@ private:
 };
 
 // Builds the model from the whole stack: one pass over its rows (progress advances once per row,
-// imageHeight steps), then the small grid's blur. Cost and memory do not grow with the radius;
-// the grid has at most about a million cells (8 MB) at the smallest radius, whatever the size.
+// imageHeight steps) splatting every pixel, or one in up to 16 where cells are 8 pixels or more,
+// then the small grid's blur. Cost and memory do not grow with the radius, nor the memory with
+// the picture: the grid has at most about a million cells (7.5 MB) at the smallest radius.
 std::shared_ptr<const LocalContrastModel> buildLocalContrastModel(const FloatImage& stack, float stackMax,
                                                                   int radiusPosition, ProgressSink& progress);
 
 // The per-render constants: the model with the compression, detail and the render's gamma and
-// saturation positions. The render's gamma and saturation flatten local contrast (by their
-// log-slope, 1 / gamma and 1 / (n k + 1)); the detail is handed to them scaled by the inverse of
-// that slope, at most 4 x and never below 1 x, so texture reaches the picture at the Detail
-// strength however far those two stages compress the light. The picture is then lowered, never
-// raised, so that the operator pushes no more than 1 % of the pixels past stackMax.
+// saturation positions. Per pixel, with base b (its log), detail d = l - b and anchor A (the
+// brightest base): the new log is A + keep (b - A) + keep (d - t) + gain t, t = d / (1 + |d| / 0.4)
+// the texture-sized part of the detail (the rest only edge rims carry, and it goes with the base
+// so that rims stay between the two sides' levels). The render's gamma and saturation flatten
+// local contrast (by their log-slope, 1 / gamma and 1 / (n k + 1)); the texture is handed to them
+// scaled by Detail and by the inverse of that slope (at most 4 x, never below 1 x), so it reaches
+// the picture at the Detail strength however far those two stages compress the light. The
+// picture is then lowered, never raised, by as much as the operator lifts the 99th percentile of
+// a lattice of pixels above where it was (or white): boosted texture does not pile up at white.
 class LocalContrastMapping {
 public:
     LocalContrastMapping(std::shared_ptr<const LocalContrastModel> model, const LocalContrastParams& params,
