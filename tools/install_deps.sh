@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, on Debian 12 as root, whatever the build and the tests need and is missing.
+# Installs, on Debian 12 as root, whatever the build and the tests need and is missing, and any
+# packages named as arguments.
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config git
@@ -10,6 +11,7 @@ packages=(
   imagemagick libtiff-tools python3 python3-pil python3-numpy
   xvfb xauth x11-apps
 )
+packages+=("$@")  # more packages a caller needs (tools/install_bench_peers.sh)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 
 #include "image/parallel_rows.h"
@@ -264,6 +265,12 @@ void setToneStreamingPixels(std::int64_t pixels) {
 
 void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& region, const RenderParams& params,
                   FloatImage& processedBuffer, RenderHistogram& result, ProgressSink& progress) {
+    renderRegion(stackBuffer, stackMax, region, params, nullptr, processedBuffer, result, progress);
+}
+
+void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& region, const RenderParams& params,
+                  const std::shared_ptr<const LocalContrastModel>& model, FloatImage& processedBuffer,
+                  RenderHistogram& result, ProgressSink& progress) {
     if (params.curveTable.size() != static_cast<std::size_t>(kCurveLevels)) {
         throw std::invalid_argument("renderRegion: the curve table must have 32768 entries");
     }
@@ -276,6 +283,19 @@ void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& r
         result.histogramPeak = 0;
         return;
     }
+
+    // Local contrast reads a model of the whole stack, so the region's pixels do not depend on the region.
+    std::optional<LocalContrastMapping> localContrast;
+    if (params.localContrast.enabled) {
+        std::shared_ptr<const LocalContrastModel> wholePicture = model;
+        if (!wholePicture || !wholePicture->builtFor(stackBuffer, stackMax, params.localContrast.radiusPosition)) {
+            NullProgress quiet;
+            wholePicture = buildLocalContrastModel(stackBuffer, stackMax, params.localContrast.radiusPosition, quiet);
+        }
+        localContrast.emplace(std::move(wholePicture), params.localContrast, params.gammaPosition,
+                              params.saturationPosition);
+    }
+    const LocalContrastMapping* mapping = localContrast ? &*localContrast : nullptr;
 
     const RenderConstants c = renderConstants(params);
     const std::vector<LevelEntry> levels = levelTable(params, c);
@@ -295,13 +315,19 @@ void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& r
         // wait on each other's increment; summed at the end of the chunk.
         std::array<LocalBins, 4> local{};
         RowScratch scratch;
+        alignas(32) float mapped[3 * kSpan];
         for (int y = rows.begin(); y != rows.end(); ++y) {
             const float* in = stackBuffer.row(y) + static_cast<std::size_t>(r.x) * 3;
             float* out = processedBuffer.row(y) + static_cast<std::size_t>(r.x) * 3;
             for (int done = 0; done < r.width; done += kSpan) {
                 const int count = std::min(kSpan, r.width - done);
-                spanFunction(in + static_cast<std::size_t>(done) * 3, out + static_cast<std::size_t>(done) * 3, count,
-                             kPlusOne, k, M, level, stream, scratch, local);
+                const float* source = in + static_cast<std::size_t>(done) * 3;
+                if (mapping) {
+                    mapping->mapPixels(source, r.x + done, y, count, mapped);
+                    source = mapped;
+                }
+                spanFunction(source, out + static_cast<std::size_t>(done) * 3, count, kPlusOne, k, M, level, stream,
+                             scratch, local);
             }
         }
         // Streaming stores are weakly ordered: settle them before the chunk counts as done.

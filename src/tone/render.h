@@ -2,12 +2,14 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "image/display_bitmap.h"
 #include "image/float_image.h"
 #include "image/progress.h"
 #include "image/region.h"
+#include "tone/local_contrast.h"
 
 namespace sv {
 
@@ -26,6 +28,7 @@ struct RenderParams {
     int whitePosition = 255;      // TrackBar12, 0..255
     int blackPosition = 0;        // TrackBar13, 0..255
     std::vector<float> curveTable = identityCurveTable();  // kCurveLevels entries, 0..32767
+    LocalContrastParams localContrast;  // off by default: the render is the global one
 };
 
 // The render parameters as the arithmetic uses them, each a 32-bit float.
@@ -57,6 +60,16 @@ std::int64_t histogramPeak(const HistogramBins& histogram, int whitePosition, in
 // 0 at or below it) instead of dividing by zero.
 void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& region, const RenderParams& params,
                   FloatImage& processedBuffer, RenderHistogram& result, ProgressSink& progress);
+
+// The same with local contrast: when params.localContrast is enabled, each pixel's stack samples
+// first go through the local contrast operator, then through the render above. `model` is the
+// one built from the whole stack for this stackMax and radius (the window keeps it between
+// previews); when it is null or was built for another size, stackMax or radius, one is built here
+// from the whole stack (without progress). Either way a region gets exactly the pixels a render of
+// the whole picture gets there. With local contrast off, `model` is not read.
+void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& region, const RenderParams& params,
+                  const std::shared_ptr<const LocalContrastModel>& model, FloatImage& processedBuffer,
+                  RenderHistogram& result, ProgressSink& progress);
 
 // Writes the region of a picture whose samples lie in 0..1 into the display bitmap, one 32-bit word
 // per pixel: (trunc(R * 255) << 16) | (trunc(G * 255) << 8) | trunc(B * 255). Samples outside 0..1
