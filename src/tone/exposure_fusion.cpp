@@ -1,0 +1,604 @@
+#include "tone/exposure_fusion.h"
+
+#include <tbb/blocked_range.h>
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "image/memory_budget.h"
+#include "image/parallel_rows.h"
+#include "tone/fusion_pyramid.h"
+
+namespace sv {
+
+using fusion::Plane;
+using fusion::Span;
+using fusion::Window;
+using fusion::coarserSize;
+using fusion::expandRow;
+using fusion::expandSupport;
+using fusion::mirror;
+
+int fusionLevels(int width, int height) {
+    int m = std::min(width, height);
+    if (m <= 0) return 1;
+    int levels = 1;
+    while (m >= 2) {
+        m /= 2;
+        ++levels;
+    }
+    return levels;
+}
+
+std::int64_t fusionProgressSteps(int exposureCount, int imageHeight) {
+    return (4ll * exposureCount + 1) * imageHeight;
+}
+
+namespace {
+
+constexpr float kEpsilon = 1e-12f;
+// 2 x 0.2^2: the width of the well-exposedness Gaussian around 0.5.
+constexpr float kExposedWidth = 0.08f;
+
+// How the three measures enter a weight: an exponent of 0 leaves the measure out, 1 uses it as it
+// is, any other goes through exp(e x log(measure)), all such terms summed under one exp.
+struct WeightRule {
+    bool contrast, saturation, exposure;
+    bool contrastAsIs, saturationAsIs;
+    float wc, ws, we;
+};
+
+WeightRule weightRule(const FusionParams& p) {
+    WeightRule r{};
+    r.wc = static_cast<float>(p.contrastPosition * 0.01);
+    r.ws = static_cast<float>(p.saturationPosition * 0.01);
+    r.we = static_cast<float>(p.exposurePosition * 0.01);
+    r.contrast = r.wc != 0.0f;
+    r.saturation = r.ws != 0.0f;
+    r.exposure = r.we != 0.0f;
+    r.contrastAsIs = r.wc == 1.0f;
+    r.saturationAsIs = r.ws == 1.0f;
+    return r;
+}
+
+inline float heldToUnit(float v) { return v >= 0.0f ? (v <= 1.0f ? v : 1.0f) : 0.0f; }
+
+inline float grey(const float* p) { return 0.299f * p[0] + 0.587f * p[1] + 0.114f * p[2]; }
+
+// The exposure in stack coordinates, in place: scaled, held to 0..1, shifted with its edge
+// pixels repeated into what it does not cover. Returns the covered rectangle.
+Region placeExposure(FusionExposure& e) {
+    FloatImage& p = e.pixels;
+    const int W = p.width(), H = p.height();
+    const float m = e.multiplier;
+    parallelRows(0, H, [&](int y) {
+        float* row = p.row(y);
+        for (std::size_t i = 0; i < p.rowSamples(); ++i) row[i] = heldToUnit(row[i] * m);
+    });
+    const int dx = std::clamp(e.shiftX, -W, W);
+    const int dy = std::clamp(e.shiftY, -H, H);
+    // Rows: stack row y shows row clamp(y - dy). Walking away from the source side never
+    // overwrites a row that is still to be read.
+    const std::size_t rowBytes = p.rowSamples() * sizeof(float);
+    auto sourceRow = [&](int y) { return std::clamp(y - dy, 0, H - 1); };
+    if (dy > 0) {
+        for (int y = H - 1; y >= 0; --y) {
+            if (sourceRow(y) != y) std::memcpy(p.row(y), p.row(sourceRow(y)), rowBytes);
+        }
+    } else if (dy < 0) {
+        for (int y = 0; y < H; ++y) {
+            if (sourceRow(y) != y) std::memcpy(p.row(y), p.row(sourceRow(y)), rowBytes);
+        }
+    }
+    if (dx != 0) {
+        parallelRows(0, H, [&](int y) {
+            float* row = p.row(y);
+            auto move = [&](int x) {
+                const int s = std::clamp(x - dx, 0, W - 1);
+                if (s != x) std::memcpy(row + 3 * x, row + 3 * s, 3 * sizeof(float));
+            };
+            if (dx > 0) {
+                for (int x = W - 1; x >= 0; --x) move(x);
+            } else {
+                for (int x = 0; x < W; ++x) move(x);
+            }
+        });
+    }
+    Region covered;
+    covered.x = std::max(0, dx);
+    covered.width = std::min(W, W + dx) - covered.x;
+    covered.y = std::max(0, dy);
+    covered.height = std::min(H, H + dy) - covered.y;
+    if (covered.width <= 0 || covered.height <= 0) covered = Region{};
+    return covered;
+}
+
+// Thread-local rows the weights are worked in.
+struct WeightScratch {
+    std::vector<float> grey;  // three rows: above, this, below
+    explicit WeightScratch(int width) : grey(3 * static_cast<std::size_t>(width)) {}
+};
+
+// The weight W of every pixel of stack row y (before normalising).
+void weightRow(const FloatImage& I, int y, const Region& covered, const std::vector<float>& mask,
+               const WeightRule& rule, WeightScratch& s, float* out) {
+    const int W = I.width(), H = I.height();
+    if (covered.empty() || y < covered.y || y >= covered.bottom()) {
+        std::fill(out, out + W, 0.0f);
+        return;
+    }
+    float* gUp = s.grey.data();
+    float* g = gUp + W;
+    float* gDown = g + W;
+    const float* rowUp = I.row(mirror(y - 1, H));
+    const float* row = I.row(y);
+    const float* rowDown = I.row(mirror(y + 1, H));
+    if (rule.contrast) {
+        for (int x = 0; x < W; ++x) {
+            gUp[x] = grey(rowUp + 3 * x);
+            g[x] = grey(row + 3 * x);
+            gDown[x] = grey(rowDown + 3 * x);
+        }
+    }
+    const float* maskRow = mask.empty() ? nullptr : mask.data() + static_cast<std::size_t>(y) * W;
+    for (int x = 0; x < W; ++x) {
+        if (x < covered.x || x >= covered.right()) {
+            out[x] = 0.0f;
+            continue;
+        }
+        const float* p = row + 3 * x;
+        float w = 1.0f;
+        float exponent = 0.0f;
+        bool viaExp = false;
+        if (rule.contrast) {
+            const float left = g[mirror(x - 1, W)], right = g[mirror(x + 1, W)];
+            const float c = std::fabs((((left + right) + gUp[x]) + gDown[x]) - 4.0f * g[x]);
+            if (rule.contrastAsIs) {
+                w *= c;
+            } else {
+                exponent += rule.wc * std::log(c);
+                viaExp = true;
+            }
+        }
+        if (rule.saturation) {
+            const float mu = ((p[0] + p[1]) + p[2]) / 3.0f;
+            const float dr = p[0] - mu, dg = p[1] - mu, db = p[2] - mu;
+            const float sd = std::sqrt(((dr * dr + dg * dg) + db * db) / 3.0f);
+            if (rule.saturationAsIs) {
+                w *= sd;
+            } else {
+                exponent += rule.ws * std::log(sd);
+                viaExp = true;
+            }
+        }
+        if (rule.exposure) {
+            const float er = p[0] - 0.5f, eg = p[1] - 0.5f, eb = p[2] - 0.5f;
+            const float q = ((er * er + eg * eg) + eb * eb) / kExposedWidth;
+            exponent -= rule.we * q;
+            viaExp = true;
+        }
+        if (viaExp) w *= std::exp(exponent);
+        w += kEpsilon;
+        if (maskRow) w *= maskRow[x];
+        out[x] = w;
+    }
+}
+
+// Normalised weights of a row: W / sum W, or 1 / N where no exposure has any weight.
+void normaliseRow(float* w, const float* sum, int width, float equalShare) {
+    for (int x = 0; x < width; ++x) w[x] = sum[x] > 0.0f ? w[x] / sum[x] : equalShare;
+}
+
+// Where the fused samples go: the processed buffer, or a crop whose pixel (0, 0) is picture
+// pixel (originX, originY).
+struct OutputView {
+    float* data;
+    std::size_t rowSamples;
+    int originX, originY;
+    float* at(int x, int y) const {
+        return data + static_cast<std::size_t>(y - originY) * rowSamples + static_cast<std::size_t>(x - originX) * 3;
+    }
+};
+
+class Fusion {
+public:
+    Fusion(FusionSource& source, const FusionParams& params, int width, int height, Region region, OutputView out,
+           ProgressSink& progress)
+        : source_(source), rule_(weightRule(params)), W_(width), H_(height), out_(out), progress_(progress),
+          levels_(fusionLevels(width, height)), count_(source.exposureCount()) {
+        windows_.resize(static_cast<std::size_t>(levels_));
+        windows_[0] = Window{Span{region.x, region.right()}, Span{region.y, region.bottom()}};
+        int w = W_, h = H_;
+        for (int l = 1; l < levels_; ++l) {
+            const Window& fine = windows_[static_cast<std::size_t>(l - 1)];
+            windows_[static_cast<std::size_t>(l)] = Window{expandSupport(fine.columns, w), expandSupport(fine.rows, h)};
+            w = coarserSize(w);
+            h = coarserSize(h);
+        }
+    }
+
+    FusionOutcome run();
+
+private:
+    bool load(int k, FusionExposure& e, FusionOutcome& outcome);
+    void sumWeights(const FusionExposure& e, const Region& covered, bool first);
+    void blendExposure(FusionExposure& e, const Region& covered, bool first, bool last);
+    void blendFinest(const FusionExposure& e, const Region& covered, const Plane* g1, Plane* gw1, bool first,
+                     bool last);
+    void addCoarse(const Plane& c1, bool last);
+    void clearOutput();
+    const Window& window(int level) const { return windows_[static_cast<std::size_t>(level)]; }
+
+    FusionSource& source_;
+    WeightRule rule_;
+    int W_, H_;
+    OutputView out_;
+    ProgressSink& progress_;
+    int levels_;
+    int count_;
+    std::vector<Window> windows_;
+    Plane weightSum_;
+};
+
+bool Fusion::load(int k, FusionExposure& e, FusionOutcome& outcome) {
+    e = FusionExposure{};
+    if (!source_.loadExposure(k, e)) {
+        outcome = FusionOutcome{FusionStatus::ExposureUnavailable, k};
+        return false;
+    }
+    const bool maskFits = e.weightMask.empty() || e.weightMask.size() == static_cast<std::size_t>(W_) * H_;
+    if (e.pixels.width() != W_ || e.pixels.height() != H_ || !maskFits) {
+        outcome = FusionOutcome{FusionStatus::WrongSize, k};
+        return false;
+    }
+    progress_.advance(H_);
+    return true;
+}
+
+void Fusion::sumWeights(const FusionExposure& e, const Region& covered, bool first) {
+    tbb::enumerable_thread_specific<WeightScratch> scratch([&] { return WeightScratch(W_); });
+    tbb::enumerable_thread_specific<std::vector<float>> rows([&] { return std::vector<float>(static_cast<std::size_t>(W_)); });
+    parallelRows(0, H_, [&](int y) {
+        float* sum = weightSum_.row(y);
+        if (first) {
+            weightRow(e.pixels, y, covered, e.weightMask, rule_, scratch.local(), sum);
+            return;
+        }
+        float* w = rows.local().data();
+        weightRow(e.pixels, y, covered, e.weightMask, rule_, scratch.local(), w);
+        for (int x = 0; x < W_; ++x) sum[x] += w[x];
+    }, &progress_);
+}
+
+// The finest level in one sweep down the picture: each row's normalised weights are made once,
+// multiplied into the row's Laplacian (exposure - expanded level 1) inside the window, and
+// reduced, five rows at a time, into level 1 of the weights' pyramid. Bands of level-1 rows run
+// in parallel; each works out the two weight rows either side of its own as well.
+void Fusion::blendFinest(const FusionExposure& e, const Region& covered, const Plane* g1, Plane* gw1, bool first,
+                         bool last) {
+    const FloatImage& I = e.pixels;
+    const float equalShare = 1.0f / static_cast<float>(count_);
+    const Window& win = window(0);
+    const std::size_t W = static_cast<std::size_t>(W_);
+    struct Scratch {
+        WeightScratch weights;
+        std::vector<float> ring;     // five weight rows
+        std::vector<float> reduce;   // one row of the reduce
+        std::vector<float> expandV;  // one coarse row of the expand
+        std::vector<float> expanded; // the window's columns of the expanded row
+        Scratch(int width, int coarseSamples, int windowColumns)
+            : weights(width), ring(5 * static_cast<std::size_t>(width)), reduce(static_cast<std::size_t>(width)),
+              expandV(static_cast<std::size_t>(coarseSamples)), expanded(3 * static_cast<std::size_t>(windowColumns)) {}
+    };
+    const int coarseSamples = g1 ? static_cast<int>(g1->rowSamples()) : 0;
+    tbb::enumerable_thread_specific<Scratch> scratch(
+        [&] { return Scratch(W_, coarseSamples, std::max(win.columns.size(), 0)); });
+
+    // Row y of the finest level of the blend, inside the window.
+    auto blendRow = [&](int y, const float* weights, Scratch& s) {
+        if (y < win.rows.begin || y >= win.rows.end || win.columns.empty()) return;
+        const float* in = I.row(y);
+        const float* lowpass = nullptr;
+        if (g1) {
+            expandRow(*g1, W_, H_, y, win.columns, s.expandV.data(), s.expanded.data());
+            lowpass = s.expanded.data();
+        }
+        float* o = out_.at(win.columns.begin, y);
+        for (int x = win.columns.begin; x < win.columns.end; ++x) {
+            const float w = weights[x];
+            const std::size_t i = static_cast<std::size_t>(x - win.columns.begin) * 3;
+            for (int c = 0; c < 3; ++c) {
+                const float detail = lowpass ? in[3 * x + c] - lowpass[i + c] : in[3 * x + c];
+                float v = first ? w * detail : o[i + c] + w * detail;
+                if (last && !g1) v = heldToUnit(v);
+                o[i + c] = v;
+            }
+        }
+    };
+    auto weightsOf = [&](int y, float* w, Scratch& s) {
+        weightRow(I, y, covered, e.weightMask, rule_, s.weights, w);
+        normaliseRow(w, weightSum_.row(y), W_, equalShare);
+    };
+
+    if (!gw1) {
+        // A single level: no pyramid, every row on its own.
+        parallelRows(0, H_, [&](int y) {
+            if (y < win.rows.begin || y >= win.rows.end) return;
+            Scratch& s = scratch.local();
+            weightsOf(y, s.ring.data(), s);
+            blendRow(y, s.ring.data(), s);
+        }, &progress_);
+        return;
+    }
+    // Each band works out four weight rows beyond its own: bands of at least 32 level-1 rows keep
+    // that below a twentieth.
+    tbb::parallel_for(tbb::blocked_range<int>(0, gw1->height(), 64), [&](const tbb::blocked_range<int>& band) {
+        Scratch& s = scratch.local();
+        const int j0 = band.begin(), j1 = band.end();
+        const int firstRow = 2 * j0 - 2;  // virtual rows, mirrored into the picture
+        for (int r = firstRow; r <= 2 * j1; ++r) {
+            float* w = s.ring.data() + static_cast<std::size_t>((r - firstRow) % 5) * W;
+            weightsOf(mirror(r, H_), w, s);
+            if (r >= 2 * j0 && r < 2 * j1 && r < H_) blendRow(r, w, s);
+            if (r >= 2 * j0 + 2 && ((r - 2 * j0 - 2) & 1) == 0) {
+                const int j = (r - 2) / 2;
+                const float* rows[5];
+                for (int m = 0; m < 5; ++m) rows[m] = s.ring.data() + static_cast<std::size_t>((r - 4 + m - firstRow) % 5) * W;
+                fusion::reduceRow(rows, W_, 1, s.reduce.data(), gw1->row(j));
+            }
+        }
+        progress_.advance(std::min(2 * j1, H_) - 2 * j0);
+    });
+}
+
+// Adds the expanded collapse of this exposure's coarser levels to the window of the output.
+void Fusion::addCoarse(const Plane& c1, bool last) {
+    const Window& win = window(0);
+    if (win.columns.empty()) return;
+    struct Scratch {
+        std::vector<float> v, e;
+    };
+    tbb::enumerable_thread_specific<Scratch> scratch([&] {
+        return Scratch{std::vector<float>(c1.rowSamples()), std::vector<float>(3 * static_cast<std::size_t>(win.columns.size()))};
+    });
+    parallelRows(win.rows.begin, win.rows.end, [&](int y) {
+        Scratch& s = scratch.local();
+        expandRow(c1, W_, H_, y, win.columns, s.v.data(), s.e.data());
+        float* o = out_.at(win.columns.begin, y);
+        const std::size_t n = 3 * static_cast<std::size_t>(win.columns.size());
+        for (std::size_t i = 0; i < n; ++i) {
+            const float v = o[i] + s.e[i];
+            o[i] = last ? heldToUnit(v) : v;
+        }
+    });
+}
+
+void Fusion::blendExposure(FusionExposure& e, const Region& covered, bool first, bool last) {
+    if (levels_ == 1) {
+        blendFinest(e, covered, nullptr, nullptr, first, last);
+        return;
+    }
+    // Gaussian pyramids of the exposure and of its normalised weight, levels 1 .. top.
+    std::vector<Plane> g(static_cast<std::size_t>(levels_));
+    std::vector<Plane> gw(static_cast<std::size_t>(levels_));
+    int w = coarserSize(W_), h = coarserSize(H_);
+    g[1] = Plane(w, h, 3);
+    gw[1] = Plane(w, h, 1);
+    {
+        // Level 1 of the exposure straight from its pixels (viewed as a level of three channels).
+        tbb::enumerable_thread_specific<std::vector<float>> t([&] { return std::vector<float>(e.pixels.rowSamples()); });
+        tbb::parallel_for(tbb::blocked_range<int>(0, h), [&](const tbb::blocked_range<int>& r) {
+            std::vector<float>& s = t.local();
+            for (int j = r.begin(); j != r.end(); ++j) {
+                const float* rows[5];
+                for (int m = 0; m < 5; ++m) rows[m] = e.pixels.row(mirror(2 * j - 2 + m, H_));
+                fusion::reduceRow(rows, W_, 3, s.data(), g[1].row(j));
+            }
+        });
+    }
+    blendFinest(e, covered, &g[1], &gw[1], first, last);
+    e.pixels.release();  // everything further works on the coarser levels
+    for (int l = 2; l < levels_; ++l) {
+        w = coarserSize(w);
+        h = coarserSize(h);
+        g[static_cast<std::size_t>(l)] = Plane(w, h, 3);
+        gw[static_cast<std::size_t>(l)] = Plane(w, h, 1);
+        fusion::reduceLevel(g[static_cast<std::size_t>(l - 1)], g[static_cast<std::size_t>(l)]);
+        fusion::reduceLevel(gw[static_cast<std::size_t>(l - 1)], gw[static_cast<std::size_t>(l)]);
+    }
+    // In place, finest first (each level's expand reads the next, still Gaussian, level):
+    // level l becomes weight x Laplacian; the top level weight x Gaussian.
+    const int top = levels_ - 1;
+    for (int l = 1; l <= top; ++l) {
+        Plane& G = g[static_cast<std::size_t>(l)];
+        const Plane& Gw = gw[static_cast<std::size_t>(l)];
+        const Window& win = window(l);
+        if (win.columns.empty()) continue;
+        struct Scratch {
+            std::vector<float> v, e;
+        };
+        const Plane* next = l < top ? &g[static_cast<std::size_t>(l + 1)] : nullptr;
+        tbb::enumerable_thread_specific<Scratch> scratch([&] {
+            return Scratch{std::vector<float>(next ? next->rowSamples() : 0),
+                           std::vector<float>(3 * static_cast<std::size_t>(win.columns.size()))};
+        });
+        parallelRows(win.rows.begin, win.rows.end, [&](int y) {
+            Scratch& s = scratch.local();
+            float* row = G.row(y);
+            const float* wrow = Gw.row(y);
+            if (next) expandRow(*next, G.width(), G.height(), y, win.columns, s.v.data(), s.e.data());
+            for (int x = win.columns.begin; x < win.columns.end; ++x) {
+                const std::size_t i = static_cast<std::size_t>(x - win.columns.begin) * 3;
+                for (int c = 0; c < 3; ++c) {
+                    const float detail = next ? row[3 * x + c] - s.e[i + c] : row[3 * x + c];
+                    row[3 * x + c] = wrow[x] * detail;
+                }
+            }
+        });
+    }
+    gw.clear();
+    // Collapse this exposure's coarser levels down to level 1, then add it to the output.
+    for (int l = top - 1; l >= 1; --l) {
+        Plane& G = g[static_cast<std::size_t>(l)];
+        const Plane& next = g[static_cast<std::size_t>(l + 1)];
+        const Window& win = window(l);
+        if (win.columns.empty()) continue;
+        struct Scratch {
+            std::vector<float> v, e;
+        };
+        tbb::enumerable_thread_specific<Scratch> scratch([&] {
+            return Scratch{std::vector<float>(next.rowSamples()), std::vector<float>(3 * static_cast<std::size_t>(win.columns.size()))};
+        });
+        parallelRows(win.rows.begin, win.rows.end, [&](int y) {
+            Scratch& s = scratch.local();
+            expandRow(next, G.width(), G.height(), y, win.columns, s.v.data(), s.e.data());
+            float* row = G.row(y) + static_cast<std::size_t>(win.columns.begin) * 3;
+            const std::size_t n = 3 * static_cast<std::size_t>(win.columns.size());
+            for (std::size_t i = 0; i < n; ++i) row[i] += s.e[i];
+        });
+    }
+    addCoarse(g[1], last);
+}
+
+void Fusion::clearOutput() {
+    const Window& win = window(0);
+    for (int y = win.rows.begin; y < win.rows.end; ++y) {
+        std::fill(out_.at(win.columns.begin, y), out_.at(win.columns.end, y), 0.0f);
+    }
+}
+
+FusionOutcome Fusion::run() {
+    FusionOutcome outcome;
+    if (count_ <= 0) return FusionOutcome{FusionStatus::NoExposures, -1};
+    // One exposure at a time, and the fusion's own planes: the weight sum (a float per pixel) and
+    // the exposure's two pyramids from level 1 on (a float and a third per pixel).
+    const std::uint64_t pixels = static_cast<std::uint64_t>(W_) * static_cast<std::uint64_t>(H_);
+    if (!floatImagesFit(W_, H_, 1, pixels * sizeof(float) * 3u)) return FusionOutcome{FusionStatus::NotEnoughMemory, -1};
+    bool blending = false;
+    try {
+        weightSum_ = Plane(W_, H_, 1);
+        FusionExposure e;
+        for (int k = 0; k < count_; ++k) {
+            if (!load(k, e, outcome)) return outcome;
+            const Region covered = placeExposure(e);
+            sumWeights(e, covered, k == 0);
+        }
+        for (int k = 0; k < count_; ++k) {
+            if (!load(k, e, outcome)) {
+                if (blending) clearOutput();
+                return outcome;
+            }
+            const Region covered = placeExposure(e);
+            blending = true;
+            blendExposure(e, covered, k == 0, k == count_ - 1);
+        }
+    } catch (const std::bad_alloc&) {
+        if (blending) clearOutput();
+        return FusionOutcome{FusionStatus::NotEnoughMemory, -1};
+    }
+    progress_.advance(H_);
+    return outcome;
+}
+
+}  // namespace
+
+FusionOutcome fusePicture(FusionSource& source, const FusionParams& params, FloatImage& processedBuffer,
+                          ProgressSink& progress) {
+    if (source.exposureCount() <= 0) return FusionOutcome{FusionStatus::NoExposures, -1};
+    if (processedBuffer.empty() || processedBuffer.width() != source.pictureWidth() ||
+        processedBuffer.height() != source.pictureHeight()) {
+        return FusionOutcome{FusionStatus::WrongSize, -1};
+    }
+    const OutputView out{processedBuffer.data(), processedBuffer.rowSamples(), 0, 0};
+    Fusion fusion(source, params, processedBuffer.width(), processedBuffer.height(), processedBuffer.bounds(), out,
+                  progress);
+    return fusion.run();
+}
+
+FusionOutcome fuseRegion(FusionSource& source, const FusionParams& params, const Region& region, FloatImage& crop,
+                         ProgressSink& progress) {
+    if (source.exposureCount() <= 0) return FusionOutcome{FusionStatus::NoExposures, -1};
+    const int width = source.pictureWidth(), height = source.pictureHeight();
+    if (width <= 0 || height <= 0) return FusionOutcome{FusionStatus::WrongSize, -1};
+    const Region r = clippedRegion(region, width, height);
+    if (r.empty()) {
+        crop = FloatImage();
+        return FusionOutcome{};
+    }
+    try {
+        crop = FloatImage(r.width, r.height);
+    } catch (const std::bad_alloc&) {
+        return FusionOutcome{FusionStatus::NotEnoughMemory, -1};
+    }
+    const OutputView out{crop.data(), crop.rowSamples(), r.x, r.y};
+    Fusion fusion(source, params, width, height, r, out, progress);
+    return fusion.run();
+}
+
+bool FusionPreviewCache::holds(const FusionParams& params, const Region& region, const std::string& bracketKey) const {
+    return valid_ && params == params_ && region == region_ && bracketKey == key_;
+}
+
+FusionOutcome FusionPreviewCache::update(FusionSource& source, const FusionParams& params, const Region& region,
+                                         const std::string& bracketKey, ProgressSink& progress) {
+    if (holds(params, region, bracketKey)) return FusionOutcome{};
+    clear();
+    FloatImage crop;
+    const FusionOutcome outcome = fuseRegion(source, params, region, crop, progress);
+    if (!outcome.ok()) return outcome;
+    fused_ = std::move(crop);
+    region_ = region;
+    params_ = params;
+    key_ = bracketKey;
+    valid_ = true;
+    return outcome;
+}
+
+void FusionPreviewCache::clear() {
+    fused_.release();
+    valid_ = false;
+    key_.clear();
+}
+
+void fusedLevels(const FloatImage& fused, int fusedX, int fusedY, const Region& region, int whitePosition,
+                 int blackPosition, FloatImage& processedBuffer, RenderHistogram& result, ProgressSink& progress) {
+    result.histogram.fill(0);
+    result.histogramPeak = 0;
+    const Region r = clippedRegion(region, processedBuffer.width(), processedBuffer.height());
+    if (r.empty()) return;
+    if (r.x < fusedX || r.y < fusedY || r.right() - fusedX > fused.width() || r.bottom() - fusedY > fused.height()) {
+        throw std::invalid_argument("fusedLevels: the fused samples do not cover the region");
+    }
+    RenderParams points;
+    points.whitePosition = whitePosition;
+    points.blackPosition = blackPosition;
+    const RenderConstants c = renderConstants(points);
+    tbb::enumerable_thread_specific<HistogramBins> perThread([] {
+        HistogramBins bins{};
+        return bins;
+    });
+    tbb::parallel_for(tbb::blocked_range<int>(r.y, r.bottom()), [&](const tbb::blocked_range<int>& rows) {
+        HistogramBins& bins = perThread.local();
+        for (int y = rows.begin(); y != rows.end(); ++y) {
+            const float* in = fused.row(y - fusedY) + static_cast<std::size_t>(r.x - fusedX) * 3;
+            float* out = processedBuffer.row(y) + static_cast<std::size_t>(r.x) * 3;
+            for (int x = 0; x < r.width; ++x) {
+                const float t[3] = {in[3 * x], in[3 * x + 1], in[3 * x + 2]};
+                ++bins[static_cast<std::size_t>(histogramBin(t[0], t[1], t[2]))];
+                for (int ch = 0; ch < 3; ++ch) out[3 * x + ch] = stretchedLevel(t[ch], c);
+            }
+        }
+        progress.advance(rows.end() - rows.begin());
+    });
+    for (const HistogramBins& bins : perThread) {
+        for (int i = 0; i < kHistogramBins; ++i) result.histogram[static_cast<std::size_t>(i)] += bins[static_cast<std::size_t>(i)];
+    }
+    result.histogramPeak = histogramPeak(result.histogram, whitePosition, blackPosition);
+}
+
+}  // namespace sv

@@ -1,0 +1,148 @@
+#pragma once
+// Exposure fusion (Mertens, Kautz and Van Reeth, "Exposure Fusion", 2007): every pixel of the
+// result is a blend of the exposures, weighted by how contrasty, saturated and well exposed each
+// is there, blended across the scales of Laplacian pyramids so that no seams or halos appear.
+//
+// What is computed, exactly (the tests keep a direct version of it):
+//  - Exposure k in stack coordinates: I(x, y) = clamp01(multiplier x P(x - shiftX, y - shiftY)),
+//    P the exposure's own pixels in the opening value scale (8-bit v / 256). Samples above 1 (a
+//    Radiance or float TIFF exposure) are held at 1 and negative ones, or not a number, at 0
+//    before anything else: the weights and the blend both see the held value. A stack pixel the
+//    shifted exposure does not cover repeats the exposure's nearest edge pixel (so the coarse
+//    levels see no false edge) and gets weight 0 from it.
+//  - Weights: grey g = 0.299 R + 0.587 G + 0.114 B; contrast C = |g(x-1,y) + g(x+1,y) + g(x,y-1)
+//    + g(x,y+1) - 4 g(x,y)|; saturation S = standard deviation of R, G, B; well-exposedness
+//    E = product over R, G, B of exp(-(I - 0.5)^2 / (2 x 0.2^2)). W = C^wc x S^ws x E^we + 1e-12
+//    (an exponent of 0 takes the measure out, 0^0 counting as 1), times the exposure's weight mask
+//    where it has one, and 0 where it does not cover the pixel. Normalised per pixel: W / sum W;
+//    where every exposure's weight is 0 (none covers the pixel) each gets the same share 1 / N.
+//    The 1e-12 makes pixels where every measure vanishes (flat grey, say) an even blend.
+//  - Pyramids: level l + 1 has ceil(size / 2) pixels along each side; there are
+//    floor(log2(min(width, height))) + 1 levels. Reduce: the 5 x 5 binomial kernel
+//    [1 4 6 4 1] / 16 (separable), then every second pixel. Expand: insert zeros between the
+//    pixels, filter with 4 x the same kernel. Outside the picture both mirror about the edge pixel
+//    (..., 2, 1, 0, 1, 2, ...). Laplacian level l = Gaussian level l - expand(Gaussian level l+1);
+//    the last level is the Gaussian level itself.
+//  - Blend: result level l = sum over exposures of (Gaussian pyramid of the normalised weight, l)
+//    x (Laplacian pyramid of the exposure, l); collapsed from the coarsest level down; every
+//    sample clamped to 0..1.
+//
+// Memory: the exposures are worked one at a time (each is read twice: once for the weights'
+// sum, once for its pyramid), so a fusion holds, besides its output, about 2.4 pictures however
+// many exposures there are: one exposure, the weight sum, the exposure's own weight and the
+// coarser levels of three pyramids.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/float_image.h"
+#include "image/progress.h"
+#include "image/region.h"
+#include "tone/render.h"
+
+namespace sv {
+
+// The three weight exponents as track-bar positions: exponent = position x 0.01, 0 .. 2.00.
+inline constexpr int kFusionWeightMin = 0;
+inline constexpr int kFusionWeightMax = 200;
+inline constexpr int kFusionWeightDefault = 100;
+
+struct FusionParams {
+    int contrastPosition = kFusionWeightDefault;
+    int saturationPosition = kFusionWeightDefault;
+    int exposurePosition = kFusionWeightDefault;
+    bool operator==(const FusionParams&) const = default;
+};
+
+// One exposure as the fusion reads it.
+struct FusionExposure {
+    FloatImage pixels;          // the exposure's own pixels, the project's size, opening value scale
+    int shiftX = 0;             // stack pixel (x, y) shows the exposure's pixel (x - shiftX, y - shiftY)
+    int shiftY = 0;
+    float multiplier = 1.0f;    // brightness factor, applied before the samples are held to 0..1
+    // Optional factor on the exposure's weight per stack pixel (row-major, width x height), e.g.
+    // a ghost mask: 0 leaves the exposure out there. Empty: 1 everywhere.
+    std::vector<float> weightMask;
+};
+
+// Where the exposures come from: files read again (fusion_source.h), or pictures in memory.
+// Each exposure is asked for twice per fusion, in the order 0 .. N-1 both times.
+class FusionSource {
+public:
+    virtual ~FusionSource() = default;
+    virtual int exposureCount() const = 0;
+    // The size every exposure has (the project's).
+    virtual int pictureWidth() const = 0;
+    virtual int pictureHeight() const = 0;
+    // Fills `exposure`; false when it cannot be had (the source keeps the reason for its caller).
+    virtual bool loadExposure(int index, FusionExposure& exposure) = 0;
+};
+
+enum class FusionStatus {
+    Done,
+    NoExposures,          // the source is empty
+    ExposureUnavailable,  // loadExposure failed (see FusionOutcome::exposure and the source)
+    WrongSize,            // an exposure or its weight mask does not have the picture's size
+    NotEnoughMemory,      // the working pictures do not fit
+};
+
+struct FusionOutcome {
+    FusionStatus status = FusionStatus::Done;
+    int exposure = -1;  // the exposure that failed, for ExposureUnavailable and WrongSize
+    bool ok() const { return status == FusionStatus::Done; }
+};
+
+// Number of pyramid levels for a picture: floor(log2(min(width, height))) + 1 (1 for an empty one).
+int fusionLevels(int width, int height);
+
+// The progress steps one fusion takes (passes x rows): each exposure read and weighed twice,
+// then the collapse. The caller adds its own passes (levels, display) and sets the gauge up.
+std::int64_t fusionProgressSteps(int exposureCount, int imageHeight);
+
+// Fuses the whole picture into `processedBuffer` (the size of the exposures), samples 0..1.
+// On failure before the blend starts (an exposure missing or of another size, no memory) the
+// buffer is untouched; a source that fails only on the second reading leaves it zeroed.
+FusionOutcome fusePicture(FusionSource& source, const FusionParams& params, FloatImage& processedBuffer,
+                          ProgressSink& progress);
+
+// Fuses only `region` (clipped to the picture) into `crop`, which gets the region's size: the
+// same samples fusePicture gives there, bit for bit. The weights and the coarse levels still need
+// every pixel of every exposure, so this reads the whole bracket; it saves the fine levels' blend
+// and collapse outside the region and needs no picture-sized output.
+FusionOutcome fuseRegion(FusionSource& source, const FusionParams& params, const Region& region, FloatImage& crop,
+                         ProgressSink& progress);
+
+// The preview rectangle's fused samples for the last weights, so that moving the white or black
+// point (which the fusion does not depend on) does not fuse again.
+class FusionPreviewCache {
+public:
+    // Fuses `region` unless the cache already holds it for these weights and this bracket.
+    // `bracketKey` names the exposures and how they lie (fusion_source.h builds it from the records).
+    FusionOutcome update(FusionSource& source, const FusionParams& params, const Region& region,
+                         const std::string& bracketKey, ProgressSink& progress);
+    bool holds(const FusionParams& params, const Region& region, const std::string& bracketKey) const;
+    const FloatImage& fused() const { return fused_; }  // the region's size
+    const Region& region() const { return region_; }
+    void clear();
+
+private:
+    FloatImage fused_;
+    Region region_;
+    FusionParams params_;
+    std::string key_;
+    bool valid_ = false;
+};
+
+// The white and black points and the histogram on a fused picture, as the render applies them to
+// its curve-and-gamma values t: here t = the fused sample. For each pixel of `region`: o = f x t
+// - f x b per channel, held to 0..1 (the step t > b when the points coincide), written into
+// `processedBuffer`; bin = trunc(215 x (tR + tG + tB) / 3) (a pixel of pure white, which the
+// render cannot make, counts in the last bin); histogramPeak as the render finds it.
+// `fused` holds the fused samples with its pixel (0, 0) at picture pixel (fusedX, fusedY): the
+// processed buffer itself (0, 0) after fusePicture, or a preview crop at its region's corner.
+// Advances the progress by one per row.
+void fusedLevels(const FloatImage& fused, int fusedX, int fusedY, const Region& region, int whitePosition,
+                 int blackPosition, FloatImage& processedBuffer, RenderHistogram& result, ProgressSink& progress);
+
+}  // namespace sv
