@@ -5,6 +5,8 @@
 #include <tbb/parallel_for.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -118,74 +120,162 @@ Region placeExposure(FusionExposure& e) {
     return covered;
 }
 
-// Thread-local rows the weights are worked in.
-struct WeightScratch {
-    std::vector<float> grey;  // three rows: above, this, below
-    explicit WeightScratch(int width) : grey(3 * static_cast<std::size_t>(width)) {}
+// The rows of an exposure placed in stack coordinates: its float picture, or the 8-bit copy kept
+// from the first pass. A stored sample k stands for exactly k / 256, the value it was made from.
+class PlacedRows {
+public:
+    PlacedRows(const FloatImage* image, const std::uint8_t* bytes, int width, int height)
+        : image_(image), bytes_(bytes), width_(width), height_(height) {}
+    int width() const { return width_; }
+    int height() const { return height_; }
+    // Row y as floats; `scratch` (3 x width floats) holds it when it has to be converted.
+    const float* row(int y, float* scratch) const {
+        if (!bytes_) return image_->row(y);
+        const std::size_t n = 3 * static_cast<std::size_t>(width_);
+        const std::uint8_t* __restrict b = bytes_ + static_cast<std::size_t>(y) * n;
+        float* __restrict out = scratch;
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<float>(b[i]) * (1.0f / 256.0f);
+        return scratch;
+    }
+
+private:
+    const FloatImage* image_;
+    const std::uint8_t* bytes_;
+    int width_, height_;
 };
 
-// The weight W of every pixel of stack row y (before normalising).
-void weightRow(const FloatImage& I, int y, const Region& covered, const std::vector<float>& mask,
-               const WeightRule& rule, WeightScratch& s, float* out) {
+// Keeps an 8-bit copy of a placed exposure when every sample is some k / 256 with k in 0..255
+// (any 8-bit picture at multiplier 1), so that the second pass need not read the file again.
+// Returns an empty vector when a sample would not survive the copy.
+std::vector<std::uint8_t> eightBitCopy(const FloatImage& p) {
+    std::vector<std::uint8_t> bytes(p.sampleCount());
+    std::atomic<bool> exact{true};
+    parallelRows(0, p.height(), [&](int y) {
+        if (!exact.load(std::memory_order_relaxed)) return;
+        const float* row = p.row(y);
+        std::uint8_t* out = bytes.data() + static_cast<std::size_t>(y) * p.rowSamples();
+        bool rowExact = true;
+        for (std::size_t i = 0; i < p.rowSamples(); ++i) {
+            const float t = row[i] * 256.0f;  // exact: a power of two
+            const float k = t < 255.0f ? t : 255.0f;
+            const int level = static_cast<int>(k);
+            rowExact &= static_cast<float>(level) == t;
+            out[i] = static_cast<std::uint8_t>(level);
+        }
+        if (!rowExact) exact.store(false, std::memory_order_relaxed);
+    });
+    if (!exact.load()) bytes.clear();
+    return bytes;
+}
+
+// Thread-local rows the weights are worked in. The grey rows are kept by row index: a sweep down
+// the picture asks for each one three times.
+class WeightScratch {
+public:
+    explicit WeightScratch(int width)
+        : width_(static_cast<std::size_t>(width)), grey_(3 * width_), measure_(3 * width_), converted_(3 * width_) {}
+
+    // Grey row y of the picture, computed unless one of the three slots holds it. `keep` names
+    // the rows the caller is about to use, which must not be evicted.
+    const float* greyRow(const PlacedRows& I, int y, const int keep[3]) {
+        for (int s = 0; s < 3; ++s) {
+            if (rowOf_[s] == y) return grey_.data() + s * width_;
+        }
+        int slot = 0;
+        while (rowOf_[slot] == keep[0] || rowOf_[slot] == keep[1] || rowOf_[slot] == keep[2]) ++slot;
+        rowOf_[slot] = y;
+        float* g = grey_.data() + slot * width_;
+        const float* p = I.row(y, converted_.data());
+        for (std::size_t x = 0; x < width_; ++x) g[x] = grey(p + 3 * x);
+        return g;
+    }
+    float* contrast() { return measure_.data(); }
+    float* saturation() { return measure_.data() + width_; }
+    float* exposedness() { return measure_.data() + 2 * width_; }
+    float* converted() { return converted_.data(); }
+
+private:
+    std::size_t width_;
+    std::vector<float> grey_;
+    std::vector<float> measure_;
+    std::vector<float> converted_;
+    int rowOf_[3] = {-1, -1, -1};
+};
+
+// The three measures of a row, each in its own loop so that the compiler runs them on vectors.
+void measureRow(const PlacedRows& I, int y, const WeightRule& rule, WeightScratch& s) {
     const int W = I.width(), H = I.height();
+    if (rule.contrast) {
+        const int rows[3] = {mirror(y - 1, H), y, mirror(y + 1, H)};
+        const float* __restrict up = s.greyRow(I, rows[0], rows);
+        const float* __restrict g = s.greyRow(I, rows[1], rows);
+        const float* __restrict down = s.greyRow(I, rows[2], rows);
+        float* __restrict c = s.contrast();
+        auto at = [&](int x, float left, float right) {
+            return std::fabs((((left + right) + up[x]) + down[x]) - 4.0f * g[x]);
+        };
+        c[0] = at(0, g[mirror(-1, W)], g[mirror(1, W)]);
+        for (int x = 1; x < W - 1; ++x) c[x] = std::fabs((((g[x - 1] + g[x + 1]) + up[x]) + down[x]) - 4.0f * g[x]);
+        if (W > 1) c[W - 1] = at(W - 1, g[W - 2], g[mirror(W, W)]);
+    }
+    const float* __restrict p = rule.saturation || rule.exposure ? I.row(y, s.converted()) : nullptr;
+    if (rule.saturation) {
+        float* __restrict sd = s.saturation();
+        for (int x = 0; x < W; ++x) {
+            const float r = p[3 * x], gr = p[3 * x + 1], b = p[3 * x + 2];
+            const float mu = ((r + gr) + b) / 3.0f;
+            const float dr = r - mu, dg = gr - mu, db = b - mu;
+            sd[x] = std::sqrt(((dr * dr + dg * dg) + db * db) / 3.0f);
+        }
+    }
+    if (rule.exposure) {
+        float* __restrict q = s.exposedness();
+        for (int x = 0; x < W; ++x) {
+            const float er = p[3 * x] - 0.5f, eg = p[3 * x + 1] - 0.5f, eb = p[3 * x + 2] - 0.5f;
+            q[x] = ((er * er + eg * eg) + eb * eb) / kExposedWidth;
+        }
+    }
+}
+
+// The weight W of every pixel of stack row y (before normalising).
+void weightRow(const PlacedRows& I, int y, const Region& covered, const std::vector<float>& mask,
+               const WeightRule& rule, WeightScratch& s, float* out) {
+    const int W = I.width();
     if (covered.empty() || y < covered.y || y >= covered.bottom()) {
         std::fill(out, out + W, 0.0f);
         return;
     }
-    float* gUp = s.grey.data();
-    float* g = gUp + W;
-    float* gDown = g + W;
-    const float* rowUp = I.row(mirror(y - 1, H));
-    const float* row = I.row(y);
-    const float* rowDown = I.row(mirror(y + 1, H));
-    if (rule.contrast) {
-        for (int x = 0; x < W; ++x) {
-            gUp[x] = grey(rowUp + 3 * x);
-            g[x] = grey(row + 3 * x);
-            gDown[x] = grey(rowDown + 3 * x);
-        }
-    }
-    const float* maskRow = mask.empty() ? nullptr : mask.data() + static_cast<std::size_t>(y) * W;
+    measureRow(I, y, rule, s);
+    const float* c = s.contrast();
+    const float* sd = s.saturation();
+    const float* q = s.exposedness();
+    const bool viaExp = rule.exposure || (rule.contrast && !rule.contrastAsIs) || (rule.saturation && !rule.saturationAsIs);
     for (int x = 0; x < W; ++x) {
-        if (x < covered.x || x >= covered.right()) {
-            out[x] = 0.0f;
-            continue;
-        }
-        const float* p = row + 3 * x;
         float w = 1.0f;
         float exponent = 0.0f;
-        bool viaExp = false;
         if (rule.contrast) {
-            const float left = g[mirror(x - 1, W)], right = g[mirror(x + 1, W)];
-            const float c = std::fabs((((left + right) + gUp[x]) + gDown[x]) - 4.0f * g[x]);
             if (rule.contrastAsIs) {
-                w *= c;
+                w *= c[x];
             } else {
-                exponent += rule.wc * std::log(c);
-                viaExp = true;
+                exponent += rule.wc * std::log(c[x]);
             }
         }
         if (rule.saturation) {
-            const float mu = ((p[0] + p[1]) + p[2]) / 3.0f;
-            const float dr = p[0] - mu, dg = p[1] - mu, db = p[2] - mu;
-            const float sd = std::sqrt(((dr * dr + dg * dg) + db * db) / 3.0f);
             if (rule.saturationAsIs) {
-                w *= sd;
+                w *= sd[x];
             } else {
-                exponent += rule.ws * std::log(sd);
-                viaExp = true;
+                exponent += rule.ws * std::log(sd[x]);
             }
         }
-        if (rule.exposure) {
-            const float er = p[0] - 0.5f, eg = p[1] - 0.5f, eb = p[2] - 0.5f;
-            const float q = ((er * er + eg * eg) + eb * eb) / kExposedWidth;
-            exponent -= rule.we * q;
-            viaExp = true;
-        }
+        if (rule.exposure) exponent -= rule.we * q[x];
         if (viaExp) w *= std::exp(exponent);
-        w += kEpsilon;
-        if (maskRow) w *= maskRow[x];
-        out[x] = w;
+        out[x] = w + kEpsilon;
+    }
+    std::fill(out, out + covered.x, 0.0f);
+    std::fill(out + covered.right(), out + W, 0.0f);
+    if (!mask.empty()) {
+        const float* m = mask.data() + static_cast<std::size_t>(y) * W;
+        for (int x = 0; x < W; ++x) out[x] *= m[x];
     }
 }
 
@@ -225,11 +315,16 @@ public:
     FusionOutcome run();
 
 private:
-    bool load(int k, FusionExposure& e, FusionOutcome& outcome);
-    void sumWeights(const FusionExposure& e, const Region& covered, bool first);
-    void blendExposure(FusionExposure& e, const Region& covered, bool first, bool last);
-    void blendFinest(const FusionExposure& e, const Region& covered, const Plane* g1, Plane* gw1, bool first,
-                     bool last);
+    // An exposure as the passes see it: placed, with its mask and covered rectangle.
+    struct Placed {
+        FusionExposure exposure;
+        Region covered;
+        PlacedRows rows{nullptr, nullptr, 0, 0};
+    };
+    bool read(int k, Placed& p, FusionOutcome& outcome);
+    void sumWeights(const Placed& p, bool first);
+    void blendExposure(Placed& p, bool first, bool last);
+    void blendFinest(const Placed& p, const Plane* g1, Plane* gw1, bool first, bool last);
     void addCoarse(const Plane& c1, bool last);
     void clearOutput();
     const Window& window(int level) const { return windows_[static_cast<std::size_t>(level)]; }
@@ -243,34 +338,40 @@ private:
     int count_;
     std::vector<Window> windows_;
     Plane weightSum_;
+    // 8-bit copies from the first pass, while they fit in one float picture's bytes.
+    std::vector<std::vector<std::uint8_t>> kept_;
+    std::vector<Region> keptCovered_;
 };
 
-bool Fusion::load(int k, FusionExposure& e, FusionOutcome& outcome) {
-    e = FusionExposure{};
-    if (!source_.loadExposure(k, e)) {
+bool Fusion::read(int k, Placed& p, FusionOutcome& outcome) {
+    p = Placed{};
+    if (!source_.loadExposure(k, p.exposure)) {
         outcome = FusionOutcome{FusionStatus::ExposureUnavailable, k};
         return false;
     }
+    const FusionExposure& e = p.exposure;
     const bool maskFits = e.weightMask.empty() || e.weightMask.size() == static_cast<std::size_t>(W_) * H_;
     if (e.pixels.width() != W_ || e.pixels.height() != H_ || !maskFits) {
         outcome = FusionOutcome{FusionStatus::WrongSize, k};
         return false;
     }
     progress_.advance(H_);
+    p.covered = placeExposure(p.exposure);
+    p.rows = PlacedRows(&p.exposure.pixels, nullptr, W_, H_);
     return true;
 }
 
-void Fusion::sumWeights(const FusionExposure& e, const Region& covered, bool first) {
+void Fusion::sumWeights(const Placed& p, bool first) {
     tbb::enumerable_thread_specific<WeightScratch> scratch([&] { return WeightScratch(W_); });
     tbb::enumerable_thread_specific<std::vector<float>> rows([&] { return std::vector<float>(static_cast<std::size_t>(W_)); });
     parallelRows(0, H_, [&](int y) {
         float* sum = weightSum_.row(y);
         if (first) {
-            weightRow(e.pixels, y, covered, e.weightMask, rule_, scratch.local(), sum);
+            weightRow(p.rows, y, p.covered, p.exposure.weightMask, rule_, scratch.local(), sum);
             return;
         }
         float* w = rows.local().data();
-        weightRow(e.pixels, y, covered, e.weightMask, rule_, scratch.local(), w);
+        weightRow(p.rows, y, p.covered, p.exposure.weightMask, rule_, scratch.local(), w);
         for (int x = 0; x < W_; ++x) sum[x] += w[x];
     }, &progress_);
 }
@@ -279,30 +380,30 @@ void Fusion::sumWeights(const FusionExposure& e, const Region& covered, bool fir
 // multiplied into the row's Laplacian (exposure - expanded level 1) inside the window, and
 // reduced, five rows at a time, into level 1 of the weights' pyramid. Bands of level-1 rows run
 // in parallel; each works out the two weight rows either side of its own as well.
-void Fusion::blendFinest(const FusionExposure& e, const Region& covered, const Plane* g1, Plane* gw1, bool first,
-                         bool last) {
-    const FloatImage& I = e.pixels;
+void Fusion::blendFinest(const Placed& p, const Plane* g1, Plane* gw1, bool first, bool last) {
     const float equalShare = 1.0f / static_cast<float>(count_);
     const Window& win = window(0);
     const std::size_t W = static_cast<std::size_t>(W_);
     struct Scratch {
         WeightScratch weights;
-        std::vector<float> ring;     // five weight rows
-        std::vector<float> reduce;   // one row of the reduce
-        std::vector<float> expandV;  // one coarse row of the expand
-        std::vector<float> expanded; // the window's columns of the expanded row
-        Scratch(int width, int coarseSamples, int windowColumns)
+        std::vector<float> ring;      // five weight rows
+        std::vector<float> reduce;    // one row of the reduce
+        std::vector<float> expandV;   // one coarse row of the expand
+        std::vector<float> expanded;  // the window's columns of the expanded row
+        std::vector<float> pixels;    // one converted row of the exposure
+        Scratch(int width, std::size_t coarseSamples, int windowColumns)
             : weights(width), ring(5 * static_cast<std::size_t>(width)), reduce(static_cast<std::size_t>(width)),
-              expandV(static_cast<std::size_t>(coarseSamples)), expanded(3 * static_cast<std::size_t>(windowColumns)) {}
+              expandV(coarseSamples), expanded(3 * static_cast<std::size_t>(windowColumns)),
+              pixels(3 * static_cast<std::size_t>(width)) {}
     };
-    const int coarseSamples = g1 ? static_cast<int>(g1->rowSamples()) : 0;
+    const std::size_t coarseSamples = g1 ? g1->rowSamples() : 0;
     tbb::enumerable_thread_specific<Scratch> scratch(
         [&] { return Scratch(W_, coarseSamples, std::max(win.columns.size(), 0)); });
 
     // Row y of the finest level of the blend, inside the window.
     auto blendRow = [&](int y, const float* weights, Scratch& s) {
         if (y < win.rows.begin || y >= win.rows.end || win.columns.empty()) return;
-        const float* in = I.row(y);
+        const float* in = p.rows.row(y, s.pixels.data());
         const float* lowpass = nullptr;
         if (g1) {
             expandRow(*g1, W_, H_, y, win.columns, s.expandV.data(), s.expanded.data());
@@ -321,7 +422,7 @@ void Fusion::blendFinest(const FusionExposure& e, const Region& covered, const P
         }
     };
     auto weightsOf = [&](int y, float* w, Scratch& s) {
-        weightRow(I, y, covered, e.weightMask, rule_, s.weights, w);
+        weightRow(p.rows, y, p.covered, p.exposure.weightMask, rule_, s.weights, w);
         normaliseRow(w, weightSum_.row(y), W_, equalShare);
     };
 
@@ -378,9 +479,9 @@ void Fusion::addCoarse(const Plane& c1, bool last) {
     });
 }
 
-void Fusion::blendExposure(FusionExposure& e, const Region& covered, bool first, bool last) {
+void Fusion::blendExposure(Placed& p, bool first, bool last) {
     if (levels_ == 1) {
-        blendFinest(e, covered, nullptr, nullptr, first, last);
+        blendFinest(p, nullptr, nullptr, first, last);
         return;
     }
     // Gaussian pyramids of the exposure and of its normalised weight, levels 1 .. top.
@@ -390,19 +491,26 @@ void Fusion::blendExposure(FusionExposure& e, const Region& covered, bool first,
     g[1] = Plane(w, h, 3);
     gw[1] = Plane(w, h, 1);
     {
-        // Level 1 of the exposure straight from its pixels (viewed as a level of three channels).
-        tbb::enumerable_thread_specific<std::vector<float>> t([&] { return std::vector<float>(e.pixels.rowSamples()); });
+        // Level 1 of the exposure straight from its rows.
+        struct Scratch {
+            std::vector<float> rows, reduce;
+        };
+        tbb::enumerable_thread_specific<Scratch> scratch([&] {
+            return Scratch{std::vector<float>(5 * 3 * static_cast<std::size_t>(W_)), std::vector<float>(3 * static_cast<std::size_t>(W_))};
+        });
         tbb::parallel_for(tbb::blocked_range<int>(0, h), [&](const tbb::blocked_range<int>& r) {
-            std::vector<float>& s = t.local();
+            Scratch& s = scratch.local();
             for (int j = r.begin(); j != r.end(); ++j) {
                 const float* rows[5];
-                for (int m = 0; m < 5; ++m) rows[m] = e.pixels.row(mirror(2 * j - 2 + m, H_));
-                fusion::reduceRow(rows, W_, 3, s.data(), g[1].row(j));
+                for (int m = 0; m < 5; ++m) {
+                    rows[m] = p.rows.row(mirror(2 * j - 2 + m, H_), s.rows.data() + static_cast<std::size_t>(m) * 3 * W_);
+                }
+                fusion::reduceRow(rows, W_, 3, s.reduce.data(), g[1].row(j));
             }
         });
     }
-    blendFinest(e, covered, &g[1], &gw[1], first, last);
-    e.pixels.release();  // everything further works on the coarser levels
+    blendFinest(p, &g[1], &gw[1], first, last);
+    p.exposure.pixels.release();  // everything further works on the coarser levels
     for (int l = 2; l < levels_; ++l) {
         w = coarserSize(w);
         h = coarserSize(h);
@@ -414,14 +522,14 @@ void Fusion::blendExposure(FusionExposure& e, const Region& covered, bool first,
     // In place, finest first (each level's expand reads the next, still Gaussian, level):
     // level l becomes weight x Laplacian; the top level weight x Gaussian.
     const int top = levels_ - 1;
+    struct Scratch {
+        std::vector<float> v, e;
+    };
     for (int l = 1; l <= top; ++l) {
         Plane& G = g[static_cast<std::size_t>(l)];
         const Plane& Gw = gw[static_cast<std::size_t>(l)];
         const Window& win = window(l);
         if (win.columns.empty()) continue;
-        struct Scratch {
-            std::vector<float> v, e;
-        };
         const Plane* next = l < top ? &g[static_cast<std::size_t>(l + 1)] : nullptr;
         tbb::enumerable_thread_specific<Scratch> scratch([&] {
             return Scratch{std::vector<float>(next ? next->rowSamples() : 0),
@@ -448,9 +556,6 @@ void Fusion::blendExposure(FusionExposure& e, const Region& covered, bool first,
         const Plane& next = g[static_cast<std::size_t>(l + 1)];
         const Window& win = window(l);
         if (win.columns.empty()) continue;
-        struct Scratch {
-            std::vector<float> v, e;
-        };
         tbb::enumerable_thread_specific<Scratch> scratch([&] {
             return Scratch{std::vector<float>(next.rowSamples()), std::vector<float>(3 * static_cast<std::size_t>(win.columns.size()))};
         });
@@ -479,23 +584,40 @@ FusionOutcome Fusion::run() {
     // the exposure's two pyramids from level 1 on (a float and a third per pixel).
     const std::uint64_t pixels = static_cast<std::uint64_t>(W_) * static_cast<std::uint64_t>(H_);
     if (!floatImagesFit(W_, H_, 1, pixels * sizeof(float) * 3u)) return FusionOutcome{FusionStatus::NotEnoughMemory, -1};
+    const std::uint64_t keepBudget = pixels * 3u * sizeof(float);
+    std::uint64_t kept = 0;
+    kept_.assign(static_cast<std::size_t>(count_), {});
+    keptCovered_.assign(static_cast<std::size_t>(count_), Region{});
     bool blending = false;
     try {
         weightSum_ = Plane(W_, H_, 1);
-        FusionExposure e;
+        Placed p;
         for (int k = 0; k < count_; ++k) {
-            if (!load(k, e, outcome)) return outcome;
-            const Region covered = placeExposure(e);
-            sumWeights(e, covered, k == 0);
+            if (!read(k, p, outcome)) return outcome;
+            sumWeights(p, k == 0);
+            // An exposure that survives an 8-bit copy (and has no mask to keep) is not read again.
+            if (p.exposure.weightMask.empty() && kept + pixels * 3u <= keepBudget && floatImagesFit(W_, H_, 0, pixels * 3u)) {
+                kept_[static_cast<std::size_t>(k)] = eightBitCopy(p.exposure.pixels);
+                keptCovered_[static_cast<std::size_t>(k)] = p.covered;
+                kept += kept_[static_cast<std::size_t>(k)].size();
+            }
         }
         for (int k = 0; k < count_; ++k) {
-            if (!load(k, e, outcome)) {
-                if (blending) clearOutput();
-                return outcome;
+            const std::vector<std::uint8_t>& copy = kept_[static_cast<std::size_t>(k)];
+            if (copy.empty()) {
+                if (!read(k, p, outcome)) {
+                    if (blending) clearOutput();
+                    return outcome;
+                }
+            } else {
+                p = Placed{};
+                p.covered = keptCovered_[static_cast<std::size_t>(k)];
+                p.rows = PlacedRows(nullptr, copy.data(), W_, H_);
+                progress_.advance(H_);
             }
-            const Region covered = placeExposure(e);
             blending = true;
-            blendExposure(e, covered, k == 0, k == count_ - 1);
+            blendExposure(p, k == 0, k == count_ - 1);
+            std::vector<std::uint8_t>().swap(kept_[static_cast<std::size_t>(k)]);
         }
     } catch (const std::bad_alloc&) {
         if (blending) clearOutput();
@@ -504,7 +626,6 @@ FusionOutcome Fusion::run() {
     progress_.advance(H_);
     return outcome;
 }
-
 }  // namespace
 
 FusionOutcome fusePicture(FusionSource& source, const FusionParams& params, FloatImage& processedBuffer,

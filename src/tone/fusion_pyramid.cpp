@@ -6,12 +6,20 @@
 
 #include <algorithm>
 #include <cassert>
+#include <new>
+
+#include "image/zeroed_block.h"
 
 namespace sv::fusion {
 
-Plane::Plane(int width, int height, int channels)
-    : width_(width), height_(height), channels_(channels),
-      data_(new float[static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * channels]) {}
+void Plane::FreeDeleter::operator()(float* p) const { freeZeroed(p, bytes); }
+
+Plane::Plane(int width, int height, int channels) : width_(width), height_(height), channels_(channels) {
+    const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * channels * sizeof(float);
+    auto* p = static_cast<float*>(allocateZeroed(bytes));
+    if (!p) throw std::bad_alloc();
+    data_ = std::unique_ptr<float[], FreeDeleter>(p, FreeDeleter{bytes});
+}
 
 int mirror(int i, int n) {
     if (n <= 1) return 0;

@@ -10,8 +10,8 @@
 
 namespace sv::fusion {
 
-// A level of a pyramid: width x height pixels of 1 or 3 interleaved channels. The samples are
-// not zero-filled: every step writes what it later reads.
+// A level of a pyramid: width x height pixels of 1 or 3 interleaved channels, obtained as the
+// pictures are (large ones in huge pages). Throws std::bad_alloc when it cannot be had.
 class Plane {
 public:
     Plane() = default;
@@ -25,10 +25,14 @@ public:
     bool empty() const { return !data_; }
 
 private:
+    struct FreeDeleter {
+        std::size_t bytes;
+        void operator()(float* p) const;
+    };
     int width_ = 0;
     int height_ = 0;
     int channels_ = 1;
-    std::unique_ptr<float[]> data_;
+    std::unique_ptr<float[], FreeDeleter> data_;
 };
 
 // A half-open range of indices along one side of a level.

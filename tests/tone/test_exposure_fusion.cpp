@@ -263,6 +263,31 @@ TEST(ExposureFusion, AnExposureWithNoWeightChangesNothing) {
     EXPECT_EQ(std::memcmp(a.data(), b.data(), a.sampleCount() * sizeof(float)), 0);
 }
 
+TEST(ExposureFusion, EightBitExposuresAreReadOnceAndFuseAsIfReadTwice) {
+    // Samples k / 256 survive an 8-bit copy from the first pass; a mask of ones (which keeps an
+    // exposure from being copied) makes the same fusion read every file twice.
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{26, 19}, {1, 5}}) {
+        MemorySource once = bracket(w, h, 3, 40), twice = bracket(w, h, 3, 40);
+        for (MemorySource* s : {&once, &twice}) {
+            for (auto& item : s->items) {
+                for (std::size_t i = 0; i < item.pixels.sampleCount(); ++i) {
+                    item.pixels.data()[i] = std::floor(item.pixels.data()[i] * 256.0f) / 256.0f;
+                }
+            }
+            s->items[1].shiftX = -2;
+        }
+        once.items[2].pixels.data()[7] = 0.3f;  // not k / 256: this one is read again
+        twice.items[2].pixels.data()[7] = 0.3f;
+        for (auto& item : twice.items) item.mask.assign(static_cast<std::size_t>(w) * h, 1.0f);
+        const FusionParams params{90, 140, 110};
+        const FloatImage a = fused(once, params), b = fused(twice, params);
+        EXPECT_EQ(once.loads, 4);
+        EXPECT_EQ(twice.loads, 6);
+        EXPECT_EQ(std::memcmp(a.data(), b.data(), a.sampleCount() * sizeof(float)), 0) << sizeText(w, h);
+        EXPECT_LE(largestDifference(a, referenceFusion(once.asReference(), w, h, params)), 1e-4f);
+    }
+}
+
 TEST(ExposureFusion, PreviewRegionEqualsThatPartOfTheWholePicture) {
     std::mt19937 rng(21);
     for (const auto& [w, h] : std::vector<std::pair<int, int>>{{64, 48}, {37, 53}, {7, 3}, {150, 97}}) {
