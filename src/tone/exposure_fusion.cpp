@@ -4,6 +4,8 @@
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -24,6 +26,7 @@ using fusion::Window;
 using fusion::coarserSize;
 using fusion::expandRow;
 using fusion::expandSupport;
+using fusion::kRowPadding;
 using fusion::mirror;
 
 int fusionLevels(int width, int height) {
@@ -69,8 +72,6 @@ WeightRule weightRule(const FusionParams& p) {
 }
 
 inline float heldToUnit(float v) { return v >= 0.0f ? (v <= 1.0f ? v : 1.0f) : 0.0f; }
-
-inline float grey(const float* p) { return 0.299f * p[0] + 0.587f * p[1] + 0.114f * p[2]; }
 
 // The exposure in stack coordinates, in place: scaled, held to 0..1, shifted with its edge
 // pixels repeated into what it does not cover. Returns the covered rectangle.
@@ -120,6 +121,26 @@ Region placeExposure(FusionExposure& e) {
     return covered;
 }
 
+// glibc's vector maths (libmvec, the x86-64 vector function ABI): four floats per call. Every
+// element goes through the vector form, the last few in a padded group, so a pixel's weight does
+// not depend on where in its row it falls.
+extern "C" __m128 _ZGVbN4v_expf(__m128);
+extern "C" __m128 _ZGVbN4v_logf(__m128);
+
+template <__m128 (*kFunction)(__m128)>
+void vectorMap(const float* in, float* out, int n) {
+    int x = 0;
+    for (; x + 4 <= n; x += 4) _mm_storeu_ps(out + x, kFunction(_mm_loadu_ps(in + x)));
+    if (x < n) {
+        alignas(16) float tail[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+        std::copy(in + x, in + n, tail);
+        _mm_store_ps(tail, kFunction(_mm_load_ps(tail)));
+        std::copy(tail, tail + (n - x), out + x);
+    }
+}
+inline void vectorExp(const float* in, float* out, int n) { vectorMap<_ZGVbN4v_expf>(in, out, n); }
+inline void vectorLog(const float* in, float* out, int n) { vectorMap<_ZGVbN4v_logf>(in, out, n); }
+
 // The rows of an exposure placed in stack coordinates: its float picture, or the 8-bit copy kept
 // from the first pass. A stored sample k stands for exactly k / 256, the value it was made from.
 class PlacedRows {
@@ -154,11 +175,26 @@ std::vector<std::uint8_t> eightBitCopy(const FloatImage& p) {
         if (!exact.load(std::memory_order_relaxed)) return;
         const float* row = p.row(y);
         std::uint8_t* out = bytes.data() + static_cast<std::size_t>(y) * p.rowSamples();
-        bool rowExact = true;
-        for (std::size_t i = 0; i < p.rowSamples(); ++i) {
-            const float t = row[i] * 256.0f;  // exact: a power of two
-            const float k = t < 255.0f ? t : 255.0f;
-            const int level = static_cast<int>(k);
+        const std::size_t n = p.rowSamples();
+        // t = sample x 256 is exact (a power of two); the sample survives when t is a whole
+        // number below 256.
+        const __m128 scale = _mm_set1_ps(256.0f), top = _mm_set1_ps(255.0f);
+        __m128 same = _mm_castsi128_ps(_mm_set1_epi32(-1));
+        std::size_t i = 0;
+        for (; i + 16 <= n; i += 16) {
+            __m128i level[4];
+            for (int v = 0; v < 4; ++v) {
+                const __m128 t = _mm_mul_ps(_mm_loadu_ps(row + i + 4 * v), scale);
+                level[v] = _mm_cvttps_epi32(_mm_min_ps(t, top));
+                same = _mm_and_ps(same, _mm_cmpeq_ps(_mm_cvtepi32_ps(level[v]), t));
+            }
+            const __m128i words = _mm_packus_epi16(_mm_packs_epi32(level[0], level[1]), _mm_packs_epi32(level[2], level[3]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), words);
+        }
+        bool rowExact = _mm_movemask_ps(same) == 0xF;
+        for (; i < n; ++i) {
+            const float t = row[i] * 256.0f;
+            const int level = static_cast<int>(t < 255.0f ? t : 255.0f);
             rowExact &= static_cast<float>(level) == t;
             out[i] = static_cast<std::uint8_t>(level);
         }
@@ -168,12 +204,37 @@ std::vector<std::uint8_t> eightBitCopy(const FloatImage& p) {
     return bytes;
 }
 
+// Interleaved R, G, B samples of a row into three planes (four pixels at a time by shuffles).
+void splitChannels(const float* p, int width, float* r, float* g, float* b) {
+    int x = 0;
+    for (; x + 4 <= width; x += 4) {
+        const float* q = p + 3 * x;
+        const __m128 a = _mm_loadu_ps(q);      // r0 g0 b0 r1
+        const __m128 m = _mm_loadu_ps(q + 4);  // g1 b1 r2 g2
+        const __m128 c = _mm_loadu_ps(q + 8);  // b2 r3 g3 b3
+        const __m128 rr = _mm_shuffle_ps(m, c, _MM_SHUFFLE(1, 1, 2, 2));  // r2 r2 r3 r3
+        const __m128 gg0 = _mm_shuffle_ps(a, m, _MM_SHUFFLE(0, 0, 1, 1));  // g0 g0 g1 g1
+        const __m128 gg1 = _mm_shuffle_ps(m, c, _MM_SHUFFLE(2, 2, 3, 3));  // g2 g2 g3 g3
+        const __m128 bb0 = _mm_shuffle_ps(a, m, _MM_SHUFFLE(1, 1, 2, 2));  // b0 b0 b1 b1
+        const __m128 bb1 = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 0, 0));  // b2 b2 b3 b3
+        _mm_storeu_ps(r + x, _mm_shuffle_ps(a, rr, _MM_SHUFFLE(2, 0, 3, 0)));
+        _mm_storeu_ps(g + x, _mm_shuffle_ps(gg0, gg1, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_storeu_ps(b + x, _mm_shuffle_ps(bb0, bb1, _MM_SHUFFLE(2, 0, 2, 0)));
+    }
+    for (; x < width; ++x) {
+        r[x] = p[3 * x];
+        g[x] = p[3 * x + 1];
+        b[x] = p[3 * x + 2];
+    }
+}
+
 // Thread-local rows the weights are worked in. The grey rows are kept by row index: a sweep down
 // the picture asks for each one three times.
 class WeightScratch {
 public:
     explicit WeightScratch(int width)
-        : width_(static_cast<std::size_t>(width)), grey_(3 * width_), measure_(3 * width_), converted_(3 * width_) {}
+        : width_(static_cast<std::size_t>(width)), grey_(3 * width_), measure_(5 * width_), converted_(3 * width_),
+          planes_(3 * width_) {}
 
     // Grey row y of the picture, computed unless one of the three slots holds it. `keep` names
     // the rows the caller is about to use, which must not be evicted.
@@ -184,25 +245,37 @@ public:
         int slot = 0;
         while (rowOf_[slot] == keep[0] || rowOf_[slot] == keep[1] || rowOf_[slot] == keep[2]) ++slot;
         rowOf_[slot] = y;
-        float* g = grey_.data() + slot * width_;
-        const float* p = I.row(y, converted_.data());
-        for (std::size_t x = 0; x < width_; ++x) g[x] = grey(p + 3 * x);
+        float* __restrict g = grey_.data() + slot * width_;
+        split(I, y);
+        const float* __restrict r = red();
+        const float* __restrict gr = green();
+        const float* __restrict b = blue();
+        for (std::size_t x = 0; x < width_; ++x) g[x] = (0.299f * r[x] + 0.587f * gr[x]) + 0.114f * b[x];
         return g;
     }
+    // Row y as three planes (red(), green(), blue()).
+    void split(const PlacedRows& I, int y) {
+        splitChannels(I.row(y, converted_.data()), static_cast<int>(width_), red(), green(), blue());
+    }
+    float* red() { return planes_.data(); }
+    float* green() { return planes_.data() + width_; }
+    float* blue() { return planes_.data() + 2 * width_; }
     float* contrast() { return measure_.data(); }
     float* saturation() { return measure_.data() + width_; }
     float* exposedness() { return measure_.data() + 2 * width_; }
-    float* converted() { return converted_.data(); }
+    float* argument() { return measure_.data() + 3 * width_; }
+    float* logarithm() { return measure_.data() + 4 * width_; }
 
 private:
     std::size_t width_;
     std::vector<float> grey_;
     std::vector<float> measure_;
     std::vector<float> converted_;
+    std::vector<float> planes_;
     int rowOf_[3] = {-1, -1, -1};
 };
 
-// The three measures of a row, each in its own loop so that the compiler runs them on vectors.
+// The three measures of a row, each in its own loop over planes so that they run on vectors.
 void measureRow(const PlacedRows& I, int y, const WeightRule& rule, WeightScratch& s) {
     const int W = I.width(), H = I.height();
     if (rule.contrast) {
@@ -218,20 +291,23 @@ void measureRow(const PlacedRows& I, int y, const WeightRule& rule, WeightScratc
         for (int x = 1; x < W - 1; ++x) c[x] = std::fabs((((g[x - 1] + g[x + 1]) + up[x]) + down[x]) - 4.0f * g[x]);
         if (W > 1) c[W - 1] = at(W - 1, g[W - 2], g[mirror(W, W)]);
     }
-    const float* __restrict p = rule.saturation || rule.exposure ? I.row(y, s.converted()) : nullptr;
+    if (!rule.saturation && !rule.exposure) return;
+    s.split(I, y);
+    const float* __restrict r = s.red();
+    const float* __restrict gr = s.green();
+    const float* __restrict b = s.blue();
     if (rule.saturation) {
         float* __restrict sd = s.saturation();
         for (int x = 0; x < W; ++x) {
-            const float r = p[3 * x], gr = p[3 * x + 1], b = p[3 * x + 2];
-            const float mu = ((r + gr) + b) / 3.0f;
-            const float dr = r - mu, dg = gr - mu, db = b - mu;
+            const float mu = ((r[x] + gr[x]) + b[x]) / 3.0f;
+            const float dr = r[x] - mu, dg = gr[x] - mu, db = b[x] - mu;
             sd[x] = std::sqrt(((dr * dr + dg * dg) + db * db) / 3.0f);
         }
     }
     if (rule.exposure) {
         float* __restrict q = s.exposedness();
         for (int x = 0; x < W; ++x) {
-            const float er = p[3 * x] - 0.5f, eg = p[3 * x + 1] - 0.5f, eb = p[3 * x + 2] - 0.5f;
+            const float er = r[x] - 0.5f, eg = gr[x] - 0.5f, eb = b[x] - 0.5f;
             q[x] = ((er * er + eg * eg) + eb * eb) / kExposedWidth;
         }
     }
@@ -249,28 +325,34 @@ void weightRow(const PlacedRows& I, int y, const Region& covered, const std::vec
     const float* c = s.contrast();
     const float* sd = s.saturation();
     const float* q = s.exposedness();
+    // W = C^wc x S^ws x E^we: exponents of 1 multiply the measure in, the others meet under one
+    // exp as e x log(measure), with E^we = exp(-we x q).
     const bool viaExp = rule.exposure || (rule.contrast && !rule.contrastAsIs) || (rule.saturation && !rule.saturationAsIs);
-    for (int x = 0; x < W; ++x) {
-        float w = 1.0f;
-        float exponent = 0.0f;
-        if (rule.contrast) {
-            if (rule.contrastAsIs) {
-                w *= c[x];
-            } else {
-                exponent += rule.wc * std::log(c[x]);
-            }
+    float* __restrict arg = s.argument();
+    if (viaExp) {
+        const float we = rule.exposure ? rule.we : 0.0f;
+        for (int x = 0; x < W; ++x) arg[x] = -(we * q[x]);
+        if (rule.contrast && !rule.contrastAsIs) {
+            float* __restrict t = s.logarithm();
+            vectorLog(c, t, W);
+            for (int x = 0; x < W; ++x) arg[x] += rule.wc * t[x];
         }
-        if (rule.saturation) {
-            if (rule.saturationAsIs) {
-                w *= sd[x];
-            } else {
-                exponent += rule.ws * std::log(sd[x]);
-            }
+        if (rule.saturation && !rule.saturationAsIs) {
+            float* __restrict t = s.logarithm();
+            vectorLog(sd, t, W);
+            for (int x = 0; x < W; ++x) arg[x] += rule.ws * t[x];
         }
-        if (rule.exposure) exponent -= rule.we * q[x];
-        if (viaExp) w *= std::exp(exponent);
-        out[x] = w + kEpsilon;
+        vectorExp(arg, out, W);
+    } else {
+        std::fill(out, out + W, 1.0f);
     }
+    if (rule.contrast && rule.contrastAsIs) {
+        for (int x = 0; x < W; ++x) out[x] *= c[x];
+    }
+    if (rule.saturation && rule.saturationAsIs) {
+        for (int x = 0; x < W; ++x) out[x] *= sd[x];
+    }
+    for (int x = 0; x < W; ++x) out[x] += kEpsilon;
     std::fill(out, out + covered.x, 0.0f);
     std::fill(out + covered.right(), out + W, 0.0f);
     if (!mask.empty()) {
@@ -341,6 +423,7 @@ private:
     // 8-bit copies from the first pass, while they fit in one float picture's bytes.
     std::vector<std::vector<std::uint8_t>> kept_;
     std::vector<Region> keptCovered_;
+    std::vector<Plane> pyramid_, weightPyramid_;
 };
 
 bool Fusion::read(int k, Placed& p, FusionOutcome& outcome) {
@@ -390,35 +473,42 @@ void Fusion::blendFinest(const Placed& p, const Plane* g1, Plane* gw1, bool firs
         std::vector<float> reduce;    // one row of the reduce
         std::vector<float> expandV;   // one coarse row of the expand
         std::vector<float> expanded;  // the window's columns of the expanded row
+        std::vector<float> spread;    // the window's weights, one per sample
         std::vector<float> pixels;    // one converted row of the exposure
         Scratch(int width, std::size_t coarseSamples, int windowColumns)
-            : weights(width), ring(5 * static_cast<std::size_t>(width)), reduce(static_cast<std::size_t>(width)),
-              expandV(coarseSamples), expanded(3 * static_cast<std::size_t>(windowColumns)),
-              pixels(3 * static_cast<std::size_t>(width)) {}
+            : weights(width), ring(5 * static_cast<std::size_t>(width)), reduce(static_cast<std::size_t>(width) + kRowPadding),
+              expandV(coarseSamples + kRowPadding), expanded(3 * static_cast<std::size_t>(windowColumns) + kRowPadding),
+              spread(3 * static_cast<std::size_t>(windowColumns)), pixels(3 * static_cast<std::size_t>(width)) {}
     };
     const std::size_t coarseSamples = g1 ? g1->rowSamples() : 0;
     tbb::enumerable_thread_specific<Scratch> scratch(
         [&] { return Scratch(W_, coarseSamples, std::max(win.columns.size(), 0)); });
 
-    // Row y of the finest level of the blend, inside the window.
+    // Row y of the finest level of the blend, inside the window: out (+)= w x (exposure - lowpass).
     auto blendRow = [&](int y, const float* weights, Scratch& s) {
         if (y < win.rows.begin || y >= win.rows.end || win.columns.empty()) return;
-        const float* in = p.rows.row(y, s.pixels.data());
-        const float* lowpass = nullptr;
-        if (g1) {
-            expandRow(*g1, W_, H_, y, win.columns, s.expandV.data(), s.expanded.data());
-            lowpass = s.expanded.data();
-        }
-        float* o = out_.at(win.columns.begin, y);
+        const std::size_t n = 3 * static_cast<std::size_t>(win.columns.size());
+        const float* __restrict in = p.rows.row(y, s.pixels.data()) + 3 * static_cast<std::size_t>(win.columns.begin);
+        float* __restrict w3 = s.spread.data();
         for (int x = win.columns.begin; x < win.columns.end; ++x) {
-            const float w = weights[x];
-            const std::size_t i = static_cast<std::size_t>(x - win.columns.begin) * 3;
-            for (int c = 0; c < 3; ++c) {
-                const float detail = lowpass ? in[3 * x + c] - lowpass[i + c] : in[3 * x + c];
-                float v = first ? w * detail : o[i + c] + w * detail;
-                if (last && !g1) v = heldToUnit(v);
-                o[i + c] = v;
+            float* t = w3 + 3 * static_cast<std::size_t>(x - win.columns.begin);
+            t[0] = t[1] = t[2] = weights[x];
+        }
+        float* __restrict o = out_.at(win.columns.begin, y);
+        if (!g1) {
+            // A single level: the blend is the weighted sum itself.
+            for (std::size_t i = 0; i < n; ++i) {
+                const float v = first ? w3[i] * in[i] : o[i] + w3[i] * in[i];
+                o[i] = last ? heldToUnit(v) : v;
             }
+            return;
+        }
+        expandRow(*g1, W_, H_, y, win.columns, s.expandV.data(), s.expanded.data());
+        const float* __restrict lowpass = s.expanded.data();
+        if (first) {
+            for (std::size_t i = 0; i < n; ++i) o[i] = w3[i] * (in[i] - lowpass[i]);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) o[i] = o[i] + w3[i] * (in[i] - lowpass[i]);
         }
     };
     auto weightsOf = [&](int y, float* w, Scratch& s) {
@@ -465,16 +555,19 @@ void Fusion::addCoarse(const Plane& c1, bool last) {
         std::vector<float> v, e;
     };
     tbb::enumerable_thread_specific<Scratch> scratch([&] {
-        return Scratch{std::vector<float>(c1.rowSamples()), std::vector<float>(3 * static_cast<std::size_t>(win.columns.size()))};
+        return Scratch{std::vector<float>(c1.rowSamples() + kRowPadding),
+                       std::vector<float>(3 * static_cast<std::size_t>(win.columns.size()) + kRowPadding)};
     });
     parallelRows(win.rows.begin, win.rows.end, [&](int y) {
         Scratch& s = scratch.local();
         expandRow(c1, W_, H_, y, win.columns, s.v.data(), s.e.data());
-        float* o = out_.at(win.columns.begin, y);
+        float* __restrict o = out_.at(win.columns.begin, y);
+        const float* __restrict e = s.e.data();
         const std::size_t n = 3 * static_cast<std::size_t>(win.columns.size());
-        for (std::size_t i = 0; i < n; ++i) {
-            const float v = o[i] + s.e[i];
-            o[i] = last ? heldToUnit(v) : v;
+        if (last) {
+            for (std::size_t i = 0; i < n; ++i) o[i] = heldToUnit(o[i] + e[i]);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) o[i] = o[i] + e[i];
         }
     });
 }
@@ -484,19 +577,30 @@ void Fusion::blendExposure(Placed& p, bool first, bool last) {
         blendFinest(p, nullptr, nullptr, first, last);
         return;
     }
-    // Gaussian pyramids of the exposure and of its normalised weight, levels 1 .. top.
-    std::vector<Plane> g(static_cast<std::size_t>(levels_));
-    std::vector<Plane> gw(static_cast<std::size_t>(levels_));
-    int w = coarserSize(W_), h = coarserSize(H_);
-    g[1] = Plane(w, h, 3);
-    gw[1] = Plane(w, h, 1);
+    // Gaussian pyramids of the exposure and of its normalised weight, levels 1 .. top (kept for
+    // the next exposure unless a file has to be read in between).
+    std::vector<Plane>& g = pyramid_;
+    std::vector<Plane>& gw = weightPyramid_;
+    if (g.empty()) {
+        g.resize(static_cast<std::size_t>(levels_));
+        gw.resize(static_cast<std::size_t>(levels_));
+        int w = W_, h = H_;
+        for (int l = 1; l < levels_; ++l) {
+            w = coarserSize(w);
+            h = coarserSize(h);
+            g[static_cast<std::size_t>(l)] = Plane(w, h, 3);
+            gw[static_cast<std::size_t>(l)] = Plane(w, h, 1);
+        }
+    }
+    const int h = g[1].height();
     {
         // Level 1 of the exposure straight from its rows.
         struct Scratch {
             std::vector<float> rows, reduce;
         };
         tbb::enumerable_thread_specific<Scratch> scratch([&] {
-            return Scratch{std::vector<float>(5 * 3 * static_cast<std::size_t>(W_)), std::vector<float>(3 * static_cast<std::size_t>(W_))};
+            return Scratch{std::vector<float>(5 * 3 * static_cast<std::size_t>(W_)),
+                           std::vector<float>(3 * static_cast<std::size_t>(W_) + kRowPadding)};
         });
         tbb::parallel_for(tbb::blocked_range<int>(0, h), [&](const tbb::blocked_range<int>& r) {
             Scratch& s = scratch.local();
@@ -512,10 +616,6 @@ void Fusion::blendExposure(Placed& p, bool first, bool last) {
     blendFinest(p, &g[1], &gw[1], first, last);
     p.exposure.pixels.release();  // everything further works on the coarser levels
     for (int l = 2; l < levels_; ++l) {
-        w = coarserSize(w);
-        h = coarserSize(h);
-        g[static_cast<std::size_t>(l)] = Plane(w, h, 3);
-        gw[static_cast<std::size_t>(l)] = Plane(w, h, 1);
         fusion::reduceLevel(g[static_cast<std::size_t>(l - 1)], g[static_cast<std::size_t>(l)]);
         fusion::reduceLevel(gw[static_cast<std::size_t>(l - 1)], gw[static_cast<std::size_t>(l)]);
     }
@@ -532,8 +632,8 @@ void Fusion::blendExposure(Placed& p, bool first, bool last) {
         if (win.columns.empty()) continue;
         const Plane* next = l < top ? &g[static_cast<std::size_t>(l + 1)] : nullptr;
         tbb::enumerable_thread_specific<Scratch> scratch([&] {
-            return Scratch{std::vector<float>(next ? next->rowSamples() : 0),
-                           std::vector<float>(3 * static_cast<std::size_t>(win.columns.size()))};
+            return Scratch{std::vector<float>(next ? next->rowSamples() + kRowPadding : 0),
+                           std::vector<float>(3 * static_cast<std::size_t>(win.columns.size()) + kRowPadding)};
         });
         parallelRows(win.rows.begin, win.rows.end, [&](int y) {
             Scratch& s = scratch.local();
@@ -549,7 +649,6 @@ void Fusion::blendExposure(Placed& p, bool first, bool last) {
             }
         });
     }
-    gw.clear();
     // Collapse this exposure's coarser levels down to level 1, then add it to the output.
     for (int l = top - 1; l >= 1; --l) {
         Plane& G = g[static_cast<std::size_t>(l)];
@@ -557,7 +656,8 @@ void Fusion::blendExposure(Placed& p, bool first, bool last) {
         const Window& win = window(l);
         if (win.columns.empty()) continue;
         tbb::enumerable_thread_specific<Scratch> scratch([&] {
-            return Scratch{std::vector<float>(next.rowSamples()), std::vector<float>(3 * static_cast<std::size_t>(win.columns.size()))};
+            return Scratch{std::vector<float>(next.rowSamples() + kRowPadding),
+                           std::vector<float>(3 * static_cast<std::size_t>(win.columns.size()) + kRowPadding)};
         });
         parallelRows(win.rows.begin, win.rows.end, [&](int y) {
             Scratch& s = scratch.local();
@@ -605,6 +705,9 @@ FusionOutcome Fusion::run() {
         for (int k = 0; k < count_; ++k) {
             const std::vector<std::uint8_t>& copy = kept_[static_cast<std::size_t>(k)];
             if (copy.empty()) {
+                // A file read again should not find the pyramids still held.
+                pyramid_.clear();
+                weightPyramid_.clear();
                 if (!read(k, p, outcome)) {
                     if (blending) clearOutput();
                     return outcome;

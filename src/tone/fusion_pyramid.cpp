@@ -4,6 +4,8 @@
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cassert>
 #include <new>
@@ -66,16 +68,30 @@ void reduceColumns(const float* t, int width, float* out) {
                                                t[i3 * kChannels + c], t[i4 * kChannels + c]);
         }
     };
-    // Outputs whose five taps all lie inside: 2x - 2 >= 0 and 2x + 2 <= width - 1.
+    // Outputs whose five taps all lie inside: 2x - 2 >= 0 and 2x + 2 <= width - 1. At least one
+    // edge output always follows them.
     const int first = 1;
     const int last = (width - 3) / 2;  // inclusive
     int x = 0;
     for (; x < std::min(first, outWidth); ++x) edge(x);
-    for (; x <= last; ++x) {
-        const float* s = t + (2 * x - 2) * kChannels;
-        for (int c = 0; c < kChannels; ++c) {
-            out[x * kChannels + c] = binomial5(s[c], s[kChannels + c], s[2 * kChannels + c], s[3 * kChannels + c],
-                                               s[4 * kChannels + c]);
+    if constexpr (kChannels == 3) {
+        // A pixel's three samples in the low lanes of one vector; the fourth lane spills onto
+        // the next output's first sample, which is written after it.
+        const __m128 four = _mm_set1_ps(4.0f), six = _mm_set1_ps(6.0f), sixteenth = _mm_set1_ps(0.0625f);
+        for (; x <= last; ++x) {
+            const float* q = t + (2 * x - 2) * 3;
+            const __m128 a = _mm_loadu_ps(q), b = _mm_loadu_ps(q + 3), c = _mm_loadu_ps(q + 6);
+            const __m128 d = _mm_loadu_ps(q + 9), e = _mm_loadu_ps(q + 12);
+            __m128 sum = _mm_add_ps(a, _mm_mul_ps(four, b));
+            sum = _mm_add_ps(sum, _mm_mul_ps(six, c));
+            sum = _mm_add_ps(sum, _mm_mul_ps(four, d));
+            sum = _mm_add_ps(sum, e);
+            _mm_storeu_ps(out + 3 * x, _mm_mul_ps(sum, sixteenth));
+        }
+    } else {
+        for (; x <= last; ++x) {
+            const float* q = t + (2 * x - 2);
+            out[x] = binomial5(q[0], q[1], q[2], q[3], q[4]);
         }
     }
     for (; x < outWidth; ++x) edge(x);
@@ -83,7 +99,7 @@ void reduceColumns(const float* t, int width, float* out) {
 
 template <int kChannels>
 void expandColumns(const float* v, int fineWidth, Span columns, float* out) {
-    auto edge = [&](int x) {
+    auto one = [&](int x) {
         const ExpandTaps t = expandTaps(x, fineWidth);
         float* o = out + (x - columns.begin) * kChannels;
         for (int c = 0; c < kChannels; ++c) {
@@ -96,19 +112,29 @@ void expandColumns(const float* v, int fineWidth, Span columns, float* out) {
     const int innerBegin = std::max(columns.begin, 2);
     const int innerEnd = std::min(columns.end, fineWidth - 3);  // exclusive: x + 2 <= fineWidth - 1 for x < this
     int x = columns.begin;
-    for (; x < std::min(innerBegin, columns.end); ++x) edge(x);
-    for (; x < innerEnd; ++x) {
-        const int i = x >> 1;
-        float* o = out + (x - columns.begin) * kChannels;
-        if ((x & 1) == 0) {
-            for (int c = 0; c < kChannels; ++c) {
-                o[c] = expandEven(v[(i - 1) * kChannels + c], v[i * kChannels + c], v[(i + 1) * kChannels + c]);
-            }
-        } else {
-            for (int c = 0; c < kChannels; ++c) o[c] = expandOdd(v[i * kChannels + c], v[(i + 1) * kChannels + c]);
+    for (; x < std::min(innerBegin, columns.end); ++x) one(x);
+    if (x < innerEnd && (x & 1) == 1) one(x++);
+    if constexpr (kChannels == 3) {
+        // Pairs of outputs (even, odd) from three coarse pixels, each pixel's samples in the low
+        // lanes of a vector; the fourth lane of each store is overwritten by the next one (or the
+        // padding takes it).
+        const __m128 six = _mm_set1_ps(6.0f), eighth = _mm_set1_ps(0.125f), half = _mm_set1_ps(0.5f);
+        for (; x + 1 < innerEnd; x += 2) {
+            const int i = x >> 1;
+            const __m128 left = _mm_loadu_ps(v + 3 * (i - 1)), mid = _mm_loadu_ps(v + 3 * i);
+            const __m128 right = _mm_loadu_ps(v + 3 * (i + 1));
+            float* o = out + (x - columns.begin) * 3;
+            _mm_storeu_ps(o, _mm_mul_ps(_mm_add_ps(_mm_add_ps(left, _mm_mul_ps(six, mid)), right), eighth));
+            _mm_storeu_ps(o + 3, _mm_mul_ps(_mm_add_ps(mid, right), half));
+        }
+    } else {
+        for (; x + 1 < innerEnd; x += 2) {
+            const int i = x >> 1;
+            out[x - columns.begin] = expandEven(v[i - 1], v[i], v[i + 1]);
+            out[x + 1 - columns.begin] = expandOdd(v[i], v[i + 1]);
         }
     }
-    for (; x < columns.end; ++x) edge(x);
+    for (; x < columns.end; ++x) one(x);
 }
 
 }  // namespace
@@ -132,7 +158,8 @@ void reduceRow(const float* const rows[5], int sourceWidth, int channels, float*
 void reduceLevel(const Plane& source, Plane& target) {
     assert(target.width() == coarserSize(source.width()) && target.height() == coarserSize(source.height()));
     assert(source.height() >= 2 && source.width() >= 2);
-    tbb::enumerable_thread_specific<std::vector<float>> scratch([&] { return std::vector<float>(source.rowSamples()); });
+    tbb::enumerable_thread_specific<std::vector<float>> scratch(
+        [&] { return std::vector<float>(source.rowSamples() + kRowPadding); });
     tbb::parallel_for(tbb::blocked_range<int>(0, target.height()), [&](const tbb::blocked_range<int>& r) {
         std::vector<float>& t = scratch.local();
         for (int j = r.begin(); j != r.end(); ++j) {

@@ -65,16 +65,21 @@ struct ExpandTaps {
 };
 ExpandTaps expandTaps(int fineIndex, int fineSize);
 
+// Scratch rows and expanded rows are read and written a few floats past their end by the vector
+// loops: they hold this many floats more than their samples.
+inline constexpr std::size_t kRowPadding = 4;
+
 // One output row j of a reduce: the five source rows mirror(2j - 2) .. mirror(2j + 2) given as
-// pointers (each sourceWidth x channels samples). `scratch` holds sourceWidth x channels floats.
+// pointers (each sourceWidth x channels samples). `scratch` holds sourceWidth x channels floats
+// plus kRowPadding.
 void reduceRow(const float* const sourceRows[5], int sourceWidth, int channels, float* scratch, float* out);
 
 // Reduces a whole level into the next (target sized coarserSize x coarserSize), on all cores.
 void reduceLevel(const Plane& source, Plane& target);
 
 // Expand of `coarse` at fine row y of a level of fineWidth x fineHeight, for the fine columns
-// `columns`: writes columns.size() x channels samples to `out`. `scratch` holds
-// coarse.rowSamples() floats.
+// `columns`: writes columns.size() x channels samples to `out` (which holds kRowPadding more).
+// `scratch` holds coarse.rowSamples() + kRowPadding floats.
 void expandRow(const Plane& coarse, int fineWidth, int fineHeight, int y, Span columns, float* scratch, float* out);
 
 }  // namespace sv::fusion

@@ -128,7 +128,7 @@ TEST(ExposureFusion, PyramidStepsMatchTheDirectFilters) {
             fusion::Plane r(fusion::coarserSize(w), fusion::coarserSize(h), channels);
             fusion::reduceLevel(p, r);
             const FusionPlane expanded = reference::fusionExpand(reduced, w, h);
-            std::vector<float> scratch(r.rowSamples()), row(p.rowSamples());
+            std::vector<float> scratch(r.rowSamples() + fusion::kRowPadding), row(p.rowSamples() + fusion::kRowPadding);
             for (int y = 0; y < r.height(); ++y)
                 for (std::size_t i = 0; i < r.rowSamples(); ++i) EXPECT_NEAR(r.row(y)[i], reduced.v[y * r.rowSamples() + i], 1e-6f);
             for (int y = 0; y < h; ++y) {
