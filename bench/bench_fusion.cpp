@@ -103,6 +103,21 @@ void BM_FuseRegionPreview320x240(benchmark::State& state) {
     }
 }
 
+// The preview as the window runs it while a weight track bar moves: the 8-bit copies kept by the
+// cache since the first preview, so that only the weights and the pyramids are worked again.
+void BM_PreviewAfterWeightChange(benchmark::State& state) {
+    NullProgress progress;
+    const Region preview{(bench::kWidth - 320) / 2, 320, (bench::kHeight - 240) / 2, 240};
+    FusionPreviewCache cache;
+    (void)cache.update(bracket(true), FusionParams{}, preview, "bench", progress);
+    int position = 100;
+    for (auto _ : state) {
+        position = position == 100 ? 101 : 100;
+        const FusionOutcome outcome = cache.update(bracket(true), FusionParams{position, 100, 100}, preview, "bench", progress);
+        benchmark::DoNotOptimize(outcome.status);
+    }
+}
+
 // The white and black points with the histogram on the fused picture.
 void BM_FusedLevelsWhole(benchmark::State& state) {
     NullProgress progress;
@@ -145,6 +160,7 @@ BENCHMARK(BM_FusePicture8Bit)->Unit(benchmark::kMillisecond)->Iterations(3)->Use
 BENCHMARK(BM_FusePictureFloat)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_FusePictureBentWeights)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_FuseRegionPreview320x240)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_PreviewAfterWeightChange)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_FusedLevelsWhole)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
 BENCHMARK(BM_FuseSmall1500x1000)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_FusionDirectSmall1500x1000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();

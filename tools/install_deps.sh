@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   imagemagick libtiff-tools python3 python3-pil python3-numpy
   xvfb xauth x11-apps
+  enfuse libopencv-dev python3-opencv python3-skimage
 )
 missing=()
 for p in "${packages[@]}"; do

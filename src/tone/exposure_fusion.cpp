@@ -380,9 +380,9 @@ struct OutputView {
 class Fusion {
 public:
     Fusion(FusionSource& source, const FusionParams& params, int width, int height, Region region, OutputView out,
-           ProgressSink& progress)
+           FusionKeptExposures& kept, bool keepAfter, ProgressSink& progress)
         : source_(source), rule_(weightRule(params)), W_(width), H_(height), out_(out), progress_(progress),
-          levels_(fusionLevels(width, height)), count_(source.exposureCount()) {
+          levels_(fusionLevels(width, height)), count_(source.exposureCount()), kept_(kept), keepAfter_(keepAfter) {
         windows_.resize(static_cast<std::size_t>(levels_));
         windows_[0] = Window{Span{region.x, region.right()}, Span{region.y, region.bottom()}};
         int w = W_, h = H_;
@@ -420,9 +420,10 @@ private:
     int count_;
     std::vector<Window> windows_;
     Plane weightSum_;
-    // 8-bit copies from the first pass, while they fit in one float picture's bytes.
-    std::vector<std::vector<std::uint8_t>> kept_;
-    std::vector<Region> keptCovered_;
+    // 8-bit copies from the first pass (or an earlier fusion of the bracket), while they fit in
+    // one float picture's bytes; dropped after their blend unless keepAfter_.
+    FusionKeptExposures& kept_;
+    bool keepAfter_;
     std::vector<Plane> pyramid_, weightPyramid_;
 };
 
@@ -685,25 +686,37 @@ FusionOutcome Fusion::run() {
     const std::uint64_t pixels = static_cast<std::uint64_t>(W_) * static_cast<std::uint64_t>(H_);
     if (!floatImagesFit(W_, H_, 1, pixels * sizeof(float) * 3u)) return FusionOutcome{FusionStatus::NotEnoughMemory, -1};
     const std::uint64_t keepBudget = pixels * 3u * sizeof(float);
-    std::uint64_t kept = 0;
-    kept_.assign(static_cast<std::size_t>(count_), {});
-    keptCovered_.assign(static_cast<std::size_t>(count_), Region{});
+    if (kept_.copies.size() != static_cast<std::size_t>(count_)) kept_.clear();
+    kept_.copies.resize(static_cast<std::size_t>(count_));
+    kept_.covered.resize(static_cast<std::size_t>(count_));
+    auto fromCopy = [&](int k, Placed& p) {
+        p = Placed{};
+        p.covered = kept_.covered[static_cast<std::size_t>(k)];
+        p.rows = PlacedRows(nullptr, kept_.copies[static_cast<std::size_t>(k)].data(), W_, H_);
+        progress_.advance(H_);
+    };
     bool blending = false;
     try {
         weightSum_ = Plane(W_, H_, 1);
         Placed p;
         for (int k = 0; k < count_; ++k) {
+            std::vector<std::uint8_t>& copy = kept_.copies[static_cast<std::size_t>(k)];
+            if (!copy.empty()) {
+                fromCopy(k, p);
+                sumWeights(p, k == 0);
+                continue;
+            }
             if (!read(k, p, outcome)) return outcome;
             sumWeights(p, k == 0);
             // An exposure that survives an 8-bit copy (and has no mask to keep) is not read again.
-            if (p.exposure.weightMask.empty() && kept + pixels * 3u <= keepBudget && floatImagesFit(W_, H_, 0, pixels * 3u)) {
-                kept_[static_cast<std::size_t>(k)] = eightBitCopy(p.exposure.pixels);
-                keptCovered_[static_cast<std::size_t>(k)] = p.covered;
-                kept += kept_[static_cast<std::size_t>(k)].size();
+            if (p.exposure.weightMask.empty() && kept_.bytes() + pixels * 3u <= keepBudget &&
+                floatImagesFit(W_, H_, 0, pixels * 3u)) {
+                copy = eightBitCopy(p.exposure.pixels);
+                kept_.covered[static_cast<std::size_t>(k)] = p.covered;
             }
         }
         for (int k = 0; k < count_; ++k) {
-            const std::vector<std::uint8_t>& copy = kept_[static_cast<std::size_t>(k)];
+            std::vector<std::uint8_t>& copy = kept_.copies[static_cast<std::size_t>(k)];
             if (copy.empty()) {
                 // A file read again should not find the pyramids still held.
                 pyramid_.clear();
@@ -713,14 +726,11 @@ FusionOutcome Fusion::run() {
                     return outcome;
                 }
             } else {
-                p = Placed{};
-                p.covered = keptCovered_[static_cast<std::size_t>(k)];
-                p.rows = PlacedRows(nullptr, copy.data(), W_, H_);
-                progress_.advance(H_);
+                fromCopy(k, p);
             }
             blending = true;
             blendExposure(p, k == 0, k == count_ - 1);
-            std::vector<std::uint8_t>().swap(kept_[static_cast<std::size_t>(k)]);
+            if (!keepAfter_) std::vector<std::uint8_t>().swap(copy);
         }
     } catch (const std::bad_alloc&) {
         if (blending) clearOutput();
@@ -732,20 +742,21 @@ FusionOutcome Fusion::run() {
 }  // namespace
 
 FusionOutcome fusePicture(FusionSource& source, const FusionParams& params, FloatImage& processedBuffer,
-                          ProgressSink& progress) {
+                          ProgressSink& progress, FusionKeptExposures* kept) {
     if (source.exposureCount() <= 0) return FusionOutcome{FusionStatus::NoExposures, -1};
     if (processedBuffer.empty() || processedBuffer.width() != source.pictureWidth() ||
         processedBuffer.height() != source.pictureHeight()) {
         return FusionOutcome{FusionStatus::WrongSize, -1};
     }
     const OutputView out{processedBuffer.data(), processedBuffer.rowSamples(), 0, 0};
+    FusionKeptExposures once;
     Fusion fusion(source, params, processedBuffer.width(), processedBuffer.height(), processedBuffer.bounds(), out,
-                  progress);
+                  kept ? *kept : once, kept != nullptr, progress);
     return fusion.run();
 }
 
 FusionOutcome fuseRegion(FusionSource& source, const FusionParams& params, const Region& region, FloatImage& crop,
-                         ProgressSink& progress) {
+                         ProgressSink& progress, FusionKeptExposures* kept) {
     if (source.exposureCount() <= 0) return FusionOutcome{FusionStatus::NoExposures, -1};
     const int width = source.pictureWidth(), height = source.pictureHeight();
     if (width <= 0 || height <= 0) return FusionOutcome{FusionStatus::WrongSize, -1};
@@ -760,8 +771,29 @@ FusionOutcome fuseRegion(FusionSource& source, const FusionParams& params, const
         return FusionOutcome{FusionStatus::NotEnoughMemory, -1};
     }
     const OutputView out{crop.data(), crop.rowSamples(), r.x, r.y};
-    Fusion fusion(source, params, width, height, r, out, progress);
+    FusionKeptExposures once;
+    Fusion fusion(source, params, width, height, r, out, kept ? *kept : once, kept != nullptr, progress);
     return fusion.run();
+}
+
+void FusionKeptExposures::clear() {
+    copies.clear();
+    covered.clear();
+}
+
+std::uint64_t FusionKeptExposures::bytes() const {
+    std::uint64_t total = 0;
+    for (const auto& c : copies) total += c.size();
+    return total;
+}
+
+void FusionPreviewCache::adopt(const std::string& bracketKey) {
+    if (bracketKey == key_) return;
+    // Another bracket: nothing kept speaks for it.
+    fused_.release();
+    valid_ = false;
+    kept_.clear();
+    key_ = bracketKey;
 }
 
 bool FusionPreviewCache::holds(const FusionParams& params, const Region& region, const std::string& bracketKey) const {
@@ -771,21 +803,30 @@ bool FusionPreviewCache::holds(const FusionParams& params, const Region& region,
 FusionOutcome FusionPreviewCache::update(FusionSource& source, const FusionParams& params, const Region& region,
                                          const std::string& bracketKey, ProgressSink& progress) {
     if (holds(params, region, bracketKey)) return FusionOutcome{};
-    clear();
+    adopt(bracketKey);
+    fused_.release();
+    valid_ = false;
     FloatImage crop;
-    const FusionOutcome outcome = fuseRegion(source, params, region, crop, progress);
+    const FusionOutcome outcome = fuseRegion(source, params, region, crop, progress, &kept_);
     if (!outcome.ok()) return outcome;
     fused_ = std::move(crop);
     region_ = region;
     params_ = params;
-    key_ = bracketKey;
     valid_ = true;
     return outcome;
+}
+
+FusionOutcome FusionPreviewCache::fuseWhole(FusionSource& source, const FusionParams& params,
+                                            const std::string& bracketKey, FloatImage& processedBuffer,
+                                            ProgressSink& progress) {
+    adopt(bracketKey);
+    return fusePicture(source, params, processedBuffer, progress, &kept_);
 }
 
 void FusionPreviewCache::clear() {
     fused_.release();
     valid_ = false;
+    kept_.clear();
     key_.clear();
 }
 

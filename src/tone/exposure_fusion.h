@@ -27,10 +27,11 @@
 //    x (Laplacian pyramid of the exposure, l); collapsed from the coarsest level down; every
 //    sample clamped to 0..1.
 //
-// Memory: the exposures are worked one at a time (each is read twice: once for the weights'
-// sum, once for its pyramid), so a fusion holds, besides its output, about 2.4 pictures however
-// many exposures there are: one exposure, the weight sum, the exposure's own weight and the
-// coarser levels of three pyramids.
+// Memory: the exposures are worked one at a time (each is read twice, once for the weights' sum
+// and once for its pyramid, unless an 8-bit copy of it is kept: see FusionKeptExposures), so a
+// fusion holds, besides its output, one exposure, the weight sum (a third of a picture), the
+// coarser levels of the exposure's and its weight's pyramids (under half a picture) and at most
+// one picture's bytes of 8-bit copies: about 2.8 pictures however many exposures there are.
 
 #include <cstdint>
 #include <string>
@@ -100,38 +101,59 @@ int fusionLevels(int width, int height);
 // then the collapse. The caller adds its own passes (levels, display) and sets the gauge up.
 std::int64_t fusionProgressSteps(int exposureCount, int imageHeight);
 
+// 8-bit copies of the exposures that survive one exactly (every sample k / 256: any 8-bit
+// picture at multiplier 1), made while the weights are summed so that the blend need not read
+// the files again. A FusionPreviewCache keeps them for as long as its bracket stays the same;
+// together they take at most one float picture's bytes (four exposures), the rest is read again.
+struct FusionKeptExposures {
+    std::vector<std::vector<std::uint8_t>> copies;  // per exposure; empty: read the file
+    std::vector<Region> covered;                    // the rectangle each exposure covers
+    void clear();
+    std::uint64_t bytes() const;
+};
+
 // Fuses the whole picture into `processedBuffer` (the size of the exposures), samples 0..1.
 // On failure before the blend starts (an exposure missing or of another size, no memory) the
 // buffer is untouched; a source that fails only on the second reading leaves it zeroed.
+// `kept` (optional) supplies and keeps the 8-bit copies across fusions of the same bracket.
 FusionOutcome fusePicture(FusionSource& source, const FusionParams& params, FloatImage& processedBuffer,
-                          ProgressSink& progress);
+                          ProgressSink& progress, FusionKeptExposures* kept = nullptr);
 
 // Fuses only `region` (clipped to the picture) into `crop`, which gets the region's size: the
 // same samples fusePicture gives there, bit for bit. The weights and the coarse levels still need
 // every pixel of every exposure, so this reads the whole bracket; it saves the fine levels' blend
 // and collapse outside the region and needs no picture-sized output.
 FusionOutcome fuseRegion(FusionSource& source, const FusionParams& params, const Region& region, FloatImage& crop,
-                         ProgressSink& progress);
+                         ProgressSink& progress, FusionKeptExposures* kept = nullptr);
 
-// The preview rectangle's fused samples for the last weights, so that moving the white or black
-// point (which the fusion does not depend on) does not fuse again.
+// What the window keeps while fusion is chosen: the 8-bit copies of the bracket's exposures (so
+// that after the first fusion no file is read again while only the weights change) and the
+// preview rectangle's fused samples for the last weights (so that moving the white or black
+// point, which the fusion does not depend on, does not fuse again). `bracketKey` names the
+// exposures and how they lie (fusion_source.h builds it from the records); another key empties
+// the cache.
 class FusionPreviewCache {
 public:
     // Fuses `region` unless the cache already holds it for these weights and this bracket.
-    // `bracketKey` names the exposures and how they lie (fusion_source.h builds it from the records).
     FusionOutcome update(FusionSource& source, const FusionParams& params, const Region& region,
                          const std::string& bracketKey, ProgressSink& progress);
+    // "Process all": fusePicture with the kept copies.
+    FusionOutcome fuseWhole(FusionSource& source, const FusionParams& params, const std::string& bracketKey,
+                            FloatImage& processedBuffer, ProgressSink& progress);
     bool holds(const FusionParams& params, const Region& region, const std::string& bracketKey) const;
     const FloatImage& fused() const { return fused_; }  // the region's size
     const Region& region() const { return region_; }
+    std::uint64_t keptBytes() const { return kept_.bytes(); }
     void clear();
 
 private:
+    void adopt(const std::string& bracketKey);
     FloatImage fused_;
     Region region_;
     FusionParams params_;
     std::string key_;
     bool valid_ = false;
+    FusionKeptExposures kept_;
 };
 
 // The white and black points and the histogram on a fused picture, as the render applies them to

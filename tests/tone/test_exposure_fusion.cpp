@@ -373,6 +373,34 @@ TEST(ExposureFusion, ProgressCountsPassesTimesRowsAndThePreviewCacheReadsOnce) {
     EXPECT_FALSE(cache.holds(FusionParams{100, 101, 100}, rect, "bracket B"));
 }
 
+TEST(ExposureFusion, TheCacheKeepsEightBitExposuresWhileTheBracketStays) {
+    MemorySource source = bracket(30, 20, 3, 12);
+    for (auto& item : source.items)
+        for (std::size_t i = 0; i < item.pixels.sampleCount(); ++i) item.pixels.data()[i] = std::floor(item.pixels.data()[i] * 256.0f) / 256.0f;
+    const FloatImage expected = fused(source, FusionParams{60, 100, 180});
+    source.loads = 0;
+    FusionPreviewCache cache;
+    NullProgress progress;
+    const Region rect{0, 12, 5, 9};
+    ASSERT_TRUE(cache.update(source, FusionParams{}, rect, "A", progress).ok());
+    EXPECT_EQ(source.loads, 3);  // read once each, then kept
+    EXPECT_EQ(cache.keptBytes(), 3u * 30 * 20 * 3);
+    ASSERT_TRUE(cache.update(source, FusionParams{60, 100, 180}, rect, "A", progress).ok());
+    FloatImage whole(30, 20);
+    ASSERT_TRUE(cache.fuseWhole(source, FusionParams{60, 100, 180}, "A", whole, progress).ok());
+    EXPECT_EQ(source.loads, 3);  // new weights, no file read
+    EXPECT_EQ(std::memcmp(whole.data(), expected.data(), whole.sampleCount() * sizeof(float)), 0);
+    for (int y = 0; y < rect.height; ++y)
+        for (int x = 0; x < rect.width; ++x)
+            for (int c = 0; c < 3; ++c) ASSERT_EQ(cache.fused().at(x, y, c), expected.at(rect.x + x, rect.y + y, c));
+    // Another bracket (say an exposure was shifted): everything is read again.
+    source.items[1].shiftX = 1;
+    ASSERT_TRUE(cache.update(source, FusionParams{60, 100, 180}, rect, "A shifted", progress).ok());
+    EXPECT_EQ(source.loads, 6);
+    cache.clear();
+    EXPECT_EQ(cache.keptBytes(), 0u);
+}
+
 // A picture of curve-and-gamma values t = index / 32768 (what the render's t takes at gamma 1 and
 // the straight curve), and a stack the render maps onto exactly those indices.
 void renderablePair(int w, int h, unsigned seed, FloatImage& t, FloatImage& stack) {
