@@ -47,6 +47,7 @@ std::int64_t fusionProgressSteps(int exposureCount, int imageHeight) {
 namespace {
 
 constexpr float kEpsilon = 1e-12f;
+constexpr float kSmallest = 1.17549435e-38f;  // the smallest normal float
 // 2 x 0.2^2: the width of the well-exposedness Gaussian around 0.5.
 constexpr float kExposedWidth = 0.08f;
 
@@ -332,17 +333,27 @@ void weightRow(const PlacedRows& I, int y, const Region& covered, const std::vec
     if (viaExp) {
         const float we = rule.exposure ? rule.we : 0.0f;
         for (int x = 0; x < W; ++x) arg[x] = -(we * q[x]);
-        if (rule.contrast && !rule.contrastAsIs) {
+        // A measure of 0 would send log to -infinity (and the vector functions to their slow
+        // scalar path): it is taken as the smallest normal float here and its weight set to 0
+        // below, which is what 0^e is for e > 0.
+        auto addLogTerm = [&](const float* measure, float e) {
             float* __restrict t = s.logarithm();
-            vectorLog(c, t, W);
-            for (int x = 0; x < W; ++x) arg[x] += rule.wc * t[x];
+            for (int x = 0; x < W; ++x) t[x] = measure[x] > kSmallest ? measure[x] : kSmallest;
+            vectorLog(t, t, W);
+            for (int x = 0; x < W; ++x) arg[x] += e * t[x];
+        };
+        if (rule.contrast && !rule.contrastAsIs) addLogTerm(c, rule.wc);
+        if (rule.saturation && !rule.saturationAsIs) addLogTerm(sd, rule.ws);
+        // Below e^-80 a weight is lost in the 1e-12 added to it anyway; held there, exp never
+        // meets an argument that underflows.
+        for (int x = 0; x < W; ++x) arg[x] = arg[x] > -80.0f ? arg[x] : -80.0f;
+        vectorExp(arg, out, W);
+        if (rule.contrast && !rule.contrastAsIs) {
+            for (int x = 0; x < W; ++x) out[x] = c[x] > 0.0f ? out[x] : 0.0f;
         }
         if (rule.saturation && !rule.saturationAsIs) {
-            float* __restrict t = s.logarithm();
-            vectorLog(sd, t, W);
-            for (int x = 0; x < W; ++x) arg[x] += rule.ws * t[x];
+            for (int x = 0; x < W; ++x) out[x] = sd[x] > 0.0f ? out[x] : 0.0f;
         }
-        vectorExp(arg, out, W);
     } else {
         std::fill(out, out + W, 1.0f);
     }
