@@ -60,10 +60,15 @@ struct WeightRule {
 };
 
 WeightRule weightRule(const FusionParams& p) {
+    // Positions beyond the track bars' range are held to it (a negative exponent would turn a
+    // measure of 0 into an infinite weight).
+    auto exponent = [](int position) {
+        return static_cast<float>(std::clamp(position, kFusionWeightMin, kFusionWeightMax) * 0.01);
+    };
     WeightRule r{};
-    r.wc = static_cast<float>(p.contrastPosition * 0.01);
-    r.ws = static_cast<float>(p.saturationPosition * 0.01);
-    r.we = static_cast<float>(p.exposurePosition * 0.01);
+    r.wc = exponent(p.contrastPosition);
+    r.ws = exponent(p.saturationPosition);
+    r.we = exponent(p.exposurePosition);
     r.contrast = r.wc != 0.0f;
     r.saturation = r.ws != 0.0f;
     r.exposure = r.we != 0.0f;

@@ -44,7 +44,8 @@
 
 namespace sv {
 
-// The three weight exponents as track-bar positions: exponent = position x 0.01, 0 .. 2.00.
+// The three weight exponents as track-bar positions: exponent = position x 0.01, 0 .. 2.00
+// (positions outside 0 .. 200 are held to that range).
 inline constexpr int kFusionWeightMin = 0;
 inline constexpr int kFusionWeightMax = 200;
 inline constexpr int kFusionWeightDefault = 100;

@@ -228,6 +228,10 @@ TEST(ExposureFusion, ExponentZeroTakesAMeasureOut) {
                 EXPECT_NEAR(weighted.at(x, y, ch), static_cast<float>(num / den), 1e-5f);
             }
     }
+    // Positions beyond the track bars are held to 0 .. 200.
+    MemorySource held = bracket(9, 7, 2, 78);
+    const FloatImage beyond = fused(held, FusionParams{-50, 300, 100}), edges = fused(held, FusionParams{0, 200, 100});
+    EXPECT_EQ(std::memcmp(beyond.data(), edges.data(), edges.sampleCount() * sizeof(float)), 0);
     // With every exponent at 0 any bracket is averaged (the pyramids are linear).
     MemorySource random = bracket(15, 10, 3, 77);
     const FloatImage mean = fused(random, FusionParams{0, 0, 0});
