@@ -423,7 +423,7 @@ private:
     void sumWeights(const Placed& p, bool first);
     void blendExposure(Placed& p, bool first, bool last);
     void blendFinest(const Placed& p, const Plane* g1, Plane* gw1, bool first, bool last);
-    void addCoarse(const Plane& c1, bool last);
+    void addCoarse(const Plane& c1);
     void clearOutput();
     const Window& window(int level) const { return windows_[static_cast<std::size_t>(level)]; }
 
@@ -441,6 +441,7 @@ private:
     FusionKeptExposures& kept_;
     bool keepAfter_;
     std::vector<Plane> pyramid_, weightPyramid_;
+    Plane coarseSum_;  // level 1: the exposures' collapsed coarser levels, summed
 };
 
 bool Fusion::read(int k, Placed& p, FusionOutcome& outcome) {
@@ -564,8 +565,9 @@ void Fusion::blendFinest(const Placed& p, const Plane* g1, Plane* gw1, bool firs
     });
 }
 
-// Adds the expanded collapse of this exposure's coarser levels to the window of the output.
-void Fusion::addCoarse(const Plane& c1, bool last) {
+// Adds the expanded sum of the exposures' collapsed coarser levels to the window of the output,
+// and holds every sample to 0..1.
+void Fusion::addCoarse(const Plane& c1) {
     const Window& win = window(0);
     if (win.columns.empty()) return;
     struct Scratch {
@@ -581,11 +583,7 @@ void Fusion::addCoarse(const Plane& c1, bool last) {
         float* __restrict o = out_.at(win.columns.begin, y);
         const float* __restrict e = s.e.data();
         const std::size_t n = 3 * static_cast<std::size_t>(win.columns.size());
-        if (last) {
-            for (std::size_t i = 0; i < n; ++i) o[i] = heldToUnit(o[i] + e[i]);
-        } else {
-            for (std::size_t i = 0; i < n; ++i) o[i] = o[i] + e[i];
-        }
+        for (std::size_t i = 0; i < n; ++i) o[i] = heldToUnit(o[i] + e[i]);
     });
 }
 
@@ -666,7 +664,8 @@ void Fusion::blendExposure(Placed& p, bool first, bool last) {
             }
         });
     }
-    // Collapse this exposure's coarser levels down to level 1, then add it to the output.
+    // Collapse this exposure's coarser levels down to level 1 and add them up there: the expand
+    // is linear, so the sum over the exposures reaches the finest level in one expand at the end.
     for (int l = top - 1; l >= 1; --l) {
         Plane& G = g[static_cast<std::size_t>(l)];
         const Plane& next = g[static_cast<std::size_t>(l + 1)];
@@ -684,7 +683,22 @@ void Fusion::blendExposure(Placed& p, bool first, bool last) {
             for (std::size_t i = 0; i < n; ++i) row[i] += s.e[i];
         });
     }
-    addCoarse(g[1], last);
+    const Window& win1 = window(1);
+    if (coarseSum_.empty()) coarseSum_ = Plane(g[1].width(), g[1].height(), 3);
+    if (!win1.columns.empty()) {
+        const std::size_t from = 3 * static_cast<std::size_t>(win1.columns.begin);
+        const std::size_t n = 3 * static_cast<std::size_t>(win1.columns.size());
+        parallelRows(win1.rows.begin, win1.rows.end, [&](int y) {
+            const float* __restrict c = g[1].row(y) + from;
+            float* __restrict sum = coarseSum_.row(y) + from;
+            if (first) {
+                std::copy(c, c + n, sum);
+            } else {
+                for (std::size_t i = 0; i < n; ++i) sum[i] += c[i];
+            }
+        });
+    }
+    if (last) addCoarse(coarseSum_);
 }
 
 void Fusion::clearOutput() {

@@ -29,9 +29,10 @@
 //
 // Memory: the exposures are worked one at a time (each is read twice, once for the weights' sum
 // and once for its pyramid, unless an 8-bit copy of it is kept: see FusionKeptExposures), so a
-// fusion holds, besides its output, one exposure, the weight sum (a third of a picture), the
-// coarser levels of the exposure's and its weight's pyramids (under half a picture) and at most
-// one picture's bytes of 8-bit copies: about 2.8 pictures however many exposures there are.
+// fusion holds, besides its output: one exposure (a picture), the weight sum (a third), the
+// coarser levels of the exposure's and its weight's pyramids (under half), the running sum of
+// the exposures' coarser levels (a quarter) and at most one picture's bytes of 8-bit copies:
+// about three pictures however many exposures there are.
 
 #include <cstdint>
 #include <string>
