@@ -66,7 +66,9 @@ def main():
     ap.add_argument("--repeats", type=int, default=3)
     ap.add_argument("--format", default="tif", choices=("tif", "jpg"))
     ap.add_argument("--dir", help="keep the exposures and results here (made once, reused)")
-    ap.add_argument("--region", help="also time the preview path on this rectangle X,W,Y,H")
+    ap.add_argument("--region", action="append", default=[],
+                    help="also time the preview path on this rectangle X,W,Y,H and compare it with the whole "
+                         "fusion there (may be given several times)")
     args = ap.parse_args()
     width, height = map(int, args.size.split("x"))
     if not shutil.which("enfuse"):
@@ -104,12 +106,16 @@ def main():
     print("peak rss:  enfuse %d MB, ours %d MB -> ratio %.3f (target <= 1)"
           % (best["enfuse"][2] // 1024, best["ours"][2] // 1024, best["ours"][2] / best["enfuse"][2]))
 
-    if args.region:
-        crop = os.path.join(folder, "region.pfm")
-        region = [os.path.abspath(args.driver), ours, "--size", args.size, "--region", args.region, "--pfm",
-                  crop] + exposures
-        preview = min(timed(region)[0] for _ in range(args.repeats))
-        print("preview of %s: %.2f s -> %.3f of the whole fusion" % (args.region, preview, preview / best["ours"][0]))
+    regions = [tuple(map(int, r.split(","))) for r in args.region]
+    crops = []
+    for i, (x, w, y, h) in enumerate(regions):
+        crop = os.path.join(folder, "region%d.pfm" % i)
+        command = [os.path.abspath(args.driver), ours, "--size", args.size, "--region", "%d,%d,%d,%d" % (x, w, y, h),
+                   "--pfm", crop] + exposures
+        preview = min(timed(command)[0] for _ in range(args.repeats))
+        print("preview of %d,%d,%d,%d: %.2f s -> %.3f of the whole fusion"
+              % (x, w, y, h, preview, preview / best["ours"][0]), flush=True)
+        crops.append(((x, w, y, h), crop))
 
     # Fidelity: our floats against OpenCV's MergeMertens (8-bit inputs, which it takes as v / 255
     # while we take v / 256) and against enfuse's 8-bit result.
@@ -119,6 +125,11 @@ def main():
     subprocess.run([os.path.abspath(args.driver), ours, "--size", args.size, "--pfm", floats] + exposures,
                    check=True, stderr=subprocess.DEVNULL)
     fused = read_pfm(floats)
+    for (x, w, y, h), crop in crops:
+        part = read_pfm(crop)
+        worst = np.abs(part - fused[y:y + h, x:x + w]).max()
+        print("preview %d,%d,%d,%d against the whole fusion there: largest difference %.3g (1/255 = %.3g)"
+              % (x, w, y, h, worst, 1 / 255.0))
     images = [cv2.imread(p, cv2.IMREAD_COLOR) for p in exposures]
     merged = cv2.createMergeMertens(1.0, 1.0, 1.0).process(images)[:, :, ::-1].astype(np.float64)
     del images
