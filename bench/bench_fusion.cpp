@@ -7,6 +7,7 @@
 
 #include "bench_support.h"
 #include "tone/exposure_fusion.h"
+#include "tone/fused_levels.h"
 #include "tone/fusion_reference.h"
 
 namespace {

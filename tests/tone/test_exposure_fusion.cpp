@@ -9,6 +9,7 @@
 
 #include "support/test_support.h"
 #include "tone/exposure_fusion.h"
+#include "tone/fused_levels.h"
 #include "tone/fusion_pyramid.h"
 #include "tone/fusion_reference.h"
 #include "tone/render.h"
