@@ -69,7 +69,9 @@ struct FusionExposure {
 };
 
 // Where the exposures come from: files read again (fusion_source.h), or pictures in memory.
-// Each exposure is asked for twice per fusion, in the order 0 .. N-1 both times.
+// A fusion asks for each exposure at most twice, in the order 0 .. N-1 both times: once for the
+// weights' sum, once for the blend unless an 8-bit copy was kept (then not at all the second
+// time, nor in later fusions of a FusionPreviewCache).
 class FusionSource {
 public:
     virtual ~FusionSource() = default;
