@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   imagemagick libtiff-tools python3 python3-pil python3-numpy
   xvfb xauth x11-apps
+  enfuse libopencv-dev python3-opencv python3-skimage
 )
 packages+=("$@")  # more packages a caller needs (tools/install_bench_peers.sh)
 missing=()

@@ -15,4 +15,20 @@ struct Region {
     bool operator==(const Region&) const = default;
 };
 
+// The part of a region that lies inside a picture of width x height (empty when none does).
+inline Region clippedRegion(const Region& region, int width, int height) {
+    Region r = region;
+    if (r.x < 0) {
+        r.width += r.x;
+        r.x = 0;
+    }
+    if (r.y < 0) {
+        r.height += r.y;
+        r.y = 0;
+    }
+    r.width = r.width < width - r.x ? r.width : width - r.x;
+    r.height = r.height < height - r.y ? r.height : height - r.y;
+    return r;
+}
+
 }  // namespace sv

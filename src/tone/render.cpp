@@ -60,39 +60,14 @@ struct LevelEntry {
 std::vector<LevelEntry> levelTable(const RenderParams& params, const RenderConstants& c) {
     std::vector<LevelEntry> table(kCurveLevels);
     const float* curve = params.curveTable.data();
-    const bool coincide = !std::isfinite(c.f);
     tbb::parallel_for(tbb::blocked_range<int>(0, kCurveLevels, 4096), [&](const tbb::blocked_range<int>& r) {
         for (int index = r.begin(); index != r.end(); ++index) {
             const float v = curve[index] * (1.0f / 32768.0f);
             const float t = static_cast<float>(std::pow(static_cast<double>(v), static_cast<double>(c.e)));
-            float o;
-            if (coincide) {
-                // The stretch between equal points has no finite slope: its limit is a step.
-                o = t > c.b ? 1.0f : 0.0f;
-            } else {
-                o = c.f * t - c.f * c.b;
-                if (o >= 1.0f) o = 1.0f;
-                if (!(o >= 0.0f)) o = 0.0f;
-            }
-            table[static_cast<std::size_t>(index)] = {t, o};
+            table[static_cast<std::size_t>(index)] = {t, stretchedLevel(t, c)};
         }
     });
     return table;
-}
-
-Region clipped(const Region& region, int width, int height) {
-    Region r = region;
-    if (r.x < 0) {
-        r.width += r.x;
-        r.x = 0;
-    }
-    if (r.y < 0) {
-        r.height += r.y;
-        r.y = 0;
-    }
-    r.width = std::min(r.width, width - r.x);
-    r.height = std::min(r.height, height - r.y);
-    return r;
 }
 
 // Local counts fit 32 bits for any row chunk; they are added into the 64-bit total once per chunk.
@@ -278,7 +253,7 @@ void renderRegion(const FloatImage& stackBuffer, float stackMax, const Region& r
         throw std::invalid_argument("renderRegion: stack and processed picture differ in size");
     }
     result.histogram.fill(0);
-    const Region r = clipped(region, stackBuffer.width(), stackBuffer.height());
+    const Region r = clippedRegion(region, stackBuffer.width(), stackBuffer.height());
     if (r.empty()) {
         result.histogramPeak = 0;
         return;
@@ -412,7 +387,7 @@ void drawRegion(const FloatImage& picture, const Region& region, DisplayBitmap& 
     if (picture.width() != display.width() || picture.height() != display.height()) {
         throw std::invalid_argument("drawRegion: the display bitmap must have the picture's size");
     }
-    const Region r = clipped(region, picture.width(), picture.height());
+    const Region r = clippedRegion(region, picture.width(), picture.height());
     if (r.empty()) return;
     const DrawRowFunction drawRow = chooseDrawRow(r);
     parallelRows(r.y, r.bottom(), [&](int y) {

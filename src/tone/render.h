@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -41,6 +42,16 @@ struct RenderConstants {
 };
 RenderConstants renderConstants(const RenderParams& params);
 
+// The stretch between the black and white points of one curve-and-gamma value t: f x t - f x b,
+// held to 0..1 (not a number: 0). Equal points have no finite slope: their limit, a step at b.
+inline float stretchedLevel(float t, const RenderConstants& c) {
+    if (!std::isfinite(c.f)) return t > c.b ? 1.0f : 0.0f;
+    float o = c.f * t - c.f * c.b;
+    if (o >= 1.0f) o = 1.0f;
+    if (!(o >= 0.0f)) o = 0.0f;
+    return o;
+}
+
 using HistogramBins = std::array<std::int64_t, kHistogramBins>;
 
 // The histogram of the last render's region.
@@ -52,6 +63,15 @@ struct RenderHistogram {
 // Bins lo = B * 215 / 255 + 1 to hi = W * 215 / 255 - 2 (integer division) hold the pixels the
 // stretch does not clip; the largest of them scales the histogram's bars. 0 when lo > hi.
 std::int64_t histogramPeak(const HistogramBins& histogram, int whitePosition, int blackPosition);
+
+// The bin of a pixel: trunc(215 x (tR + tG + tB) / 3), the sum taken left to right, held to
+// 0 .. 214 (a value of 1 or more, which the render's t never reaches, counts in the last bin).
+inline int histogramBin(float tR, float tG, float tB) {
+    float b = 215.0f * ((tR + tG) + tB) / 3.0f;
+    b = b > 0.0f ? b : 0.0f;
+    b = b < 214.0f ? b : 214.0f;
+    return static_cast<int>(b);
+}
 
 // Tone-maps the region of the stack into processedBuffer (samples 0..1) and counts its histogram.
 // Samples outside the region are left as they were. Advances the progress by one per row; the

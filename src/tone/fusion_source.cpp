@@ -1,0 +1,73 @@
+#include "tone/fusion_source.h"
+
+#include <cstring>
+#include <utility>
+
+namespace sv {
+
+FileFusionSource::FileFusionSource(std::vector<ExposureRecord> records, int imageWidth, int imageHeight,
+                                   DecodeHooks hooks)
+    : records_(std::move(records)), width_(imageWidth), height_(imageHeight), hooks_(std::move(hooks)),
+      gammaAnswers_(records_.size()), readOnce_(records_.size(), false) {}
+
+bool FileFusionSource::loadExposure(int index, FusionExposure& exposure) {
+    failure_.reset();
+    if (index < 0 || index >= exposureCount()) {
+        failure_ = Message{MessageId::CannotReadFile};
+        return false;
+    }
+    const std::size_t i = static_cast<std::size_t>(index);
+    const ExposureRecord& record = records_[i];
+    DecodeHooks hooks = hooks_;
+    if (readOnce_[i]) {
+        // The second reading must decode exactly as the first: same answer, no repeated notices.
+        if (gammaAnswers_[i]) {
+            const bool answer = *gammaAnswers_[i];
+            hooks.askGamma = [answer] { return answer; };
+        }
+        hooks.notify = nullptr;
+    } else {
+        hooks.askGamma = [this, i, ask = hooks_.askGamma] {
+            const bool answer = ask ? ask() : true;
+            gammaAnswers_[i] = answer;
+            return answer;
+        };
+    }
+    NullProgress quiet;  // the fusion counts a reading as one pass of rows itself
+    DecodedPicture picture = decodePicture(record.path, hooks, quiet);
+    readOnce_[i] = true;
+    if (!picture.ok) {
+        failure_ = picture.failure;
+        return false;
+    }
+    if (picture.pixels.width() != width_ || picture.pixels.height() != height_) {
+        failure_ = Message{MessageId::FileChanged, 0, fileNameOf(record.path)};
+        return false;
+    }
+    exposure.pixels = std::move(picture.pixels);
+    exposure.shiftX = record.shiftX;
+    exposure.shiftY = record.shiftY;
+    exposure.multiplier = record.multiplier;
+    exposure.weightMask.clear();
+    return true;
+}
+
+FileFusionSource projectFusionSource(const Project& project, const DecodeHooks& hooks) {
+    const auto first = project.exposures.begin();
+    std::vector<ExposureRecord> records(first, first + std::max(project.exposureCount, 0));
+    return FileFusionSource(std::move(records), project.imageWidth, project.imageHeight, hooks);
+}
+
+std::string fusionBracketKey(const Project& project) {
+    std::string key = std::to_string(project.imageWidth) + "x" + std::to_string(project.imageHeight);
+    for (int k = 0; k < project.exposureCount; ++k) {
+        const ExposureRecord& r = project.exposures[static_cast<std::size_t>(k)];
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, &r.multiplier, sizeof bits);
+        key += "\n" + r.path + "\t" + std::to_string(r.shiftX) + "," + std::to_string(r.shiftY) + "," +
+               std::to_string(bits);
+    }
+    return key;
+}
+
+}  // namespace sv

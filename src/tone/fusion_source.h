@@ -1,0 +1,47 @@
+#pragma once
+// The project's exposures for the fusion, read again from their files as removal reads them.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "imagefiles/picture_decoder.h"
+#include "stack/messages.h"
+#include "stack/project.h"
+#include "tone/exposure_fusion.h"
+
+namespace sv {
+
+class FileFusionSource final : public FusionSource {
+public:
+    // `hooks` answer the decoders as for an open: a 16/32-bit TIFF's gamma question is asked (if
+    // the hooks ask it at all) on the first reading of the file and its answer kept for the
+    // second; notices are passed on once per file.
+    FileFusionSource(std::vector<ExposureRecord> records, int imageWidth, int imageHeight, DecodeHooks hooks);
+
+    int exposureCount() const override { return static_cast<int>(records_.size()); }
+    int pictureWidth() const override { return width_; }
+    int pictureHeight() const override { return height_; }
+    bool loadExposure(int index, FusionExposure& exposure) override;
+
+    // Why the last loadExposure failed: the decoder's message, or FileChanged for a file that no
+    // longer has the project's size.
+    const std::optional<Message>& failure() const { return failure_; }
+
+private:
+    std::vector<ExposureRecord> records_;
+    int width_;
+    int height_;
+    DecodeHooks hooks_;
+    std::vector<std::optional<bool>> gammaAnswers_;
+    std::vector<bool> readOnce_;
+    std::optional<Message> failure_;
+};
+
+// The exposures of the project, in record order.
+FileFusionSource projectFusionSource(const Project& project, const DecodeHooks& hooks);
+
+// Names the bracket as the fusion sees it (paths, shifts, multipliers), for FusionPreviewCache.
+std::string fusionBracketKey(const Project& project);
+
+}  // namespace sv
