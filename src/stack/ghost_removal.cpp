@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
 
 #include <tbb/blocked_range.h>
 #include <tbb/enumerable_thread_specific.h>
@@ -258,29 +259,65 @@ std::vector<float> ghostMask(const FloatImage& exposure, const FloatImage& refer
     const int block = std::max(1, longer / 800);
     const int gw = (width + block - 1) / block;
     const int gh = (height + block - 1) / block;
-    const int feather = std::max(1, static_cast<int>(std::lround(longer / (250.0 * block))));
+    const int feather = std::max(2, static_cast<int>(std::lround(longer / (250.0 * block))));
+    // Distance over which the mask fades out towards the edge of the reference's coverage, so
+    // that where the reference ends no seam appears either.
+    const float fade = static_cast<float>(2 * feather * block);
+    const int coverX0 = std::max(0, -dx), coverX1 = std::min(width, reference.width() - dx);
+    const int coverY0 = std::max(0, -dy), coverY1 = std::min(height, reference.height() - dy);
     const auto inside = [&](int u, int v) {
         return u + dx >= 0 && u + dx < reference.width() && v + dy >= 0 && v + dy < reference.height();
     };
 
-    // Share of each block's pixels that disagree.
+    // Share of each block's pixels that disagree. The difference is averaged over 3 x 3 pixels
+    // (what both pictures show there) before it is judged: noise and the ringing of compression
+    // at edges cancel, a real change does not.
     std::vector<float> share(static_cast<std::size_t>(gw) * gh, 0.0f);
+    const std::size_t rowFloats = static_cast<std::size_t>(width) * 3;
     parallelRows(0, gh, [&](int gy) {
-        std::vector<float> sum(static_cast<std::size_t>(gw), 0.0f);
-        for (int v = gy * block; v < std::min(height, (gy + 1) * block); ++v) {
+        const int first = gy * block;
+        const int end = std::min(height, (gy + 1) * block);
+        const int bandFirst = std::max(0, first - 1);
+        const int bandEnd = std::min(height, end + 1);
+        // Signed differences e - map(r) of the band's rows (NaN where there is no reference).
+        std::vector<float> diff(static_cast<std::size_t>(bandEnd - bandFirst) * rowFloats);
+        for (int v = bandFirst; v < bandEnd; ++v) {
             const float* e = exposure.row(v);
+            float* out = diff.data() + static_cast<std::size_t>(v - bandFirst) * rowFloats;
+            for (int u = 0; u < width; ++u) {
+                if (!inside(u, v)) {
+                    for (int c = 0; c < 3; ++c) out[3 * u + c] = std::numeric_limits<float>::quiet_NaN();
+                    continue;
+                }
+                const float* r = reference.row(v + dy) + 3 * static_cast<std::ptrdiff_t>(u + dx);
+                for (int c = 0; c < 3; ++c) out[3 * u + c] = e[3 * u + c] - mapping.apply(c, r[c]);
+            }
+        }
+        std::vector<float> sum(static_cast<std::size_t>(gw), 0.0f);
+        for (int v = first; v < end; ++v) {
             for (int u = 0; u < width; ++u) {
                 if (!inside(u, v)) continue;
                 const float* r = reference.row(v + dy) + 3 * static_cast<std::ptrdiff_t>(u + dx);
                 float d = 0.0f;
                 for (int c = 0; c < 3; ++c) {
-                    const float diff = std::fabs(e[3 * u + c] - mapping.apply(c, r[c]));
-                    d = std::max(d, diff / mapping.spreadAt(c, r[c]));
+                    float local = 0.0f;
+                    int n = 0;
+                    for (int j = std::max(bandFirst, v - 1); j <= std::min(bandEnd - 1, v + 1); ++j) {
+                        const float* row = diff.data() + static_cast<std::size_t>(j - bandFirst) * rowFloats;
+                        for (int i = std::max(0, u - 1); i <= std::min(width - 1, u + 1); ++i) {
+                            const float value = row[3 * i + c];
+                            if (value == value) {
+                                local += value;
+                                ++n;
+                            }
+                        }
+                    }
+                    d = std::max(d, std::fabs(local / static_cast<float>(n)) / mapping.spreadAt(c, r[c]));
                 }
                 sum[static_cast<std::size_t>(u / block)] += std::clamp((d - 0.5f * limit) / (0.5f * limit), 0.0f, 1.0f);
             }
         }
-        const int rows = std::min(height, (gy + 1) * block) - gy * block;
+        const int rows = end - first;
         for (int gx = 0; gx < gw; ++gx) {
             const int cols = std::min(width, (gx + 1) * block) - gx * block;
             share[static_cast<std::size_t>(gy) * gw + gx] = sum[static_cast<std::size_t>(gx)] / static_cast<float>(rows * cols);
@@ -308,7 +345,9 @@ std::vector<float> ghostMask(const FloatImage& exposure, const FloatImage& refer
             const auto at = [&](int x, int y) { return share[static_cast<std::size_t>(y) * gw + x]; };
             const float top = at(x0, y0) + fx * (at(x1, y0) - at(x0, y0));
             const float bottom = at(x0, y1) + fx * (at(x1, y1) - at(x0, y1));
-            m[u] = std::clamp(top + fy * (bottom - top), 0.0f, 1.0f);
+            const float edge = static_cast<float>(std::min({u - coverX0 + 1, coverX1 - u, v - coverY0 + 1, coverY1 - v}));
+            const float keep = std::min(1.0f, edge / fade);
+            m[u] = std::clamp(top + fy * (bottom - top), 0.0f, 1.0f) * keep;
         }
     });
     return mask;
