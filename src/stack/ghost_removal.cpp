@@ -157,16 +157,33 @@ BrightnessMapping fitBrightnessMapping(const FloatImage& source, const FloatImag
     const int u0 = std::max(0, -dx), u1 = std::min(width, source.width() - dx);
     const int v0 = std::max(0, -dy), v1 = std::min(height, source.height() - dy);
 
+    // Every step-th pixel of every step-th row: a million or so pairs fix the medians well.
+    const std::int64_t shared = static_cast<std::int64_t>(std::max(0, u1 - u0)) * std::max(0, v1 - v0);
+    const int step = std::max(2, static_cast<int>(std::sqrt(static_cast<double>(shared) / 1.0e6)));
+    const int sampledRows = v1 > v0 ? (v1 - v0 + step - 1) / step : 0;
+
     // Ranges of the shared pixels.
-    std::array<float, 3> sourceMax{}, targetMax{};
-    for (int v = v0; v < v1; v += 2) {
-        const float* t = target.row(v);
-        const float* s = source.row(v + dy);
-        for (int u = u0; u < u1; u += 2) {
-            for (int c = 0; c < 3; ++c) {
-                sourceMax[c] = std::max(sourceMax[c], s[3 * (u + dx) + c]);
-                targetMax[c] = std::max(targetMax[c], t[3 * u + c]);
+    using Range = std::array<float, 6>;  // source then target maxima
+    tbb::enumerable_thread_specific<Range> ranges([] { return Range{}; });
+    tbb::parallel_for(tbb::blocked_range<int>(0, sampledRows), [&](const tbb::blocked_range<int>& r) {
+        Range& range = ranges.local();
+        for (int i = r.begin(); i != r.end(); ++i) {
+            const int v = v0 + step * i;
+            const float* t = target.row(v);
+            const float* s = source.row(v + dy);
+            for (int u = u0; u < u1; u += step) {
+                for (int c = 0; c < 3; ++c) {
+                    range[c] = std::max(range[c], s[3 * (u + dx) + c]);
+                    range[3 + c] = std::max(range[3 + c], t[3 * u + c]);
+                }
             }
+        }
+    });
+    std::array<float, 3> sourceMax{}, targetMax{};
+    for (const Range& range : ranges) {
+        for (int c = 0; c < 3; ++c) {
+            sourceMax[c] = std::max(sourceMax[c], range[c]);
+            targetMax[c] = std::max(targetMax[c], range[3 + c]);
         }
     }
     for (int c = 0; c < 3; ++c) {
@@ -178,19 +195,24 @@ BrightnessMapping fitBrightnessMapping(const FloatImage& source, const FloatImag
     using Joint = std::vector<std::uint32_t>;  // 3 x kBins x kTargetBins
     tbb::enumerable_thread_specific<Joint> partial([] { return Joint(3u * kBins * kTargetBins, 0u); });
     if (u1 > u0 && v1 > v0) {
-        tbb::parallel_for(tbb::blocked_range<int>(0, (v1 - v0 + 1) / 2), [&](const tbb::blocked_range<int>& r) {
+        std::array<float, 3> toSource{}, toTarget{};
+        for (int c = 0; c < 3; ++c) {
+            toSource[c] = kBins / sourceMax[c];
+            toTarget[c] = kTargetBins / targetMax[c];
+        }
+        tbb::parallel_for(tbb::blocked_range<int>(0, sampledRows), [&](const tbb::blocked_range<int>& r) {
             Joint& joint = partial.local();
             for (int i = r.begin(); i != r.end(); ++i) {
-                const int v = v0 + 2 * i;
+                const int v = v0 + step * i;
                 const float* t = target.row(v);
                 const float* s = source.row(v + dy);
-                for (int u = u0; u < u1; u += 2) {
+                for (int u = u0; u < u1; u += step) {
                     for (int c = 0; c < 3; ++c) {
                         const float sv = s[3 * (u + dx) + c];
                         const float tv = t[3 * u + c];
                         if (!std::isfinite(sv) || !std::isfinite(tv)) continue;
-                        const int bs = std::clamp(static_cast<int>(sv / sourceMax[c] * kBins), 0, kBins - 1);
-                        const int bt = std::clamp(static_cast<int>(tv / targetMax[c] * kTargetBins), 0, kTargetBins - 1);
+                        const int bs = std::clamp(static_cast<int>(sv * toSource[c]), 0, kBins - 1);
+                        const int bt = std::clamp(static_cast<int>(tv * toTarget[c]), 0, kTargetBins - 1);
                         ++joint[(static_cast<std::size_t>(c) * kBins + bs) * kTargetBins + bt];
                     }
                 }
@@ -248,15 +270,15 @@ BrightnessMapping fitBrightnessMapping(const FloatImage& source, const FloatImag
     return mapping;
 }
 
-std::vector<float> ghostMask(const FloatImage& exposure, const FloatImage& reference, int dx, int dy,
-                             const BrightnessMapping& mapping, int strength) {
+void ghostMask(const FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
+               int strength, std::vector<float>& mask) {
     const int width = exposure.width();
     const int height = exposure.height();
-    std::vector<float> mask(static_cast<std::size_t>(width) * height, 0.0f);
-    if (strength <= 0 || width <= 0 || height <= 0) return mask;
+    mask.assign(static_cast<std::size_t>(width) * height, 0.0f);
+    if (strength <= 0 || width <= 0 || height <= 0) return;
     const float limit = 8.0f - 6.0f * static_cast<float>(std::min(strength, 100)) / 100.0f;
     const int longer = std::max(width, height);
-    const int block = std::max(1, longer / 800);
+    const int block = 2 * std::max(1, longer / 1600);  // even: whole 2 x 2 cells
     const int gw = (width + block - 1) / block;
     const int gh = (height + block - 1) / block;
     const int feather = std::max(2, static_cast<int>(std::lround(longer / (250.0 * block))));
@@ -265,62 +287,60 @@ std::vector<float> ghostMask(const FloatImage& exposure, const FloatImage& refer
     const float fade = static_cast<float>(2 * feather * block);
     const int coverX0 = std::max(0, -dx), coverX1 = std::min(width, reference.width() - dx);
     const int coverY0 = std::max(0, -dy), coverY1 = std::min(height, reference.height() - dy);
-    const auto inside = [&](int u, int v) {
-        return u + dx >= 0 && u + dx < reference.width() && v + dy >= 0 && v + dy < reference.height();
+    if (coverX1 <= coverX0 || coverY1 <= coverY0) return;
+
+    // The mapping and the inverse spread as fine tables over the reference's range (judging
+    // only: the replacement itself uses the exact mapping).
+    constexpr int kTable = 4096;
+    std::array<std::vector<float>, 3> mapped, inverseSpread;
+    std::array<float, 3> toIndex{};
+    for (int c = 0; c < 3; ++c) {
+        mapped[c].resize(kTable + 1);
+        inverseSpread[c].resize(kTable + 1);
+        toIndex[c] = kTable / mapping.sourceMax[c];
+        for (int i = 0; i <= kTable; ++i) {
+            const float v = mapping.sourceMax[c] * static_cast<float>(i) / kTable;
+            mapped[c][i] = mapping.apply(c, v);
+            inverseSpread[c][i] = 1.0f / mapping.spreadAt(c, v);
+        }
+    }
+    const auto index = [&](int c, float v) {
+        const float t = v * toIndex[c] + 0.5f;
+        return t > 0.0f ? static_cast<int>(std::min(t, static_cast<float>(kTable))) : 0;
     };
 
-    // Share of each block's pixels that disagree. The difference is averaged over 3 x 3 pixels
-    // (what both pictures show there) before it is judged: noise and the ringing of compression
-    // at edges cancel, a real change does not.
+    // Share of each block's 2 x 2 cells that disagree. A cell's difference is averaged over its
+    // four pixels before it is judged: noise and the ringing of compression at edges cancel, a
+    // real change does not.
     std::vector<float> share(static_cast<std::size_t>(gw) * gh, 0.0f);
-    const std::size_t rowFloats = static_cast<std::size_t>(width) * 3;
     parallelRows(0, gh, [&](int gy) {
-        const int first = gy * block;
-        const int end = std::min(height, (gy + 1) * block);
-        const int bandFirst = std::max(0, first - 1);
-        const int bandEnd = std::min(height, end + 1);
-        // Signed differences e - map(r) of the band's rows (NaN where there is no reference).
-        std::vector<float> diff(static_cast<std::size_t>(bandEnd - bandFirst) * rowFloats);
-        for (int v = bandFirst; v < bandEnd; ++v) {
-            const float* e = exposure.row(v);
-            float* out = diff.data() + static_cast<std::size_t>(v - bandFirst) * rowFloats;
-            for (int u = 0; u < width; ++u) {
-                if (!inside(u, v)) {
-                    for (int c = 0; c < 3; ++c) out[3 * u + c] = std::numeric_limits<float>::quiet_NaN();
-                    continue;
-                }
-                const float* r = reference.row(v + dy) + 3 * static_cast<std::ptrdiff_t>(u + dx);
-                for (int c = 0; c < 3; ++c) out[3 * u + c] = e[3 * u + c] - mapping.apply(c, r[c]);
-            }
-        }
         std::vector<float> sum(static_cast<std::size_t>(gw), 0.0f);
-        for (int v = first; v < end; ++v) {
-            for (int u = 0; u < width; ++u) {
-                if (!inside(u, v)) continue;
-                const float* r = reference.row(v + dy) + 3 * static_cast<std::ptrdiff_t>(u + dx);
+        std::vector<float> cells(static_cast<std::size_t>(gw), 0.0f);
+        const int first = std::max(gy * block, coverY0);
+        const int end = std::min({height, (gy + 1) * block, coverY1});
+        for (int v = first; v + 1 < end; v += 2) {
+            const float* e0 = exposure.row(v);
+            const float* e1 = exposure.row(v + 1);
+            const float* r0 = reference.row(v + dy) + 3 * static_cast<std::ptrdiff_t>(dx);
+            const float* r1 = reference.row(v + 1 + dy) + 3 * static_cast<std::ptrdiff_t>(dx);
+            for (int u = coverX0; u + 1 < coverX1; u += 2) {
                 float d = 0.0f;
                 for (int c = 0; c < 3; ++c) {
-                    float local = 0.0f;
-                    int n = 0;
-                    for (int j = std::max(bandFirst, v - 1); j <= std::min(bandEnd - 1, v + 1); ++j) {
-                        const float* row = diff.data() + static_cast<std::size_t>(j - bandFirst) * rowFloats;
-                        for (int i = std::max(0, u - 1); i <= std::min(width - 1, u + 1); ++i) {
-                            const float value = row[3 * i + c];
-                            if (value == value) {
-                                local += value;
-                                ++n;
-                            }
-                        }
-                    }
-                    d = std::max(d, std::fabs(local / static_cast<float>(n)) / mapping.spreadAt(c, r[c]));
+                    const std::size_t a = 3 * static_cast<std::size_t>(u) + c;
+                    const std::size_t b = a + 3;
+                    const float diff = (e0[a] - mapped[c][index(c, r0[a])]) + (e0[b] - mapped[c][index(c, r0[b])]) +
+                                       (e1[a] - mapped[c][index(c, r1[a])]) + (e1[b] - mapped[c][index(c, r1[b])]);
+                    const float level = 0.25f * ((r0[a] + r0[b]) + (r1[a] + r1[b]));
+                    d = std::max(d, 0.25f * std::fabs(diff) * inverseSpread[c][index(c, level)]);
                 }
-                sum[static_cast<std::size_t>(u / block)] += std::clamp((d - 0.5f * limit) / (0.5f * limit), 0.0f, 1.0f);
+                const std::size_t gx = static_cast<std::size_t>(u / block);
+                sum[gx] += std::clamp((d - 0.5f * limit) / (0.5f * limit), 0.0f, 1.0f);
+                cells[gx] += 1.0f;
             }
         }
-        const int rows = end - first;
         for (int gx = 0; gx < gw; ++gx) {
-            const int cols = std::min(width, (gx + 1) * block) - gx * block;
-            share[static_cast<std::size_t>(gy) * gw + gx] = sum[static_cast<std::size_t>(gx)] / static_cast<float>(rows * cols);
+            const float n = cells[static_cast<std::size_t>(gx)];
+            share[static_cast<std::size_t>(gy) * gw + gx] = n > 0.0f ? sum[static_cast<std::size_t>(gx)] / n : 0.0f;
         }
     });
     // Lone disagreeing blocks (noise) go; the rest is widened so the feather lies outside it.
@@ -330,19 +350,19 @@ std::vector<float> ghostMask(const FloatImage& exposure, const FloatImage& refer
     boxBlur(share, gw, gh, feather);
     boxBlur(share, gw, gh, feather);
 
-    parallelRows(0, height, [&](int v) {
+    parallelRows(coverY0, coverY1, [&](int v) {
         float* m = mask.data() + static_cast<std::size_t>(v) * width;
         const float gyf = std::clamp((v + 0.5f) / block - 0.5f, 0.0f, static_cast<float>(gh - 1));
         const int y0 = std::min(static_cast<int>(gyf), gh - 1);
         const int y1 = std::min(y0 + 1, gh - 1);
         const float fy = gyf - static_cast<float>(y0);
-        for (int u = 0; u < width; ++u) {
-            if (!inside(u, v)) continue;
+        for (int u = coverX0; u < coverX1; ++u) {
             const float gxf = std::clamp((u + 0.5f) / block - 0.5f, 0.0f, static_cast<float>(gw - 1));
             const int x0 = std::min(static_cast<int>(gxf), gw - 1);
             const int x1 = std::min(x0 + 1, gw - 1);
             const float fx = gxf - static_cast<float>(x0);
             const auto at = [&](int x, int y) { return share[static_cast<std::size_t>(y) * gw + x]; };
+            if (at(x0, y0) == 0.0f && at(x1, y0) == 0.0f && at(x0, y1) == 0.0f && at(x1, y1) == 0.0f) continue;
             const float top = at(x0, y0) + fx * (at(x1, y0) - at(x0, y0));
             const float bottom = at(x0, y1) + fx * (at(x1, y1) - at(x0, y1));
             const float edge = static_cast<float>(std::min({u - coverX0 + 1, coverX1 - u, v - coverY0 + 1, coverY1 - v}));
@@ -350,7 +370,6 @@ std::vector<float> ghostMask(const FloatImage& exposure, const FloatImage& refer
             m[u] = std::clamp(top + fy * (bottom - top), 0.0f, 1.0f) * keep;
         }
     });
-    return mask;
 }
 
 void replaceGhosts(FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
@@ -411,6 +430,9 @@ GhostMerge mergeWithoutGhosts(FloatImage& stack, const ExposureRecord* records, 
     result.mask.assign(static_cast<std::size_t>(width) * height, 0.0f);
     const ExposureRecord& refRecord = records[ref];
     float last = 0.0f;
+    // One picture and one mask serve every exposure in turn (a source may fill the picture in place).
+    FloatImage exposure;
+    std::vector<float> mask;
     for (int k = 0; k < count; ++k) {
         const ExposureRecord& record = records[k];
         if (k == ref) {
@@ -418,7 +440,6 @@ GhostMerge mergeWithoutGhosts(FloatImage& stack, const ExposureRecord* records, 
             progress.setPosition(done += stage);
             continue;
         }
-        FloatImage exposure;
         if (auto error = read(k, exposure)) {
             result.error = error;
             endProgress(progress, height);
@@ -428,7 +449,7 @@ GhostMerge mergeWithoutGhosts(FloatImage& stack, const ExposureRecord* records, 
         const int dx = record.shiftX - refRecord.shiftX;
         const int dy = record.shiftY - refRecord.shiftY;
         const BrightnessMapping mapping = fitBrightnessMapping(reference, exposure, dx, dy);
-        const std::vector<float> mask = ghostMask(exposure, reference, dx, dy, mapping, params.strength);
+        ghostMask(exposure, reference, dx, dy, mapping, params.strength, mask);
         replaceGhosts(exposure, reference, dx, dy, mapping, mask);
         parallelRows(0, height, [&](int y) {
             const int v = y - record.shiftY;

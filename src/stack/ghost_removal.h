@@ -52,27 +52,34 @@ struct BrightnessMapping {
 
 // Fits the mapping from `source` to `target` on the pixels they share: target pixel (u, v) shows
 // what source pixel (u + dx, v + dy) shows. For each channel and each source bin the median and
-// the spread (interquartile range / 1.349) of the target are taken from a joint histogram of every
-// other pixel of every other row; bins seen fewer than a few times are bridged linearly; the
-// medians are made non-decreasing (pooling adjacent violators, weighted by count). Below the
-// first seen bin the mapping runs straight to (0, 0); above the last it stays level.
+// the spread (interquartile range / 1.349) of the target are taken from a joint histogram of a
+// regular sample of the shared pixels (every 2nd pixel of every 2nd row, sparser on pictures of
+// more than four megapixels); bins seen fewer than 8 times are bridged linearly; the medians are
+// made non-decreasing (pooling adjacent violators, weighted by count). Below the first seen bin
+// the mapping runs straight to (0, 0); above the last it stays level.
 BrightnessMapping fitBrightnessMapping(const FloatImage& source, const FloatImage& target, int dx, int dy);
 
-// The ghost mask of one exposure against the reference, in the exposure's own pixels, 0..1:
-// disagreement d = max over channels of |e - map(r)| / max(spread(r), floor), a pixel counts fully
-// from d >= T and not at all below T / 2, where T = 8 - 6 x strength / 100; then isolated pixels
-// are dropped (3 x 3 mean of the counted share over 0.3 on a grid of blocks), the rest widened and
-// feathered, and brought back to full size bilinearly. Pixels without a reference counterpart
-// get 0. Strength 0 gives an all-zero mask.
-std::vector<float> ghostMask(const FloatImage& exposure, const FloatImage& reference, int dx, int dy,
-                             const BrightnessMapping& mapping, int strength);
+// The ghost mask of one exposure against the reference, in the exposure's own pixels, 0..1.
+// Each 2 x 2 cell is judged by d = max over channels of |mean(e - map(r))| / max(spread, floor)
+// at the cell's mean reference level (the mean cancels noise and compression ringing at edges):
+// a cell counts fully from d >= T and not at all below T / 2, T = 8 - 6 x strength / 100. The
+// counted share is gathered on blocks of 2 x max(1, longer side / 1600) pixels; blocks whose
+// 3 x 3 neighbourhood disagrees on less than 30 % are dropped as noise, the rest widened by
+// twice the feather radius (max(2, longer side / 250 / block) blocks) and feathered by two box
+// means of that radius, then brought back to full size bilinearly and faded out within two
+// feathers of the edge of the reference's coverage. Pixels without a reference counterpart get
+// 0, and strength 0 gives an all-zero mask.
+// The mask is written into `mask` (resized to one float per pixel; its memory is reused).
+void ghostMask(const FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
+               int strength, std::vector<float>& mask);
 
 // exposure += mask x (map(reference) - exposure), in place.
 void replaceGhosts(FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
                    const std::vector<float>& mask);
 
 // Supplies the pixels of record `index` exactly as they were added, or an error; may advance the
-// progress sink by up to one step per row.
+// progress sink by up to one step per row. `pixels` may hold the previous exposure: a source may
+// fill it in place when the size fits, or replace it.
 using ExposureSource = std::function<std::optional<Message>(int index, FloatImage& pixels, ProgressSink& progress)>;
 
 // The files again, decoded as when they were opened (a 16/32-bit TIFF with the gamma answer given
