@@ -1,7 +1,8 @@
 // Accuracy of automatic alignment beside OpenCV's median-threshold aligner (AlignMTB) on the
 // same pairs: exposures of -2 / +2 EV against a 0 EV stack, cut from procedural and real scenes,
 // shifted both ways up to 200 pixels, with noise and JPEG. Prints a table of exact / within one
-// pixel / failed per scene family for both. Usage: align_accuracy [pairs-per-scene] [width height]
+// pixel / failed per scene family for both.
+// Usage: align_accuracy [pairs-per-scene] [largest shift] [width height]
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/photo.hpp>
@@ -45,9 +46,9 @@ cv::Mat grey8(const std::vector<unsigned char>& rgb, int w, int h) {
 
 int main(int argc, char** argv) {
     const int perScene = argc > 1 ? std::atoi(argv[1]) : 8;
-    const int width = argc > 3 ? std::atoi(argv[2]) : 512;
-    const int height = argc > 3 ? std::atoi(argv[3]) : 384;
-    const int maxShift = 200;
+    const int maxShift = argc > 2 ? std::atoi(argv[2]) : 200;
+    const int width = argc > 4 ? std::atoi(argv[3]) : 512;
+    const int height = argc > 4 ? std::atoi(argv[4]) : 384;
     const int sceneW = width + 2 * maxShift + 8;
     const int sceneH = height + 2 * maxShift + 8;
 
