@@ -133,6 +133,28 @@ void dilate(std::vector<float>& plane, int width, int height, int radius) {
     });
 }
 
+// A regular sample of the pixels two pictures share: target pixel (u, v) and source pixel
+// (u + dx, v + dy), every step-th of every step-th row.
+struct SampledPairs {
+    int dx, dy, u0, u1, v0, step, rows;
+};
+
+// Calls visit(thread's state, source pixel, target pixel) for every sampled pair, on all cores.
+template <typename State, typename Visit>
+void visitSampledPairs(const FloatImage& source, const FloatImage& target, const SampledPairs& p,
+                       tbb::enumerable_thread_specific<State>& states, Visit visit) {
+    if (p.u1 <= p.u0 || p.rows <= 0) return;
+    tbb::parallel_for(tbb::blocked_range<int>(0, p.rows), [&](const tbb::blocked_range<int>& r) {
+        State& state = states.local();
+        for (int i = r.begin(); i != r.end(); ++i) {
+            const int v = p.v0 + p.step * i;
+            const float* t = target.row(v);
+            const float* s = source.row(v + p.dy);
+            for (int u = p.u0; u < p.u1; u += p.step) visit(state, s + 3 * (u + p.dx), t + 3 * u);
+        }
+    });
+}
+
 }  // namespace
 
 float BrightnessMapping::apply(int channel, float v) const {
@@ -162,21 +184,15 @@ BrightnessMapping fitBrightnessMapping(const FloatImage& source, const FloatImag
     const int step = std::max(2, static_cast<int>(std::sqrt(static_cast<double>(shared) / 1.0e6)));
     const int sampledRows = v1 > v0 ? (v1 - v0 + step - 1) / step : 0;
 
+    const SampledPairs pairs{dx, dy, u0, u1, v0, step, sampledRows};
+
     // Ranges of the shared pixels.
     using Range = std::array<float, 6>;  // source then target maxima
     tbb::enumerable_thread_specific<Range> ranges([] { return Range{}; });
-    tbb::parallel_for(tbb::blocked_range<int>(0, sampledRows), [&](const tbb::blocked_range<int>& r) {
-        Range& range = ranges.local();
-        for (int i = r.begin(); i != r.end(); ++i) {
-            const int v = v0 + step * i;
-            const float* t = target.row(v);
-            const float* s = source.row(v + dy);
-            for (int u = u0; u < u1; u += step) {
-                for (int c = 0; c < 3; ++c) {
-                    range[c] = std::max(range[c], s[3 * (u + dx) + c]);
-                    range[3 + c] = std::max(range[3 + c], t[3 * u + c]);
-                }
-            }
+    visitSampledPairs(source, target, pairs, ranges, [](Range& range, const float* s, const float* t) {
+        for (int c = 0; c < 3; ++c) {
+            range[c] = std::max(range[c], s[c]);
+            range[3 + c] = std::max(range[3 + c], t[c]);
         }
     });
     std::array<float, 3> sourceMax{}, targetMax{};
@@ -186,39 +202,25 @@ BrightnessMapping fitBrightnessMapping(const FloatImage& source, const FloatImag
             targetMax[c] = std::max(targetMax[c], range[3 + c]);
         }
     }
+    std::array<float, 3> toSource{}, toTarget{};
     for (int c = 0; c < 3; ++c) {
         if (!(sourceMax[c] > 0.0f) || !std::isfinite(sourceMax[c])) sourceMax[c] = 1.0f;
         if (!(targetMax[c] > 0.0f) || !std::isfinite(targetMax[c])) targetMax[c] = 1.0f;
+        toSource[c] = kBins / sourceMax[c];
+        toTarget[c] = kTargetBins / targetMax[c];
     }
     mapping.sourceMax = sourceMax;
 
     using Joint = std::vector<std::uint32_t>;  // 3 x kBins x kTargetBins
     tbb::enumerable_thread_specific<Joint> partial([] { return Joint(3u * kBins * kTargetBins, 0u); });
-    if (u1 > u0 && v1 > v0) {
-        std::array<float, 3> toSource{}, toTarget{};
+    visitSampledPairs(source, target, pairs, partial, [&](Joint& joint, const float* s, const float* t) {
         for (int c = 0; c < 3; ++c) {
-            toSource[c] = kBins / sourceMax[c];
-            toTarget[c] = kTargetBins / targetMax[c];
+            if (!std::isfinite(s[c]) || !std::isfinite(t[c])) continue;
+            const int bs = std::clamp(static_cast<int>(s[c] * toSource[c]), 0, kBins - 1);
+            const int bt = std::clamp(static_cast<int>(t[c] * toTarget[c]), 0, kTargetBins - 1);
+            ++joint[(static_cast<std::size_t>(c) * kBins + bs) * kTargetBins + bt];
         }
-        tbb::parallel_for(tbb::blocked_range<int>(0, sampledRows), [&](const tbb::blocked_range<int>& r) {
-            Joint& joint = partial.local();
-            for (int i = r.begin(); i != r.end(); ++i) {
-                const int v = v0 + step * i;
-                const float* t = target.row(v);
-                const float* s = source.row(v + dy);
-                for (int u = u0; u < u1; u += step) {
-                    for (int c = 0; c < 3; ++c) {
-                        const float sv = s[3 * (u + dx) + c];
-                        const float tv = t[3 * u + c];
-                        if (!std::isfinite(sv) || !std::isfinite(tv)) continue;
-                        const int bs = std::clamp(static_cast<int>(sv * toSource[c]), 0, kBins - 1);
-                        const int bt = std::clamp(static_cast<int>(tv * toTarget[c]), 0, kTargetBins - 1);
-                        ++joint[(static_cast<std::size_t>(c) * kBins + bs) * kTargetBins + bt];
-                    }
-                }
-            }
-        });
-    }
+    });
     Joint joint(3u * kBins * kTargetBins, 0u);
     for (const Joint& p : partial) {
         for (std::size_t i = 0; i < joint.size(); ++i) joint[i] += p[i];
