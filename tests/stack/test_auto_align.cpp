@@ -65,7 +65,7 @@ TEST(AutoAlign, FindsTheExactShiftOfBracketsShiftedBothWaysUpTo200Pixels) {
     for (const FloatImage& scene : scenes) {
         // The corners of the range, then random shifts; +-2 EV alternately.
         const std::pair<int, int> fixed[] = {{200, -200}, {-200, 200}};
-        for (int k = 0; k < 5; ++k) {
+        for (int k = 0; k < 4; ++k) {
             const auto [dx, dy] = k < 2 ? fixed[k] : std::pair{shift(rng), shift(rng)};
             const double ev = k % 2 ? 2.0 : -2.0;
             const AutoAlignResult r = align(bracketPair(scene, dx, dy, ev, seed += 2));
