@@ -92,7 +92,11 @@ int main(int argc, char** argv) {
         families.push_back(std::move(f));
     }
 
-    cv::Ptr<cv::AlignMTB> mtb = cv::createAlignMTB(8, 4, true);  // +-255 pixels, like our range
+    // The fewest pyramid levels that reach the largest shift (2^bits - 1 pixels): more levels
+    // would only hand AlignMTB tinier coarse pictures.
+    int bits = 1;
+    while ((1 << bits) - 1 < maxShift) ++bits;
+    cv::Ptr<cv::AlignMTB> mtb = cv::createAlignMTB(bits, 4, true);
     std::map<std::string, std::pair<Tally, Tally>> table;
     std::mt19937 rng(2024);
     std::uniform_int_distribution<int> shiftDist(-maxShift, maxShift);
