@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
   zlib1g-dev libjpeg62-turbo-dev libturbojpeg0-dev libjpeg-turbo-progs libstb-dev libtbb-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libopencv-dev python3-skimage
   clang libclang-rt-14-dev
   imagemagick libtiff-tools python3 python3-pil python3-numpy
   xvfb xauth x11-apps

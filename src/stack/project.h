@@ -17,6 +17,9 @@ struct ExposureRecord {
     std::string path;
     int shiftX = 0;  // stack pixel (x, y) receives the exposure's pixel (x - shiftX, y - shiftY)
     int shiftY = 0;
+    // How a 16/32-bit TIFF was read when opened (gamma-corrected or not); reading the file again
+    // for ghost removal uses it instead of asking.
+    bool tiffGamma = true;
 };
 
 // The state of the current project, shared by every subsystem. The window owns one.

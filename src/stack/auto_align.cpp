@@ -1,0 +1,827 @@
+#include "stack/auto_align.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include <tbb/blocked_range.h>
+#include <tbb/blocked_range2d.h>
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
+
+#include "image/parallel_rows.h"
+#include "stack/auto_align_detail.h"
+
+// The integer kernels (sums of absolute differences, dot products of 16-bit gradients) are built
+// for AVX2 as well as the baseline and chosen at run time; integer sums do not depend on the
+// instruction set.
+#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && defined(__GNUC__) && !defined(__clang__)
+#define SV_ALIGN_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define SV_ALIGN_CLONES
+#endif
+
+namespace sv {
+
+namespace align_detail {
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// Inline: most calls compare a few dozen bytes, where a call through the clone dispatcher costs
+// more than the comparison.
+inline std::int64_t sumAbsDiff(const std::uint8_t* a, const std::uint8_t* b, int n) {
+    std::int64_t total = 0;
+    // Chunks keep the 32-bit partial sums far from overflow.
+    for (int start = 0; start < n; start += 1 << 20) {
+        const int end = std::min(n, start + (1 << 20));
+        std::int32_t s = 0;
+        for (int i = start; i < end; ++i) s += std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i]));
+        total += s;
+    }
+    return total;
+}
+
+SV_ALIGN_CLONES std::int64_t dotProduct(const std::int16_t* a, const std::int16_t* b, int n) {
+    std::int64_t total = 0;
+    // 4096 products of at most 2 x 255^2 stay inside 32 bits.
+    for (int start = 0; start < n; start += 4096) {
+        const int end = std::min(n, start + 4096);
+        std::int32_t s = 0;
+        for (int i = start; i < end; ++i) s += static_cast<std::int32_t>(a[i]) * static_cast<std::int32_t>(b[i]);
+        total += s;
+    }
+    return total;
+}
+
+}  // namespace
+
+std::uint32_t brightnessKey(float value) {
+    std::int32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return static_cast<std::uint32_t>(std::clamp((bits >> 12) - (107 << 11), 0, 65535));
+}
+
+int histogramRowStep(int height) { return std::clamp(height / 512, 1, 8); }
+
+namespace {
+
+// The keys of one row: R, G, B and the brightest channel (whose key is the largest of the three,
+// the key being monotone and 0 for anything negative), each `width` long. The samples are first
+// keyed in one flat loop (which vectorises), then dealt out to the channels.
+SV_ALIGN_CLONES void rowKeys(const float* p, int width, std::uint16_t* keys, std::uint16_t* flat) {
+    const int samples = 3 * width;
+    for (int i = 0; i < samples; ++i) {
+        const std::int32_t bits = std::bit_cast<std::int32_t>(p[i]);
+        flat[i] = static_cast<std::uint16_t>(std::min(std::max((bits >> 12) - (107 << 11), 0), 65535));
+    }
+    std::uint16_t* kr = keys;
+    std::uint16_t* kg = keys + width;
+    std::uint16_t* kb = keys + 2 * static_cast<std::ptrdiff_t>(width);
+    std::uint16_t* kl = keys + 3 * static_cast<std::ptrdiff_t>(width);
+    for (int x = 0; x < width; ++x) {
+        const std::uint16_t r = flat[3 * x];
+        const std::uint16_t g = flat[3 * x + 1];
+        const std::uint16_t b = flat[3 * x + 2];
+        kr[x] = r;
+        kg[x] = g;
+        kb[x] = b;
+        kl[x] = std::max(r, std::max(g, b));
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> rankTable(const FloatImage& image) {
+    const int width = image.width();
+    const int height = image.height();
+    constexpr std::size_t kKeys = kBrightnessKeys;
+    std::vector<std::uint8_t> lut(kRankChannels * kKeys, 0);
+    if (width <= 0 || height <= 0) return lut;
+    const std::size_t rowKeyCount = static_cast<std::size_t>(kRankChannels) * width;
+    const int step = histogramRowStep(height);
+    struct Counts {
+        std::vector<std::uint32_t> hist;
+        std::vector<std::uint16_t> keys;
+        std::vector<std::uint16_t> flat;
+    };
+    tbb::enumerable_thread_specific<Counts> partial([&] {
+        return Counts{std::vector<std::uint32_t>(kRankChannels * kKeys, 0u), std::vector<std::uint16_t>(rowKeyCount),
+                      std::vector<std::uint16_t>(3 * static_cast<std::size_t>(width))};
+    });
+    const int countedRows = (height + step - 1) / step;
+    tbb::parallel_for(tbb::blocked_range<int>(0, countedRows), [&](const tbb::blocked_range<int>& r) {
+        Counts& counts = partial.local();
+        for (int i = r.begin(); i != r.end(); ++i) {
+            rowKeys(image.row(i * step), width, counts.keys.data(), counts.flat.data());
+            for (int c = 0; c < kRankChannels; ++c) {
+                std::uint32_t* hist = counts.hist.data() + c * kKeys;
+                const std::uint16_t* keys = counts.keys.data() + static_cast<std::size_t>(c) * width;
+                for (int x = 0; x < width; ++x) ++hist[keys[x]];
+            }
+        }
+    });
+    std::vector<std::uint64_t> hist(kRankChannels * kKeys, 0u);
+    for (const Counts& counts : partial) {
+        for (std::size_t k = 0; k < hist.size(); ++k) hist[k] += counts.hist[k];
+    }
+    const std::uint64_t total = static_cast<std::uint64_t>(countedRows) * static_cast<std::uint64_t>(width);
+    // Mid-rank of each bin: trunc(256 x (below + same / 2) / total), kept in integers.
+    for (int c = 0; c < kRankChannels; ++c) {
+        std::uint64_t below = 0;
+        std::uint8_t between = 0;  // the level of empty bins, which only changes after a full one
+        for (std::size_t k = c * kKeys; k < (c + 1) * kKeys; ++k) {
+            if (hist[k] == 0) {
+                lut[k] = between;
+                continue;
+            }
+            const std::uint64_t level = ((2 * below + hist[k]) * 128) / total;
+            lut[k] = static_cast<std::uint8_t>(std::min<std::uint64_t>(level, 255));
+            below += hist[k];
+            between = static_cast<std::uint8_t>(std::min<std::uint64_t>((2 * below * 128) / total, 255));
+        }
+    }
+    return lut;
+}
+
+namespace {
+
+void rankRow(RankLevel& level, int y, std::uint16_t* keys) {
+    const int width = level.width();
+    const std::size_t rowKeyCount = static_cast<std::size_t>(kRankChannels) * width;
+    rowKeys(level.source->row(y), width, keys, keys + rowKeyCount);
+    for (int c = 0; c < kRankChannels; ++c) {
+        const std::uint8_t* map = level.table.data() + c * kBrightnessKeys;
+        const std::uint16_t* k = keys + static_cast<std::size_t>(c) * width;
+        std::uint8_t* q = level.channel[c].row(y);
+        for (int x = 0; x < width; ++x) q[x] = map[k[x]];
+    }
+}
+
+RankLevel unfilledLevel(const FloatImage& image) {
+    RankLevel out;
+    for (RankPicture& c : out.channel) c = RankPicture(image.width(), image.height());
+    out.source = &image;
+    out.table = rankTable(image);
+    out.ready.assign(static_cast<std::size_t>(image.height()), 0);
+    return out;
+}
+
+}  // namespace
+
+RankLevel rankChannels(const FloatImage& image, ProgressSink* progress) {
+    RankLevel out;
+    if (image.empty()) return out;
+    out = unfilledLevel(image);
+    const std::size_t keyCount = static_cast<std::size_t>(kRankChannels + 3) * image.width();
+    tbb::enumerable_thread_specific<std::vector<std::uint16_t>> keys([&] { return std::vector<std::uint16_t>(keyCount); });
+    parallelRows(0, image.height(), [&](int y) { rankRow(out, y, keys.local().data()); }, progress);
+    out.source = nullptr;
+    out.ready.clear();
+    return out;
+}
+
+RankLevel rankChannelsOnDemand(const FloatImage& image) {
+    if (image.empty()) return RankLevel();
+    return unfilledLevel(image);
+}
+
+void prepareRows(RankLevel& level, const std::vector<int>& rows) {
+    if (!level.source) return;
+    std::vector<int> missing;
+    for (int y : rows) {
+        if (y < 0 || y >= level.height() || level.ready[static_cast<std::size_t>(y)]) continue;
+        level.ready[static_cast<std::size_t>(y)] = 1;
+        missing.push_back(y);
+    }
+    const std::size_t keyCount = static_cast<std::size_t>(kRankChannels + 3) * level.width();
+    tbb::enumerable_thread_specific<std::vector<std::uint16_t>> keys([&] { return std::vector<std::uint16_t>(keyCount); });
+    tbb::parallel_for(std::size_t{0}, missing.size(), [&](std::size_t i) { rankRow(level, missing[i], keys.local().data()); });
+}
+
+FloatImage halfSizeFloat(const FloatImage& image) {
+    FloatImage out(image.width() / 2, image.height() / 2);
+    const std::size_t samples = out.rowSamples();
+    parallelRows(0, out.height(), [&](int y) {
+        const float* r0 = image.row(2 * y);
+        const float* r1 = image.row(2 * y + 1);
+        float* q = out.row(y);
+        for (std::size_t i = 0; i < samples; i += 3) {
+            for (std::size_t c = 0; c < 3; ++c) {
+                q[i + c] = ((r0[2 * i + c] + r0[2 * i + 3 + c]) + (r1[2 * i + c] + r1[2 * i + 3 + c])) * 0.25f;
+            }
+        }
+    });
+    return out;
+}
+
+RankPicture meanOfChannels(const RankLevel& level) {
+    RankPicture out(level.width(), level.height());
+    parallelRows(0, out.height, [&](int y) {
+        const std::uint8_t* r = level.channel[0].row(y);
+        const std::uint8_t* g = level.channel[1].row(y);
+        const std::uint8_t* b = level.channel[2].row(y);
+        std::uint8_t* q = out.row(y);
+        for (int x = 0; x < out.width; ++x) q[x] = static_cast<std::uint8_t>((r[x] + g[x] + b[x] + 1) / 3);
+    });
+    return out;
+}
+
+namespace {
+
+SV_ALIGN_CLONES void halveRow(const std::uint8_t* r0, const std::uint8_t* r1, std::uint8_t* q, int width) {
+    for (int x = 0; x < width; ++x) {
+        const std::uint16_t sum = static_cast<std::uint16_t>(r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1] + 2);
+        q[x] = static_cast<std::uint8_t>(sum >> 2);
+    }
+}
+
+}  // namespace
+
+RankPicture halfSize(const RankPicture& picture) {
+    RankPicture out(picture.width / 2, picture.height / 2);
+    parallelRows(0, out.height, [&](int y) { halveRow(picture.row(2 * y), picture.row(2 * y + 1), out.row(y), out.width); });
+    return out;
+}
+
+RankLevel halfSize(const RankLevel& level) {
+    RankLevel out;
+    for (int c = 0; c < kRankChannels; ++c) out.channel[c] = halfSize(level.channel[c]);
+    return out;
+}
+
+std::int64_t GradientPicture::energy(int u0, int u1, int v0, int v1) const {
+    const std::size_t stride = static_cast<std::size_t>(width) + 1;
+    const auto at = [&](int u, int v) { return energySum[static_cast<std::size_t>(v) * stride + static_cast<std::size_t>(u)]; };
+    return at(u1, v1) - at(u0, v1) - at(u1, v0) + at(u0, v0);
+}
+
+GradientPicture gradients(const RankPicture& picture) {
+    GradientPicture out;
+    out.width = picture.width;
+    out.height = picture.height;
+    const int w = picture.width;
+    const int h = picture.height;
+    out.g.assign(static_cast<std::size_t>(w) * h * 2, 0);
+    parallelRows(0, h, [&](int y) {
+        std::int16_t* g = out.g.data() + static_cast<std::size_t>(y) * 2 * w;
+        if (y == 0 || y == h - 1) return;
+        const std::uint8_t* up = picture.row(y - 1);
+        const std::uint8_t* mid = picture.row(y);
+        const std::uint8_t* down = picture.row(y + 1);
+        for (int x = 1; x + 1 < w; ++x) {
+            g[2 * x] = static_cast<std::int16_t>(mid[x + 1] - mid[x - 1]);
+            g[2 * x + 1] = static_cast<std::int16_t>(down[x] - up[x]);
+        }
+    });
+    const std::size_t stride = static_cast<std::size_t>(w) + 1;
+    out.energySum.assign(stride * (static_cast<std::size_t>(h) + 1), 0);
+    for (int y = 0; y < h; ++y) {
+        const std::int16_t* g = out.row(y);
+        std::int64_t rowSum = 0;
+        std::int64_t* above = out.energySum.data() + static_cast<std::size_t>(y) * stride;
+        std::int64_t* here = above + stride;
+        for (int x = 0; x < w; ++x) {
+            rowSum += static_cast<std::int64_t>(g[2 * x]) * g[2 * x] + static_cast<std::int64_t>(g[2 * x + 1]) * g[2 * x + 1];
+            here[x + 1] = above[x + 1] + rowSum;
+        }
+    }
+    return out;
+}
+
+Overlap overlapOf(int width, int height, int dx, int dy, float minOverlap) {
+    Overlap o;
+    o.u0 = std::max(0, -dx);
+    o.u1 = std::min(width, width - dx);
+    o.v0 = std::max(0, -dy);
+    o.v1 = std::min(height, height - dy);
+    if (o.u1 <= o.u0 || o.v1 <= o.v0) {
+        o.u1 = o.u0;
+        o.v1 = o.v0;
+        return o;
+    }
+    const double area = static_cast<double>(width) * height;
+    o.usable = static_cast<double>(o.count()) >= static_cast<double>(minOverlap) * area;
+    return o;
+}
+
+double gradientCost(const GradientPicture& a, const GradientPicture& b, int dx, int dy, float minOverlap) {
+    const Overlap o = overlapOf(a.width, a.height, dx, dy, minOverlap);
+    if (!o.usable) return kInfinity;
+    std::int64_t dot = 0;
+    const int n = 2 * (o.u1 - o.u0);
+    for (int v = o.v0; v < o.v1; ++v) {
+        dot += dotProduct(a.row(v) + 2 * o.u0, b.row(v + dy) + 2 * (o.u0 + dx), n);
+    }
+    const double ea = static_cast<double>(a.energy(o.u0, o.u1, o.v0, o.v1));
+    const double eb = static_cast<double>(b.energy(o.u0 + dx, o.u1 + dx, o.v0 + dy, o.v1 + dy));
+    if (ea <= 0.0 || eb <= 0.0) return 1.0;
+    return 1.0 - static_cast<double>(dot) / std::sqrt(ea * eb);
+}
+
+namespace {
+
+// Conditional means as a rounded map; gaps take the nearest occurring value's mapping.
+std::array<std::uint8_t, 256> mapFromSums(const std::array<std::int64_t, 256>& count,
+                                          const std::array<std::int64_t, 256>& sum) {
+    std::array<std::uint8_t, 256> map{};
+    std::array<int, 256> mean{};
+    for (int v = 0; v < 256; ++v) {
+        mean[v] = count[v] > 0 ? static_cast<int>((2 * sum[v] + count[v]) / (2 * count[v])) : -1;
+    }
+    for (int v = 0; v < 256; ++v) {
+        if (mean[v] >= 0) {
+            map[v] = static_cast<std::uint8_t>(mean[v]);
+            continue;
+        }
+        int lower = v - 1;
+        while (lower >= 0 && mean[lower] < 0) --lower;
+        int upper = v + 1;
+        while (upper < 256 && mean[upper] < 0) ++upper;
+        const bool hasLower = lower >= 0;
+        const bool hasUpper = upper < 256;
+        int value = v;  // no pairs at all: the identity
+        if (hasLower && hasUpper) {
+            const int dl = v - lower;
+            const int du = upper - v;
+            value = dl < du ? mean[lower] : du < dl ? mean[upper] : (mean[lower] + mean[upper] + 1) / 2;
+        } else if (hasLower) {
+            value = mean[lower];
+        } else if (hasUpper) {
+            value = mean[upper];
+        }
+        map[v] = static_cast<std::uint8_t>(value);
+    }
+    return map;
+}
+
+}  // namespace
+
+BrightnessMaps fitMaps(const RankPicture& a, const RankPicture& b, int dx, int dy, int rowStep) {
+    struct Sums {
+        std::array<std::int64_t, 256> countA{}, sumB{}, countB{}, sumA{};
+    };
+    BrightnessMaps maps;
+    const Overlap o = overlapOf(a.width, a.height, dx, dy, 0.0f);
+    tbb::enumerable_thread_specific<Sums> partial;
+    const int firstUsed = (o.v0 + rowStep - 1) / rowStep;
+    const int endUsed = o.v1 > o.v0 ? (o.v1 - 1) / rowStep + 1 : firstUsed;
+    if (o.count() > 0 && endUsed > firstUsed) {
+        tbb::parallel_for(tbb::blocked_range<int>(firstUsed, endUsed), [&](const tbb::blocked_range<int>& r) {
+            Sums& s = partial.local();
+            for (int i = r.begin(); i != r.end(); ++i) {
+                const int v = i * rowStep;
+                const std::uint8_t* pa = a.row(v);
+                const std::uint8_t* pb = b.row(v + dy) + dx;
+                for (int u = o.u0; u < o.u1; ++u) {
+                    ++s.countA[pa[u]];
+                    s.sumB[pa[u]] += pb[u];
+                    ++s.countB[pb[u]];
+                    s.sumA[pb[u]] += pa[u];
+                }
+            }
+        });
+    }
+    Sums total;
+    for (const Sums& s : partial) {
+        for (int v = 0; v < 256; ++v) {
+            total.countA[v] += s.countA[v];
+            total.sumB[v] += s.sumB[v];
+            total.countB[v] += s.countB[v];
+            total.sumA[v] += s.sumA[v];
+        }
+    }
+    maps.aToB = mapFromSums(total.countA, total.sumB);
+    maps.bToA = mapFromSums(total.countB, total.sumA);
+    return maps;
+}
+
+LevelMaps fitLevelMaps(const RankLevel& a, const RankLevel& b, int dx, int dy, int rowStep) {
+    LevelMaps maps;
+    for (int c = 0; c < kRankChannels; ++c) maps.channel[c] = fitMaps(a.channel[c], b.channel[c], dx, dy, rowStep);
+    return maps;
+}
+
+namespace {
+
+void mapRow(const std::uint8_t* in, const std::array<std::uint8_t, 256>& map, std::uint8_t* out, int n) {
+    for (int i = 0; i < n; ++i) out[i] = map[in[i]];
+}
+
+}  // namespace
+
+std::vector<double> mappedCosts(const RankLevel& a, const RankLevel& b, const LevelMaps& maps, int centreX,
+                                int centreY, int radius, float minOverlap, int rowStep) {
+    const int width = a.width();
+    const int height = a.height();
+    const int side = 2 * radius + 1;
+    const std::size_t shifts = static_cast<std::size_t>(side) * side;
+    std::vector<Overlap> overlaps(shifts);
+    std::vector<std::int64_t> usedRows(shifts, 0);
+    int firstRow = height;
+    int endRow = 0;
+    for (int j = 0; j < side; ++j) {
+        for (int i = 0; i < side; ++i) {
+            const Overlap o = overlapOf(width, height, centreX - radius + i, centreY - radius + j, minOverlap);
+            const std::size_t s = static_cast<std::size_t>(j) * side + i;
+            overlaps[s] = o;
+            if (!o.usable) continue;
+            firstRow = std::min(firstRow, o.v0);
+            endRow = std::max(endRow, o.v1);
+            usedRows[s] = (o.v1 - 1) / rowStep - (o.v0 + rowStep - 1) / rowStep + 1;
+        }
+    }
+    // Row by row over a, every shift of the window at once: each row of a and each row of b it
+    // meets is mapped once into the thread's buffers and compared at every horizontal shift.
+    struct Work {
+        std::vector<std::int64_t> sums;
+        std::vector<std::uint8_t> aInB;
+        std::vector<std::uint8_t> bInA;
+    };
+    tbb::enumerable_thread_specific<Work> partial([&] {
+        return Work{std::vector<std::int64_t>(shifts, 0),
+                    std::vector<std::uint8_t>(static_cast<std::size_t>(kRankChannels) * width),
+                    std::vector<std::uint8_t>(static_cast<std::size_t>(kRankChannels) * width)};
+    });
+    const int firstUsed = (firstRow + rowStep - 1) / rowStep;
+    const int endUsed = endRow > firstRow ? (endRow - 1) / rowStep + 1 : firstUsed;
+    if (endUsed > firstUsed) {
+        tbb::parallel_for(tbb::blocked_range<int>(firstUsed, endUsed, 8), [&](const tbb::blocked_range<int>& r) {
+            Work& work = partial.local();
+            for (int k = r.begin(); k != r.end(); ++k) {
+                const int v = k * rowStep;
+                for (int c = 0; c < kRankChannels; ++c) {
+                    mapRow(a.channel[c].row(v), maps.channel[c].aToB, work.aInB.data() + c * width, width);
+                }
+                for (int j = 0; j < side; ++j) {
+                    const int dy = centreY - radius + j;
+                    if (v + dy < 0 || v + dy >= height) continue;
+                    bool mapped = false;
+                    for (int i = 0; i < side; ++i) {
+                        const std::size_t s = static_cast<std::size_t>(j) * side + i;
+                        const Overlap& o = overlaps[s];
+                        if (!o.usable || v < o.v0 || v >= o.v1) continue;
+                        if (!mapped) {
+                            for (int c = 0; c < kRankChannels; ++c) {
+                                mapRow(b.channel[c].row(v + dy), maps.channel[c].bToA, work.bInA.data() + c * width, width);
+                            }
+                            mapped = true;
+                        }
+                        const int dx = centreX - radius + i;
+                        const int n = o.u1 - o.u0;
+                        for (int c = 0; c < kRankChannels; ++c) {
+                            const std::uint8_t* aInB = work.aInB.data() + c * width;
+                            const std::uint8_t* bInA = work.bInA.data() + c * width;
+                            work.sums[s] += sumAbsDiff(aInB + o.u0, b.channel[c].row(v + dy) + o.u0 + dx, n);
+                            work.sums[s] += sumAbsDiff(a.channel[c].row(v) + o.u0, bInA + o.u0 + dx, n);
+                        }
+                    }
+                }
+            }
+        });
+    }
+    std::vector<double> costs(shifts, kInfinity);
+    for (std::size_t s = 0; s < shifts; ++s) {
+        if (!overlaps[s].usable || usedRows[s] <= 0) continue;
+        std::int64_t total = 0;
+        for (const Work& w : partial) total += w.sums[s];
+        const double pixels = static_cast<double>(usedRows[s]) * (overlaps[s].u1 - overlaps[s].u0);
+        costs[s] = static_cast<double>(total) / (2.0 * kRankChannels * pixels);
+    }
+    return costs;
+}
+
+float tileResidual(const RankLevel& a, const RankLevel& b, const LevelMaps& maps, double shiftX, double shiftY,
+                   int tileSize, int radius) {
+    const int fx = static_cast<int>(std::floor(shiftX));
+    const int fy = static_cast<int>(std::floor(shiftY));
+    const bool wholeX = static_cast<double>(fx) == shiftX;
+    const bool wholeY = static_cast<double>(fy) == shiftY;
+    const int side = 2 * radius + 2;  // floor - radius .. floor + 1 + radius
+    const int span = tileSize + side - 1;
+    const int tilesX = a.width() / tileSize;
+    const int tilesY = a.height() / tileSize;
+    struct Score {
+        double weighted = 0.0;
+        double weights = 0.0;
+    };
+    tbb::enumerable_thread_specific<Score> partial;
+    tbb::parallel_for(tbb::blocked_range<int>(0, tilesX * tilesY), [&](const tbb::blocked_range<int>& r) {
+        Score& score = partial.local();
+        std::vector<double> cost(static_cast<std::size_t>(side) * side);
+        std::vector<std::uint8_t> aInB(static_cast<std::size_t>(tileSize));
+        std::vector<std::uint8_t> bInA(static_cast<std::size_t>(span));
+        for (int t = r.begin(); t != r.end(); ++t) {
+            const int u0 = (t % tilesX) * tileSize;
+            const int v0 = (t / tilesX) * tileSize;
+            const int lowX = u0 + fx - radius;
+            const int lowY = v0 + fy - radius;
+            if (lowX < 0 || lowY < 0 || lowX + span > b.width() || lowY + tileSize + side - 1 > b.height()) continue;
+            std::fill(cost.begin(), cost.end(), 0.0);
+            for (int c = 0; c < kRankChannels; ++c) {
+                const BrightnessMaps& m = maps.channel[c];
+                for (int v = v0; v < v0 + tileSize; v += 2) {
+                    const std::uint8_t* pa = a.channel[c].row(v) + u0;
+                    mapRow(pa, m.aToB, aInB.data(), tileSize);
+                    for (int j = 0; j < side; ++j) {
+                        const std::uint8_t* pb = b.channel[c].row(v + fy - radius + j) + lowX;
+                        mapRow(pb, m.bToA, bInA.data(), span);
+                        for (int i = 0; i < side; ++i) {
+                            cost[static_cast<std::size_t>(j) * side + i] += static_cast<double>(
+                                sumAbsDiff(aInB.data(), pb + i, tileSize) + sumAbsDiff(pa, bInA.data() + i, tileSize));
+                        }
+                    }
+                }
+            }
+            double least = kInfinity;
+            double mean = 0.0;
+            for (double c : cost) {
+                least = std::min(least, c);
+                mean += c;
+            }
+            mean /= static_cast<double>(cost.size());
+            double chosen = kInfinity;
+            for (int j = 0; j <= (wholeY ? 0 : 1); ++j) {
+                for (int i = 0; i <= (wholeX ? 0 : 1); ++i) {
+                    chosen = std::min(chosen, cost[static_cast<std::size_t>(radius + j) * side + radius + i]);
+                }
+            }
+            const double contrast = mean - least;
+            if (!(contrast > 0.0)) continue;
+            const double misfit = std::clamp((chosen - least) / contrast, 0.0, 1.0);
+            score.weighted += contrast * misfit;
+            score.weights += contrast;
+        }
+    });
+    Score total;
+    for (const Score& s : partial) {
+        total.weighted += s.weighted;
+        total.weights += s.weights;
+    }
+    if (!(total.weights > 0.0)) return 0.0f;
+    return static_cast<float>(total.weighted / total.weights);
+}
+
+}  // namespace align_detail
+
+namespace {
+
+using namespace align_detail;
+
+constexpr int kCoarsestSide = 64;         // the exhaustive search runs on a level about this long
+constexpr int kCoarsestShortSide = 16;
+constexpr std::int64_t kGuidedLevelPixels = 400000;  // intensities take over at or below this size
+constexpr std::int64_t kIntensityPixels = 1000000;  // rows sampled down to about this many pixels
+constexpr std::int64_t kMapPixels = 400000;
+constexpr std::int64_t kOnDemandPixels = 4000000;  // above this the finest level is ranked row by row
+constexpr std::size_t kCandidates = 8;    // kept per level of the gradient search
+constexpr std::size_t kIntensityCandidates = 3;
+constexpr int kIntensityRadius = 2;       // window of the intensity comparison on the guided level
+constexpr int kIntensityRounds = 6;
+constexpr int kResidualTile = 32;
+constexpr int kResidualRadius = 3;
+
+struct Candidate {
+    int dx = 0;
+    int dy = 0;
+    double cost = kInfinity;
+};
+
+// Lower cost first; among equals the smaller shift, so a picture without structure stays put.
+bool better(const Candidate& p, const Candidate& q) {
+    if (p.cost != q.cost) return p.cost < q.cost;
+    const int mp = std::max(std::abs(p.dx), std::abs(p.dy));
+    const int mq = std::max(std::abs(q.dx), std::abs(q.dy));
+    if (mp != mq) return mp < mq;
+    if (p.dy != q.dy) return p.dy < q.dy;
+    return p.dx < q.dx;
+}
+
+// The best `limit` candidates, no two of them neighbours (each basin of the cost kept once).
+std::vector<Candidate> keepBest(std::vector<Candidate> all, std::size_t limit) {
+    std::sort(all.begin(), all.end(), better);
+    std::vector<Candidate> kept;
+    for (const Candidate& c : all) {
+        if (!std::isfinite(c.cost)) break;
+        const bool near = std::any_of(kept.begin(), kept.end(), [&](const Candidate& k) {
+            return std::abs(k.dx - c.dx) <= 1 && std::abs(k.dy - c.dy) <= 1;
+        });
+        if (near) continue;
+        kept.push_back(c);
+        if (kept.size() == limit) break;
+    }
+    return kept;
+}
+
+// Exhaustive gradient search on the coarsest level: the local minima of the cost surface.
+std::vector<Candidate> coarseSearch(const GradientPicture& a, const GradientPicture& b, int radius, float minOverlap) {
+    const int side = 2 * radius + 1;
+    std::vector<double> cost(static_cast<std::size_t>(side) * side, kInfinity);
+    tbb::parallel_for(tbb::blocked_range<int>(0, side * side), [&](const tbb::blocked_range<int>& r) {
+        for (int s = r.begin(); s != r.end(); ++s) {
+            cost[static_cast<std::size_t>(s)] = gradientCost(a, b, s % side - radius, s / side - radius, minOverlap);
+        }
+    });
+    std::vector<Candidate> minima;
+    for (int j = 0; j < side; ++j) {
+        for (int i = 0; i < side; ++i) {
+            const double c = cost[static_cast<std::size_t>(j) * side + i];
+            if (!std::isfinite(c)) continue;
+            bool isMinimum = true;
+            for (int nj = std::max(0, j - 1); nj <= std::min(side - 1, j + 1) && isMinimum; ++nj) {
+                for (int ni = std::max(0, i - 1); ni <= std::min(side - 1, i + 1); ++ni) {
+                    if (cost[static_cast<std::size_t>(nj) * side + ni] < c) {
+                        isMinimum = false;
+                        break;
+                    }
+                }
+            }
+            if (isMinimum) minima.push_back({i - radius, j - radius, c});
+        }
+    }
+    return keepBest(std::move(minima), kCandidates);
+}
+
+// One level finer: each candidate doubled and its 3 x 3 neighbourhood scored.
+std::vector<Candidate> refineGradient(const GradientPicture& a, const GradientPicture& b,
+                                      const std::vector<Candidate>& coarse, float minOverlap) {
+    std::vector<Candidate> trial;
+    for (const Candidate& c : coarse) {
+        for (int j = -1; j <= 1; ++j) {
+            for (int i = -1; i <= 1; ++i) {
+                const Candidate t{2 * c.dx + i, 2 * c.dy + j, kInfinity};
+                const bool seen = std::any_of(trial.begin(), trial.end(),
+                                              [&](const Candidate& k) { return k.dx == t.dx && k.dy == t.dy; });
+                if (!seen) trial.push_back(t);
+            }
+        }
+    }
+    tbb::parallel_for(std::size_t{0}, trial.size(), [&](std::size_t k) {
+        trial[k].cost = gradientCost(a, b, trial[k].dx, trial[k].dy, minOverlap);
+    });
+    return keepBest(std::move(trial), kCandidates);
+}
+
+// Rows used by the intensity comparison on a level: enough for a whole-pixel decision, at most
+// about kIntensityPixels of them.
+int intensityRowStep(const RankLevel& level) {
+    const std::int64_t pixels = static_cast<std::int64_t>(level.width()) * level.height();
+    return static_cast<int>(std::clamp<std::int64_t>((pixels + kIntensityPixels - 1) / kIntensityPixels, 1, 32));
+}
+
+// Rows counted by the brightness maps: a few hundred thousand pixels fix 256 means well.
+int mapRowStep(const RankLevel& level) {
+    const std::int64_t pixels = static_cast<std::int64_t>(level.width()) * level.height();
+    return static_cast<int>(std::clamp<std::int64_t>(pixels / kMapPixels, 1, 64));
+}
+
+// The best shift of the window around (cx, cy), compared by intensities through maps fitted at
+// the window's centre. Maps fitted at a wrong shift absorb part of the error on smooth pictures,
+// so the search moves to the best shift found and fits again (with a window of one pixel) until
+// it stays put.
+Candidate intensitySearch(RankLevel& a, RankLevel& b, int cx, int cy, int radius, int rounds, float minOverlap) {
+    const int rowStep = intensityRowStep(a);
+    const int mapStep = rowStep * std::max(1, mapRowStep(a) / rowStep);  // a subset of the compared rows
+    Candidate best{cx, cy, kInfinity};
+    for (int round = 0; round < rounds; ++round) {
+        const int r = round == 0 ? radius : 1;
+        const int side = 2 * r + 1;
+        if (a.source || b.source) {
+            std::vector<int> rowsA;
+            std::vector<int> rowsB;
+            for (int v = 0; v < a.height(); v += rowStep) {
+                rowsA.push_back(v);
+                for (int dy = best.dy - r; dy <= best.dy + r; ++dy) rowsB.push_back(v + dy);
+            }
+            prepareRows(a, rowsA);
+            prepareRows(b, rowsB);
+        }
+        const LevelMaps maps = fitLevelMaps(a, b, best.dx, best.dy, mapStep);
+        const std::vector<double> costs = mappedCosts(a, b, maps, best.dx, best.dy, r, minOverlap, rowStep);
+        std::vector<Candidate> all;
+        for (int s = 0; s < side * side; ++s) {
+            all.push_back({best.dx - r + s % side, best.dy - r + s / side, costs[static_cast<std::size_t>(s)]});
+        }
+        std::sort(all.begin(), all.end(), better);
+        const bool settled = all.front().dx == best.dx && all.front().dy == best.dy;
+        best = all.front();
+        if (settled || !std::isfinite(best.cost)) break;
+    }
+    return best;
+}
+
+}  // namespace
+
+int autoAlignRange(int width, int height, const AutoAlignParams& params) {
+    if (params.maxShift > 0) return params.maxShift;
+    return std::max(256, std::max(width, height) / 16);
+}
+
+AutoAlignResult autoAlign(const FloatImage& newImage, const FloatImage& stack, const AutoAlignParams& params,
+                          ProgressSink& progress) {
+    AutoAlignResult result;
+    if (newImage.empty() || stack.empty() || !newImage.sameSize(stack)) return result;
+    const int height = newImage.height();
+    beginProgress(progress, 3ll * height);
+
+    std::vector<RankLevel> a;
+    std::vector<RankLevel> b;
+    if (static_cast<std::int64_t>(newImage.width()) * height > kOnDemandPixels) {
+        // The finest level is only ever compared on a few rows: rank those when asked. The next
+        // level is ranked from the pictures halved in floating point.
+        a.push_back(rankChannelsOnDemand(newImage));
+        b.push_back(rankChannelsOnDemand(stack));
+        a.push_back(rankChannels(halfSizeFloat(newImage), nullptr));
+        progress.advance(height);
+        b.push_back(rankChannels(halfSizeFloat(stack), nullptr));
+        progress.advance(height);
+    } else {
+        a.push_back(rankChannels(newImage, &progress));
+        b.push_back(rankChannels(stack, &progress));
+    }
+    while (std::max(a.back().width(), a.back().height()) / 2 >= kCoarsestSide &&
+           std::min(a.back().width(), a.back().height()) / 2 >= kCoarsestShortSide) {
+        a.push_back(halfSize(a.back()));
+        b.push_back(halfSize(b.back()));
+    }
+    const int coarsest = static_cast<int>(a.size()) - 1;
+    int guided = 0;
+    while (guided < coarsest && static_cast<std::int64_t>(a[guided].width()) * a[guided].height() > kGuidedLevelPixels) {
+        ++guided;
+    }
+    const auto gradientsOf = [](const RankLevel& level) { return gradients(meanOfChannels(level)); };
+    const float minOverlap = std::clamp(params.minOverlap, 0.0f, 1.0f);
+    const int range = autoAlignRange(newImage.width(), newImage.height(), params);
+
+    // Gradient search from the coarsest level down to the guided one.
+    std::vector<Candidate> candidates;
+    {
+        const GradientPicture ga = gradientsOf(a[coarsest]);
+        const GradientPicture gb = gradientsOf(b[coarsest]);
+        const int scale = 1 << coarsest;
+        int radius = (range + scale - 1) / scale + 1;
+        radius = std::min(radius, std::max(a[coarsest].width(), a[coarsest].height()));
+        candidates = coarseSearch(ga, gb, radius, minOverlap);
+    }
+    progress.advance(height / 3);
+    for (int level = coarsest - 1; level >= guided && !candidates.empty(); --level) {
+        const GradientPicture ga = gradientsOf(a[level]);
+        const GradientPicture gb = gradientsOf(b[level]);
+        candidates = refineGradient(ga, gb, candidates, minOverlap);
+    }
+    if (candidates.empty()) candidates.push_back({0, 0, kInfinity});
+    progress.advance(height / 3);
+
+    // Intensities decide among the best basins (a quick look at a quarter of the rows first) and
+    // settle the whole pixel.
+    Candidate best{0, 0, kInfinity};
+    {
+        RankLevel& ga = a[guided];
+        RankLevel& gb = b[guided];
+        const std::size_t tried = std::min(candidates.size(), kIntensityCandidates);
+        const int quickStep = std::min(4 * intensityRowStep(ga), std::max(1, ga.height() / 64));
+        Candidate start = candidates.front();
+        double startCost = kInfinity;
+        for (std::size_t k = 0; k < tried && tried > 1; ++k) {
+            const Candidate& c = candidates[k];
+            const LevelMaps maps = fitLevelMaps(ga, gb, c.dx, c.dy, std::max(quickStep, mapRowStep(ga)));
+            const std::vector<double> costs = mappedCosts(ga, gb, maps, c.dx, c.dy, 1, minOverlap, quickStep);
+            const double least = *std::min_element(costs.begin(), costs.end());
+            if (least < startCost) {
+                startCost = least;
+                start = c;
+            }
+        }
+        best = intensitySearch(ga, gb, start.dx, start.dy, kIntensityRadius, kIntensityRounds, minOverlap);
+    }
+    if (!std::isfinite(best.cost)) best = Candidate{candidates.front().dx, candidates.front().dy, kInfinity};
+    for (int level = guided - 1; level >= 0; --level) {
+        // Between the guided level and the finest one, one look suffices: the next level corrects.
+        const int rounds = level == 0 ? kIntensityRounds : 1;
+        const Candidate c = intensitySearch(a[level], b[level], 2 * best.dx, 2 * best.dy, 1, rounds, minOverlap);
+        best = std::isfinite(c.cost) ? c : Candidate{2 * best.dx, 2 * best.dy, kInfinity};
+    }
+    result.shiftX = best.dx;
+    result.shiftY = best.dy;
+
+    // The residual on the guided level, with maps fitted at the chosen shift.
+    {
+        const double scale = static_cast<double>(1 << guided);
+        const double sx = best.dx / scale;
+        const double sy = best.dy / scale;
+        const LevelMaps maps = fitLevelMaps(a[guided], b[guided], static_cast<int>(std::floor(sx)),
+                                            static_cast<int>(std::floor(sy)), 1);
+        result.residual = tileResidual(a[guided], b[guided], maps, sx, sy, kResidualTile, kResidualRadius);
+    }
+    result.doubtful = result.residual > params.residualLimit;
+    result.valid = true;
+    progress.advance(height - 2 * (height / 3));
+    endProgress(progress, height);
+    return result;
+}
+
+}  // namespace sv

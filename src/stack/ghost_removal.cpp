@@ -1,0 +1,556 @@
+#include "stack/ghost_removal.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+
+#include <tbb/blocked_range.h>
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
+
+#include "image/parallel_rows.h"
+#include "stack/exposure_stack.h"
+#include "stack/stack_sum.h"
+
+namespace sv {
+
+namespace {
+
+constexpr int kTargetBins = 256;
+constexpr std::uint32_t kMinBinCount = 8;
+
+// One stage of a longer operation seen by a reader that runs its own gauge: its positions are
+// taken from the stage's start and capped at the stage's length.
+class StageProgress final : public ProgressSink {
+public:
+    StageProgress(ProgressSink& outer, std::int64_t base, std::int64_t length)
+        : outer_(outer), base_(base), length_(length) {}
+    void setMaximum(std::int64_t) override {}
+    void setTextVisible(bool) override {}
+    void setPosition(std::int64_t position) override {
+        done_.store(std::clamp<std::int64_t>(position, 0, length_));
+        outer_.setPosition(base_ + done_.load());
+    }
+    void advance(std::int64_t steps) override {
+        const std::int64_t before = done_.fetch_add(steps);
+        const std::int64_t forwarded = std::min(steps, length_ - before);
+        if (forwarded > 0) outer_.advance(forwarded);
+    }
+
+private:
+    ProgressSink& outer_;
+    std::int64_t base_;
+    std::int64_t length_;
+    std::atomic<std::int64_t> done_{0};
+};
+
+// Value at quantile q of a histogram row (bins of width `step` from 0), linear inside a bin.
+float quantileOf(const std::uint32_t* row, std::uint64_t count, double q, float step) {
+    const double want = q * static_cast<double>(count);
+    double below = 0.0;
+    for (int j = 0; j < kTargetBins; ++j) {
+        const double here = row[j];
+        if (here > 0.0 && below + here >= want) {
+            return static_cast<float>((j + (want - below) / here) * step);
+        }
+        below += here;
+    }
+    return static_cast<float>(kTargetBins * step);
+}
+
+// Non-decreasing least-squares fit of values with weights (pool adjacent violators).
+void makeNonDecreasing(std::vector<double>& value, const std::vector<double>& weight) {
+    struct Block {
+        double sum, weight;
+        std::size_t count;
+    };
+    std::vector<Block> blocks;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        blocks.push_back({value[i] * weight[i], weight[i], 1});
+        while (blocks.size() > 1) {
+            const Block& last = blocks.back();
+            const Block& prev = blocks[blocks.size() - 2];
+            if (prev.sum / prev.weight <= last.sum / last.weight) break;
+            const Block merged{prev.sum + last.sum, prev.weight + last.weight, prev.count + last.count};
+            blocks.pop_back();
+            blocks.back() = merged;
+        }
+    }
+    std::size_t i = 0;
+    for (const Block& b : blocks) {
+        for (std::size_t k = 0; k < b.count; ++k) value[i++] = b.sum / b.weight;
+    }
+}
+
+// Separable box mean of a plane with the given radius, edges averaged over what exists.
+void boxBlur(std::vector<float>& plane, int width, int height, int radius) {
+    std::vector<float> tmp(plane.size());
+    parallelRows(0, height, [&](int y) {
+        const float* in = plane.data() + static_cast<std::size_t>(y) * width;
+        float* out = tmp.data() + static_cast<std::size_t>(y) * width;
+        for (int x = 0; x < width; ++x) {
+            const int lo = std::max(0, x - radius);
+            const int hi = std::min(width - 1, x + radius);
+            float sum = 0.0f;
+            for (int i = lo; i <= hi; ++i) sum += in[i];
+            out[x] = sum / static_cast<float>(hi - lo + 1);
+        }
+    });
+    parallelRows(0, height, [&](int y) {
+        const int lo = std::max(0, y - radius);
+        const int hi = std::min(height - 1, y + radius);
+        float* out = plane.data() + static_cast<std::size_t>(y) * width;
+        for (int x = 0; x < width; ++x) {
+            float sum = 0.0f;
+            for (int j = lo; j <= hi; ++j) sum += tmp[static_cast<std::size_t>(j) * width + x];
+            out[x] = sum / static_cast<float>(hi - lo + 1);
+        }
+    });
+}
+
+// Separable square maximum filter.
+void dilate(std::vector<float>& plane, int width, int height, int radius) {
+    std::vector<float> tmp(plane.size());
+    parallelRows(0, height, [&](int y) {
+        const float* in = plane.data() + static_cast<std::size_t>(y) * width;
+        float* out = tmp.data() + static_cast<std::size_t>(y) * width;
+        for (int x = 0; x < width; ++x) {
+            float m = 0.0f;
+            for (int i = std::max(0, x - radius); i <= std::min(width - 1, x + radius); ++i) m = std::max(m, in[i]);
+            out[x] = m;
+        }
+    });
+    parallelRows(0, height, [&](int y) {
+        float* out = plane.data() + static_cast<std::size_t>(y) * width;
+        for (int x = 0; x < width; ++x) {
+            float m = 0.0f;
+            for (int j = std::max(0, y - radius); j <= std::min(height - 1, y + radius); ++j) {
+                m = std::max(m, tmp[static_cast<std::size_t>(j) * width + x]);
+            }
+            out[x] = m;
+        }
+    });
+}
+
+// A regular sample of the pixels two pictures share: target pixel (u, v) and source pixel
+// (u + dx, v + dy), every step-th of every step-th row.
+struct SampledPairs {
+    int dx, dy, u0, u1, v0, step, rows;
+};
+
+// Calls visit(thread's state, source pixel, target pixel) for every sampled pair, on all cores.
+template <typename State, typename Visit>
+void visitSampledPairs(const FloatImage& source, const FloatImage& target, const SampledPairs& p,
+                       tbb::enumerable_thread_specific<State>& states, Visit visit) {
+    if (p.u1 <= p.u0 || p.rows <= 0) return;
+    tbb::parallel_for(tbb::blocked_range<int>(0, p.rows), [&](const tbb::blocked_range<int>& r) {
+        State& state = states.local();
+        for (int i = r.begin(); i != r.end(); ++i) {
+            const int v = p.v0 + p.step * i;
+            const float* t = target.row(v);
+            const float* s = source.row(v + p.dy);
+            for (int u = p.u0; u < p.u1; u += p.step) visit(state, s + 3 * (u + p.dx), t + 3 * u);
+        }
+    });
+}
+
+}  // namespace
+
+float BrightnessMapping::apply(int channel, float v) const {
+    const float t = std::clamp(v / sourceMax[channel] * kBins, 0.0f, static_cast<float>(kBins));
+    const int k = std::min(static_cast<int>(t), kBins - 1);
+    const float f = t - static_cast<float>(k);
+    return value[channel][k] + f * (value[channel][k + 1] - value[channel][k]);
+}
+
+float BrightnessMapping::spreadAt(int channel, float v) const {
+    const float t = std::clamp(v / sourceMax[channel] * kBins, 0.0f, static_cast<float>(kBins));
+    const int k = std::min(static_cast<int>(t), kBins - 1);
+    const float f = t - static_cast<float>(k);
+    return std::max(floor[channel], spread[channel][k] + f * (spread[channel][k + 1] - spread[channel][k]));
+}
+
+BrightnessMapping fitBrightnessMapping(const FloatImage& source, const FloatImage& target, int dx, int dy) {
+    constexpr int kBins = BrightnessMapping::kBins;
+    BrightnessMapping mapping;
+    const int width = target.width();
+    const int height = target.height();
+    const int u0 = std::max(0, -dx), u1 = std::min(width, source.width() - dx);
+    const int v0 = std::max(0, -dy), v1 = std::min(height, source.height() - dy);
+
+    // Every step-th pixel of every step-th row: a million or so pairs fix the medians well.
+    const std::int64_t shared = static_cast<std::int64_t>(std::max(0, u1 - u0)) * std::max(0, v1 - v0);
+    const int step = std::max(2, static_cast<int>(std::sqrt(static_cast<double>(shared) / 1.0e6)));
+    const int sampledRows = v1 > v0 ? (v1 - v0 + step - 1) / step : 0;
+
+    const SampledPairs pairs{dx, dy, u0, u1, v0, step, sampledRows};
+
+    // Ranges of the shared pixels.
+    using Range = std::array<float, 6>;  // source then target maxima
+    tbb::enumerable_thread_specific<Range> ranges([] { return Range{}; });
+    visitSampledPairs(source, target, pairs, ranges, [](Range& range, const float* s, const float* t) {
+        for (int c = 0; c < 3; ++c) {
+            range[c] = std::max(range[c], s[c]);
+            range[3 + c] = std::max(range[3 + c], t[c]);
+        }
+    });
+    std::array<float, 3> sourceMax{}, targetMax{};
+    for (const Range& range : ranges) {
+        for (int c = 0; c < 3; ++c) {
+            sourceMax[c] = std::max(sourceMax[c], range[c]);
+            targetMax[c] = std::max(targetMax[c], range[3 + c]);
+        }
+    }
+    std::array<float, 3> toSource{}, toTarget{};
+    for (int c = 0; c < 3; ++c) {
+        if (!(sourceMax[c] > 0.0f) || !std::isfinite(sourceMax[c])) sourceMax[c] = 1.0f;
+        if (!(targetMax[c] > 0.0f) || !std::isfinite(targetMax[c])) targetMax[c] = 1.0f;
+        toSource[c] = kBins / sourceMax[c];
+        toTarget[c] = kTargetBins / targetMax[c];
+    }
+    mapping.sourceMax = sourceMax;
+
+    using Joint = std::vector<std::uint32_t>;  // 3 x kBins x kTargetBins
+    tbb::enumerable_thread_specific<Joint> partial([] { return Joint(3u * kBins * kTargetBins, 0u); });
+    visitSampledPairs(source, target, pairs, partial, [&](Joint& joint, const float* s, const float* t) {
+        for (int c = 0; c < 3; ++c) {
+            if (!std::isfinite(s[c]) || !std::isfinite(t[c])) continue;
+            const int bs = std::clamp(static_cast<int>(s[c] * toSource[c]), 0, kBins - 1);
+            const int bt = std::clamp(static_cast<int>(t[c] * toTarget[c]), 0, kTargetBins - 1);
+            ++joint[(static_cast<std::size_t>(c) * kBins + bs) * kTargetBins + bt];
+        }
+    });
+    Joint joint(3u * kBins * kTargetBins, 0u);
+    for (const Joint& p : partial) {
+        for (std::size_t i = 0; i < joint.size(); ++i) joint[i] += p[i];
+    }
+
+    for (int c = 0; c < 3; ++c) {
+        const float step = targetMax[c] / kTargetBins;
+        mapping.floor[c] = std::max(0.01f * targetMax[c], 1.5f * step);
+        std::vector<double> centre, median, spread, weight;
+        for (int b = 0; b < kBins; ++b) {
+            const std::uint32_t* row = joint.data() + (static_cast<std::size_t>(c) * kBins + b) * kTargetBins;
+            std::uint64_t count = 0;
+            for (int j = 0; j < kTargetBins; ++j) count += row[j];
+            if (count < kMinBinCount) continue;
+            centre.push_back((b + 0.5) * sourceMax[c] / kBins);
+            median.push_back(quantileOf(row, count, 0.5, step));
+            spread.push_back((quantileOf(row, count, 0.75, step) - quantileOf(row, count, 0.25, step)) / 1.349);
+            weight.push_back(static_cast<double>(count));
+        }
+        if (centre.empty()) {
+            // Nothing shared: the identity, scaled between the two ranges.
+            for (int k = 0; k <= kBins; ++k) {
+                mapping.value[c][k] = targetMax[c] * k / kBins;
+                mapping.spread[c][k] = mapping.floor[c];
+            }
+            continue;
+        }
+        makeNonDecreasing(median, weight);
+        std::size_t next = 0;
+        for (int k = 0; k <= kBins; ++k) {
+            const double x = static_cast<double>(sourceMax[c]) * k / kBins;
+            while (next < centre.size() && centre[next] < x) ++next;
+            double m, s;
+            if (next == 0) {
+                m = centre[0] > 0.0 ? median[0] * x / centre[0] : median[0];
+                s = spread[0];
+            } else if (next == centre.size()) {
+                m = median.back();
+                s = spread.back();
+            } else {
+                const double f = (x - centre[next - 1]) / (centre[next] - centre[next - 1]);
+                m = median[next - 1] + f * (median[next] - median[next - 1]);
+                s = spread[next - 1] + f * (spread[next] - spread[next - 1]);
+            }
+            mapping.value[c][k] = static_cast<float>(m);
+            mapping.spread[c][k] = static_cast<float>(s);
+        }
+    }
+    return mapping;
+}
+
+void ghostMask(const FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
+               int strength, std::vector<float>& mask) {
+    const int width = exposure.width();
+    const int height = exposure.height();
+    mask.assign(static_cast<std::size_t>(width) * height, 0.0f);
+    if (strength <= 0 || width <= 0 || height <= 0) return;
+    const float limit = 8.0f - 6.0f * static_cast<float>(std::min(strength, 100)) / 100.0f;
+    const int longer = std::max(width, height);
+    const int block = 2 * std::max(1, longer / 1600);  // even: whole 2 x 2 cells
+    const int gw = (width + block - 1) / block;
+    const int gh = (height + block - 1) / block;
+    const int feather = std::max(2, static_cast<int>(std::lround(longer / (250.0 * block))));
+    // Distance over which the mask fades out towards the edge of the reference's coverage, so
+    // that where the reference ends no seam appears either.
+    const float fade = static_cast<float>(2 * feather * block);
+    const int coverX0 = std::max(0, -dx), coverX1 = std::min(width, reference.width() - dx);
+    const int coverY0 = std::max(0, -dy), coverY1 = std::min(height, reference.height() - dy);
+    if (coverX1 <= coverX0 || coverY1 <= coverY0) return;
+
+    // The mapping and the inverse spread as fine tables over the reference's range (judging
+    // only: the replacement itself uses the exact mapping).
+    constexpr int kTable = 4096;
+    std::array<std::vector<float>, 3> mapped, inverseSpread;
+    std::array<float, 3> toIndex{};
+    for (int c = 0; c < 3; ++c) {
+        mapped[c].resize(kTable + 1);
+        inverseSpread[c].resize(kTable + 1);
+        toIndex[c] = kTable / mapping.sourceMax[c];
+        for (int i = 0; i <= kTable; ++i) {
+            const float v = mapping.sourceMax[c] * static_cast<float>(i) / kTable;
+            mapped[c][i] = mapping.apply(c, v);
+            inverseSpread[c][i] = 1.0f / mapping.spreadAt(c, v);
+        }
+    }
+    const auto index = [&](int c, float v) {
+        const float t = v * toIndex[c] + 0.5f;
+        return t > 0.0f ? static_cast<int>(std::min(t, static_cast<float>(kTable))) : 0;
+    };
+
+    // Share of each block's 2 x 2 cells that disagree. A cell's difference is averaged over its
+    // four pixels before it is judged: noise and the ringing of compression at edges cancel, a
+    // real change does not.
+    std::vector<float> share(static_cast<std::size_t>(gw) * gh, 0.0f);
+    parallelRows(0, gh, [&](int gy) {
+        std::vector<float> sum(static_cast<std::size_t>(gw), 0.0f);
+        std::vector<float> cells(static_cast<std::size_t>(gw), 0.0f);
+        const int first = std::max(gy * block, coverY0);
+        const int end = std::min({height, (gy + 1) * block, coverY1});
+        for (int v = first; v + 1 < end; v += 2) {
+            const float* e0 = exposure.row(v);
+            const float* e1 = exposure.row(v + 1);
+            const float* r0 = reference.row(v + dy) + 3 * static_cast<std::ptrdiff_t>(dx);
+            const float* r1 = reference.row(v + 1 + dy) + 3 * static_cast<std::ptrdiff_t>(dx);
+            for (int u = coverX0; u + 1 < coverX1; u += 2) {
+                float d = 0.0f;
+                for (int c = 0; c < 3; ++c) {
+                    const std::size_t a = 3 * static_cast<std::size_t>(u) + c;
+                    const std::size_t b = a + 3;
+                    const float diff = (e0[a] - mapped[c][index(c, r0[a])]) + (e0[b] - mapped[c][index(c, r0[b])]) +
+                                       (e1[a] - mapped[c][index(c, r1[a])]) + (e1[b] - mapped[c][index(c, r1[b])]);
+                    const float level = 0.25f * ((r0[a] + r0[b]) + (r1[a] + r1[b]));
+                    d = std::max(d, 0.25f * std::fabs(diff) * inverseSpread[c][index(c, level)]);
+                }
+                const std::size_t gx = static_cast<std::size_t>(u / block);
+                sum[gx] += std::clamp((d - 0.5f * limit) / (0.5f * limit), 0.0f, 1.0f);
+                cells[gx] += 1.0f;
+            }
+        }
+        for (int gx = 0; gx < gw; ++gx) {
+            const float n = cells[static_cast<std::size_t>(gx)];
+            share[static_cast<std::size_t>(gy) * gw + gx] = n > 0.0f ? sum[static_cast<std::size_t>(gx)] / n : 0.0f;
+        }
+    });
+    // Lone disagreeing blocks (noise) go; the rest is widened so the feather lies outside it.
+    boxBlur(share, gw, gh, 1);
+    for (float& s : share) s = s > 0.3f ? 1.0f : 0.0f;
+    dilate(share, gw, gh, 2 * feather);
+    boxBlur(share, gw, gh, feather);
+    boxBlur(share, gw, gh, feather);
+
+    parallelRows(coverY0, coverY1, [&](int v) {
+        float* m = mask.data() + static_cast<std::size_t>(v) * width;
+        const float gyf = std::clamp((v + 0.5f) / block - 0.5f, 0.0f, static_cast<float>(gh - 1));
+        const int y0 = std::min(static_cast<int>(gyf), gh - 1);
+        const int y1 = std::min(y0 + 1, gh - 1);
+        const float fy = gyf - static_cast<float>(y0);
+        for (int u = coverX0; u < coverX1; ++u) {
+            const float gxf = std::clamp((u + 0.5f) / block - 0.5f, 0.0f, static_cast<float>(gw - 1));
+            const int x0 = std::min(static_cast<int>(gxf), gw - 1);
+            const int x1 = std::min(x0 + 1, gw - 1);
+            const float fx = gxf - static_cast<float>(x0);
+            const auto at = [&](int x, int y) { return share[static_cast<std::size_t>(y) * gw + x]; };
+            if (at(x0, y0) == 0.0f && at(x1, y0) == 0.0f && at(x0, y1) == 0.0f && at(x1, y1) == 0.0f) continue;
+            const float top = at(x0, y0) + fx * (at(x1, y0) - at(x0, y0));
+            const float bottom = at(x0, y1) + fx * (at(x1, y1) - at(x0, y1));
+            const float edge = static_cast<float>(std::min({u - coverX0 + 1, coverX1 - u, v - coverY0 + 1, coverY1 - v}));
+            const float keep = std::min(1.0f, edge / fade);
+            m[u] = std::clamp(top + fy * (bottom - top), 0.0f, 1.0f) * keep;
+        }
+    });
+}
+
+void replaceGhosts(FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
+                   const std::vector<float>& mask) {
+    const int width = exposure.width();
+    parallelRows(0, exposure.height(), [&](int v) {
+        const float* m = mask.data() + static_cast<std::size_t>(v) * width;
+        float* e = exposure.row(v);
+        for (int u = 0; u < width; ++u) {
+            if (!(m[u] > 0.0f)) continue;
+            const float* r = reference.row(v + dy) + 3 * static_cast<std::ptrdiff_t>(u + dx);
+            for (int c = 0; c < 3; ++c) e[3 * u + c] += m[u] * (mapping.apply(c, r[c]) - e[3 * u + c]);
+        }
+    });
+}
+
+ExposureSource exposureFiles(const Project& project, const DecodeHooks& hooks) {
+    return [&project, hooks](int index, FloatImage& pixels, ProgressSink& progress) -> std::optional<Message> {
+        const ExposureRecord& record = project.exposures[static_cast<std::size_t>(index)];
+        DecodeHooks again = hooks;
+        again.batch = false;
+        again.alwaysAskGamma = true;
+        again.askGamma = [gamma = record.tiffGamma] { return gamma; };
+        DecodedPicture picture = decodePicture(record.path, again, progress);
+        if (!picture.ok) return picture.failure;
+        if (picture.pixels.width() != project.imageWidth || picture.pixels.height() != project.imageHeight) {
+            return Message{MessageId::FileChanged, 0, fileNameOf(record.path)};
+        }
+        pixels = std::move(picture.pixels);
+        return std::nullopt;
+    };
+}
+
+GhostMerge mergeWithoutGhosts(FloatImage& stack, const ExposureRecord* records, int count,
+                              const GhostRemovalParams& params, const ExposureSource& source, ProgressSink& progress) {
+    GhostMerge result;
+    const int width = stack.width();
+    const int height = stack.height();
+    if (count <= 0 || stack.empty()) return result;
+    const int ref = std::clamp(params.reference, 0, count - 1);
+    const std::int64_t stage = height;
+    beginProgress(progress, stage * (2 + 3ll * (count - 1)));
+    std::int64_t done = 0;
+    const auto read = [&](int index, FloatImage& pixels) {
+        StageProgress sub(progress, done, stage);
+        std::optional<Message> error = source(index, pixels, sub);
+        progress.setPosition(done += stage);
+        return error;
+    };
+
+    FloatImage reference;
+    if (auto error = read(ref, reference)) {
+        result.error = error;
+        endProgress(progress, height);
+        return result;
+    }
+    stack.fill(0.0f);
+    result.mask.assign(static_cast<std::size_t>(width) * height, 0.0f);
+    const ExposureRecord& refRecord = records[ref];
+    float last = 0.0f;
+    // One picture and one mask serve every exposure in turn (a source may fill the picture in place).
+    FloatImage exposure;
+    std::vector<float> mask;
+    for (int k = 0; k < count; ++k) {
+        const ExposureRecord& record = records[k];
+        if (k == ref) {
+            last = accumulateExposure(stack, reference, record, false, progress);
+            progress.setPosition(done += stage);
+            continue;
+        }
+        if (auto error = read(k, exposure)) {
+            result.error = error;
+            endProgress(progress, height);
+            return result;
+        }
+        // Exposure pixel (u, v) shows what reference pixel (u + dx, v + dy) shows.
+        const int dx = record.shiftX - refRecord.shiftX;
+        const int dy = record.shiftY - refRecord.shiftY;
+        const BrightnessMapping mapping = fitBrightnessMapping(reference, exposure, dx, dy);
+        ghostMask(exposure, reference, dx, dy, mapping, params.strength, mask);
+        replaceGhosts(exposure, reference, dx, dy, mapping, mask);
+        parallelRows(0, height, [&](int y) {
+            const int v = y - record.shiftY;
+            if (v < 0 || v >= height) return;
+            float* out = result.mask.data() + static_cast<std::size_t>(y) * width;
+            const float* in = mask.data() + static_cast<std::size_t>(v) * width;
+            for (int x = std::max(0, record.shiftX); x < std::min(width, width + record.shiftX); ++x) {
+                out[x] = std::max(out[x], in[x - record.shiftX]);
+            }
+        });
+        progress.setPosition(done += stage);
+        last = accumulateExposure(stack, exposure, record, false, progress);
+        progress.setPosition(done += stage);
+    }
+    result.stackMax = last == 0.0f ? 1.0f : last;
+    endProgress(progress, height);
+    return result;
+}
+
+GhostResult removeGhosts(Project& project, GhostRemovalState& state, const GhostRemovalParams& params,
+                         int stackedCount, const ExposureSource& source, ProgressSink& progress) {
+    GhostResult result;
+    if (!project.buffersAllocated || stackedCount <= 0 || stackedCount > project.exposureCount) {
+        result.error = Message{MessageId::NoExposureSelected};
+        return result;
+    }
+    if (!state.active) {
+        state.plainStack = project.stackBuffer.clone();
+        state.plainStackMax = project.stackMax;
+    }
+    GhostMerge merge =
+        mergeWithoutGhosts(project.stackBuffer, project.exposures.data(), stackedCount, params, source, progress);
+    if (merge.error) {
+        // Nothing is lost: the plain stack comes back and ghost removal is off.
+        result.error = merge.error;
+        project.stackBuffer = std::move(state.plainStack);
+        project.stackMax = state.plainStackMax;
+        state.active = false;
+        state.mask.clear();
+        return result;
+    }
+    project.stackMax = merge.stackMax;
+    state.active = true;
+    state.params = params;
+    state.mask = std::move(merge.mask);
+    project.wholeImageProcessed = false;
+    result.done = true;
+    return result;
+}
+
+void restorePlainStack(Project& project, GhostRemovalState& state) {
+    if (!state.active) return;
+    project.stackBuffer = std::move(state.plainStack);
+    project.stackMax = state.plainStackMax;
+    state.active = false;
+    state.mask.clear();
+    project.wholeImageProcessed = false;
+}
+
+GhostResult addExposureWithoutGhosts(Project& project, GhostRemovalState& state, const ExposureSource& source,
+                                     ProgressSink& progress) {
+    if (!state.active) {
+        addExposure(project, progress);
+        return GhostResult{true, std::nullopt};
+    }
+    std::swap(project.stackBuffer, state.plainStack);
+    addExposure(project, progress);
+    std::swap(project.stackBuffer, state.plainStack);
+    state.plainStackMax = project.stackMax;
+    return removeGhosts(project, state, state.params, project.exposureCount, source, progress);
+}
+
+GhostResult removeExposureWithoutGhosts(Project& project, GhostRemovalState& state, int index,
+                                        const DecodeHooks& hooks, const ExposureSource& source,
+                                        ProgressSink& progress) {
+    GhostResult result;
+    if (!state.active) {
+        RemoveResult removed = removeExposure(project, index, hooks, progress);
+        result.done = removed.removed;
+        result.error = removed.error;
+        return result;
+    }
+    std::swap(project.stackBuffer, state.plainStack);
+    RemoveResult removed = removeExposure(project, index, hooks, progress);
+    std::swap(project.stackBuffer, state.plainStack);
+    if (!removed.removed) {
+        result.error = removed.error;
+        return result;
+    }
+    state.plainStackMax = project.stackMax;
+    if (project.exposureCount == 0) {
+        restorePlainStack(project, state);
+        result.done = true;
+        return result;
+    }
+    GhostRemovalParams params = state.params;
+    if (index < params.reference) --params.reference;
+    params.reference = std::min(params.reference, project.exposureCount - 1);
+    return removeGhosts(project, state, params, project.exposureCount, source, progress);
+}
+
+}  // namespace sv
