@@ -19,7 +19,7 @@
 #include "imagefiles/picture_decoder.h"
 #include "imagefiles/tiff_writer.h"
 #include "tone/exposure_fusion.h"
-#include "tone/fusion_source.h"
+#include "operations/fusion_source.h"
 
 namespace {
 

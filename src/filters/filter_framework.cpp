@@ -7,15 +7,6 @@
 
 namespace sv {
 
-Region clipRegion(const Region& region, int width, int height) {
-    const int x0 = std::max(region.x, 0);
-    const int y0 = std::max(region.y, 0);
-    const long x1 = std::min<long>(static_cast<long>(region.x) + region.width, width);
-    const long y1 = std::min<long>(static_cast<long>(region.y) + region.height, height);
-    if (x1 <= x0 || y1 <= y0) return Region{0, 0, 0, 0};
-    return Region{x0, static_cast<int>(x1 - x0), y0, static_cast<int>(y1 - y0)};
-}
-
 bool buffersUsable(const FilterBuffers& b) {
     if (b.processed.empty() || b.working.empty() || b.output.empty()) return false;
     if (!b.processed.sameSize(b.working) || !b.processed.sameSize(b.output)) return false;
@@ -25,7 +16,7 @@ bool buffersUsable(const FilterBuffers& b) {
 bool beginFilter(const FilterBuffers& buffers, const Region& region, int passes, ProgressSink& progress,
                  Region& clipped) {
     if (!buffersUsable(buffers)) return false;
-    clipped = clipRegion(region, buffers.processed.width(), buffers.processed.height());
+    clipped = clippedRegion(region, buffers.processed.width(), buffers.processed.height());
     beginProgress(progress, static_cast<std::int64_t>(passes) * clipped.height);
     return !clipped.empty();
 }

@@ -21,9 +21,6 @@ struct FilterBuffers {
     FloatImage& output;
 };
 
-// The part of a region that lies inside a picture of the given size (empty if none does).
-Region clipRegion(const Region& region, int width, int height);
-
 // True when the three buffers have the same non-empty size and are three different pictures.
 bool buffersUsable(const FilterBuffers& buffers);
 

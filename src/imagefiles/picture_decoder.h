@@ -10,7 +10,7 @@
 #include "image/float_image.h"
 #include "image/memory_budget.h"
 #include "image/progress.h"
-#include "stack/messages.h"
+#include "image/messages.h"
 
 namespace sv {
 

@@ -12,9 +12,6 @@ namespace sv {
 // name's extension, decides what is written.
 enum class SaveFormat { Tiff = 1, Jpeg = 2, Bmp = 3 };
 
-// The file-type list, the same in both languages.
-inline constexpr const char* kSaveDialogFilter =
-    "TIFF 24/48bit (*.tif; *.tiff)|*.tif;*.tiff|JPEG 24-bit (*.jpg; *.jpeg)|*.jpg;*.jpeg|BMP 24bit (*.bmp)|*.bmp";
 inline constexpr int kInitialSaveEntry = 1;
 inline constexpr const char* kInitialSaveExtension = "*.tif";
 inline constexpr int kDefaultJpegQuality = 95;
@@ -42,9 +39,5 @@ inline int tiffBitsFromIndex(int index) { return index == 1 ? 16 : 8; }
 // (.tif/.tiff, .bmp, .jpg/.jpeg, compared lower-cased).
 std::optional<SaveFormat> saveFormatFromName(std::string_view name);
 std::optional<SaveFormat> saveFormatFromExtension(std::string_view path);
-
-// The overwrite question of the save dialogs.
-inline constexpr const char* kOverwriteQuestionEnglish = "The file already exists, overwrite?";
-inline constexpr const char* kOverwriteQuestionPolish = "Plik już istnieje, nadpisać?";
 
 }  // namespace sv

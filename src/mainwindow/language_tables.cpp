@@ -1,5 +1,7 @@
 #include "mainwindow/language_tables.h"
 
+#include "mainwindow/language_texts.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
@@ -301,31 +303,10 @@ QString writeFailureText(const WriteError& error, bool polish) {
     return text;
 }
 
-QString openFilter(bool polish) {
-    return polish ? u("Wszystkie obsługiwane formaty|*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr;|"
-                      "TIFF 24/48/96-bit (*.tif; *.tiff)|*.tif; *.tiff|Radiance RGBE (*.hdr)|*.hdr|"
-                      "JPEG 24-bit (*.jpg; *.jpeg)|*.jpg; *.jpeg|BMP 24-bit (*.bmp)|*.bmp")
-                  : u("All supported images|*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr|"
-                      "TIFF 24/48/96-bit (*.tif; *.tiff)|*.tif; *.tiff|Radiance RGBE (*.hdr)|*.hdr|"
-                      "JPEG 24-bit (*.jpg; *.jpeg)|*.jpg; *.jpeg|BMP 24-bit (*.bmp)|*.bmp");
-}
-
-QString saveFilter() {
-    // Spelt as the open list spells the depths ("24/48-bit", "24-bit").
-    return u("TIFF 24/48-bit (*.tif; *.tiff)|*.tif;*.tiff|JPEG 24-bit (*.jpg; *.jpeg)|*.jpg;*.jpeg|"
-             "BMP 24-bit (*.bmp)|*.bmp");
-}
-
-QString designOpenFilter() {
-    return u("All images (*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr)|*.bmp;*.jpg;*.jpeg;*.tif;*.tiff;*.hdr|"
-             "TIFF (*.tif; *.tiff)|*.tif;*.tiff|Radiance (*.hdr)|*.hdr|JPEG (*.jpg; *.jpeg)|*.jpg;*.jpeg|"
-             "Bitmaps (*.bmp)|*.bmp");
-}
-
-QString designSaveFilter() {
-    // Same three entries in the same order: the entry chosen decides the format.
-    return u("TIFF (*.tif; *.tiff)|*.tif;*.tiff|JPEG (*.jpg; *.jpeg)|*.jpg;*.jpeg|Bitmaps (*.bmp)|*.bmp");
-}
+QString openFilter(bool polish) { return u(polish ? kOpenFilterPolish : kOpenFilterEnglish); }
+QString saveFilter() { return u(kSaveFilter); }
+QString designOpenFilter() { return u(kDesignOpenFilter); }
+QString designSaveFilter() { return u(kDesignSaveFilter); }
 
 QString sizeText(bool polish, int width, int height) {
     return (polish ? u("Wymiary: ") : u("Size: ")) + QString::number(width) + QStringLiteral("x") +

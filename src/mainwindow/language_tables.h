@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "image/atomic_file.h"
-#include "stack/messages.h"
+#include "image/messages.h"
 
 class QObject;
 class QWidget;

@@ -17,7 +17,7 @@
 #include "mainwindow/language_tables.h"
 #include "mainwindow/settings.h"
 #include "stack/alignment_view.h"
-#include "stack/messages.h"
+#include "image/messages.h"
 #include "stack/project.h"
 #include "tone/colour_balance.h"
 #include "tone/render.h"

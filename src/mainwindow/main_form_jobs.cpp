@@ -124,7 +124,7 @@ void TForm1::finishJob(JobKind kind) {
 void TForm1::finishFailedJob(JobKind kind) {
     const JobGroup group = jobGroup(kind);
     const Region whole = Region{0, project.imageWidth, 0, project.imageHeight};
-    const Region region = clipRegion(isRectJob(kind) ? project.previewRect : whole, project.imageWidth,
+    const Region region = clippedRegion(isRectJob(kind) ? project.previewRect : whole, project.imageWidth,
                                      project.imageHeight);
     bool undo = undoBeforeJob_;
     if (group == JobGroup::FilterWhole || group == JobGroup::FilterRect) {

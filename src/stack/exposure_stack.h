@@ -7,7 +7,7 @@
 #include "image/display_bitmap.h"
 #include "image/progress.h"
 #include "imagefiles/picture_decoder.h"
-#include "stack/messages.h"
+#include "image/messages.h"
 #include "stack/project.h"
 
 namespace sv {

@@ -26,7 +26,7 @@
 #include "image/float_image.h"
 #include "image/progress.h"
 #include "imagefiles/picture_decoder.h"
-#include "stack/messages.h"
+#include "image/messages.h"
 #include "stack/project.h"
 
 namespace sv {

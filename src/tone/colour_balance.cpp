@@ -13,16 +13,6 @@ namespace {
 
 constexpr float kThird = 1.0f / 3.0f;
 
-// The part of a region inside the picture.
-Region clipped(const Region& region, const FloatImage& picture) {
-    const int x0 = std::max(region.x, 0);
-    const int y0 = std::max(region.y, 0);
-    const long x1 = std::min<long>(static_cast<long>(region.x) + region.width, picture.width());
-    const long y1 = std::min<long>(static_cast<long>(region.y) + region.height, picture.height());
-    if (x1 <= x0 || y1 <= y0) return Region{};
-    return Region{x0, static_cast<int>(x1 - x0), y0, static_cast<int>(y1 - y0)};
-}
-
 bool usable(const FloatImage& p, const FloatImage& n, const FloatImage& c) {
     return !p.empty() && p.sameSize(n) && p.sameSize(c) && &p != &n && &p != &c && &n != &c;
 }
@@ -99,7 +89,7 @@ std::string sampleHint(const Rgb& sample) {
 void neutralPoint(const FloatImage& P, FloatImage& N, FloatImage& C, const Region& regionIn, const Rgb& sample,
                   ProgressSink& progress) {
     if (!usable(P, N, C)) return;
-    const Region r = clipped(regionIn, P);
+    const Region r = clippedRegion(regionIn, P.width(), P.height());
     beginProgress(progress, 2 * static_cast<std::int64_t>(r.height));
     if (r.empty()) return;
     copyRegion(N, P, r);
@@ -130,7 +120,7 @@ bool balanceRangeInUse(const BalanceRange& range) {
 void sampleTargetBalance(const FloatImage& P, FloatImage& N, FloatImage& C, const Region& regionIn,
                          const BalanceParams& params, ProgressSink& progress) {
     if (!usable(P, N, C)) return;
-    const Region r = clipped(regionIn, P);
+    const Region r = clippedRegion(regionIn, P.width(), P.height());
     beginProgress(progress, 2 * static_cast<std::int64_t>(r.height));
     if (r.empty()) return;
     copyRegion(N, P, r);

@@ -245,8 +245,8 @@ TEST(FilterFrameworkTest, NoFilterWritesTheProcessedPicture) {
 }
 
 TEST(FilterFrameworkTest, RegionsAreClippedAndBadBuffersRefused) {
-    EXPECT_EQ(clipRegion(Region{-3, 10, 5, 100}, 20, 30), (Region{0, 7, 5, 25}));
-    EXPECT_TRUE(clipRegion(Region{25, 4, 0, 3}, 20, 30).empty());
+    EXPECT_EQ(clippedRegion(Region{-3, 10, 5, 100}, 20, 30), (Region{0, 7, 5, 25}));
+    EXPECT_TRUE(clippedRegion(Region{25, 4, 0, 3}, 20, 30).empty());
     FloatImage P(8, 8), N(8, 8), C(9, 8);
     C.fill(2.0f);
     NullProgress none;

@@ -8,6 +8,7 @@
 #include "imagefiles/bmp_writer.h"
 #include "imagefiles/jpeg_saver.h"
 #include "imagefiles/save_format.h"
+#include "mainwindow/language_texts.h"
 #include "tool_support.h"
 
 namespace sv {

@@ -8,7 +8,7 @@
 #include "imagefiles/tiff_writer.h"
 #include "stack/exposure_stack.h"
 #include "support/test_support.h"
-#include "tone/fusion_source.h"
+#include "operations/fusion_source.h"
 
 namespace sv {
 namespace {

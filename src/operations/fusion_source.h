@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "imagefiles/picture_decoder.h"
-#include "stack/messages.h"
+#include "image/messages.h"
 #include "stack/project.h"
 #include "tone/exposure_fusion.h"
 

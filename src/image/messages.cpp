@@ -1,4 +1,4 @@
-#include "stack/messages.h"
+#include "image/messages.h"
 
 namespace sv {
 

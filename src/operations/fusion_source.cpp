@@ -1,4 +1,4 @@
-#include "tone/fusion_source.h"
+#include "operations/fusion_source.h"
 
 #include <cstring>
 #include <utility>
