@@ -19,8 +19,8 @@ using namespace sv;
 const std::vector<std::uint8_t>& tiffFile(TiffCompressionChoice compression) {
     static const FloatImage picture = bench::photoLikeImage(bench::kWidth, bench::kHeight, 5);
     static NullProgress progress;
-    static const std::vector<std::uint8_t> deflate = encodeTiff(picture, 16, TiffCompressionChoice::Deflate, progress);
-    static const std::vector<std::uint8_t> none = encodeTiff(picture, 16, TiffCompressionChoice::None, progress);
+    static const std::vector<std::uint8_t> deflate = encodeTiff(picture, 16, TiffCompressionChoice::Deflate, progress).value;
+    static const std::vector<std::uint8_t> none = encodeTiff(picture, 16, TiffCompressionChoice::None, progress).value;
     return compression == TiffCompressionChoice::None ? none : deflate;
 }
 

@@ -56,7 +56,7 @@ void BM_WriteTiff16Deflate(benchmark::State& state) {
     NullProgress progress;
     std::size_t bytes = 0;
     for (auto _ : state) {
-        std::vector<std::uint8_t> file = encodeTiff(picture(), 16, TiffCompressionChoice::Deflate, progress);
+        std::vector<std::uint8_t> file = encodeTiff(picture(), 16, TiffCompressionChoice::Deflate, progress).value;
         bytes = file.size();
         benchmark::DoNotOptimize(file.data());
     }
@@ -67,7 +67,7 @@ void BM_WriteTiff16Deflate(benchmark::State& state) {
 void BM_WriteTiff16None(benchmark::State& state) {
     NullProgress progress;
     for (auto _ : state) {
-        std::vector<std::uint8_t> file = encodeTiff(picture(), 16, TiffCompressionChoice::None, progress);
+        std::vector<std::uint8_t> file = encodeTiff(picture(), 16, TiffCompressionChoice::None, progress).value;
         benchmark::DoNotOptimize(file.data());
     }
 }

@@ -75,18 +75,23 @@ int main(int argc, char** argv) {
     FileFusionSource source(records, width, height, hooks);
     NullProgress progress;
     const auto start = std::chrono::steady_clock::now();
-    std::string error;
     if (regionOnly) {
         FloatImage crop;
         const FusionOutcome outcome = fuseRegion(source, params, region, crop, progress);
         if (!outcome.ok()) return fail("fusion failed at exposure " + std::to_string(outcome.exposure));
-        if (!pfm.empty() && !writePfm(pfm, crop, error)) return fail(error);
+        if (!pfm.empty()) {
+            if (const Failure failed = writePfm(pfm, crop)) return fail(englishText(*failed));
+        }
     } else {
         FloatImage fused(width, height);
         const FusionOutcome outcome = fusePicture(source, params, fused, progress);
         if (!outcome.ok()) return fail("fusion failed at exposure " + std::to_string(outcome.exposure));
-        if (!pfm.empty() && !writePfm(pfm, fused, error)) return fail(error);
-        if (!writeTiff(out, fused, width, height, 8, TiffCompressionChoice::None, progress, error)) return fail(error);
+        if (!pfm.empty()) {
+            if (const Failure failed = writePfm(pfm, fused)) return fail(englishText(*failed));
+        }
+        if (const Failure failed = writeTiff(out, fused, width, height, 8, TiffCompressionChoice::None, progress)) {
+            return fail(englishText(*failed));
+        }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(stderr, "fusion_driver: %.3f s\n", seconds);

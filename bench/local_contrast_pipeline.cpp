@@ -86,9 +86,8 @@ int main(int argc, char** argv) {
     stage("render");
     const DisplayBitmap display = drawPicture(project.processedBuffer, progress);
     stage("draw");
-    std::string error;
-    if (!saveJpeg(display, argv[1], 95, locateJpegEncoder(""), error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    if (const Failure failed = saveJpeg(display, argv[1], 95, locateJpegEncoder(""))) {
+        std::fprintf(stderr, "%s\n", englishText(*failed).c_str());
         return 3;
     }
     stage("save");

@@ -33,7 +33,7 @@ void tiffSeeds(const std::filesystem::path& dir) {
     int k = 0;
     for (int bits : {8, 16}) {
         for (auto c : {sv::TiffCompressionChoice::None, sv::TiffCompressionChoice::Deflate}) {
-            const Bytes file = sv::encodeTiff(picture(9, 5, static_cast<unsigned>(k)), bits, c, progress);
+            const Bytes file = sv::encodeTiff(picture(9, 5, static_cast<unsigned>(k)), bits, c, progress).value;
             save(dir, "ours" + std::to_string(k) + ".tif", file);
             ++k;
         }

@@ -79,17 +79,16 @@ void saveOperator(CliContext& context, const std::string& path, const Modifiers&
     const FloatImage& picture = context.project.processedBuffer;
     if (picture.empty()) throw CliError(kBadInput, "there is no processed picture to save");
 
-    std::string error;
-    bool ok = false;
+    Failure failed;
     switch (options.format) {
         case SaveFormat::Tiff:
-            ok = writeTiff(path, picture, picture.width(), picture.height(), options.bits, options.compression,
-                           context.progress, error);
+            failed = writeTiff(path, picture, picture.width(), picture.height(), options.bits, options.compression,
+                               context.progress);
             break;
         case SaveFormat::Bmp: {
             // BMP and JPEG take the display bitmap: the whole processed picture drawn as it stands.
             const DisplayBitmap display = drawPicture(picture, context.progress);
-            ok = writeBmp(display, path, error);
+            failed = writeBmp(display, path);
             break;
         }
         case SaveFormat::Jpeg: {
@@ -99,11 +98,11 @@ void saveOperator(CliContext& context, const std::string& path, const Modifiers&
                                "cannot write " + path + ": " + englishReason(WriteFailure::JpegEncoderMissing));
             }
             const DisplayBitmap display = drawPicture(picture, context.progress);
-            ok = saveJpeg(display, path, options.quality, encoder, error);
+            failed = saveJpeg(display, path, options.quality, encoder);
             break;
         }
     }
-    if (!ok) throw CliError(kBadOutput, "cannot write " + path + ": " + error);
+    if (failed) throw CliError(kBadOutput, "cannot write " + path + ": " + englishText(*failed));
 }
 
 }  // namespace

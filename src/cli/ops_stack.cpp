@@ -68,9 +68,8 @@ void removeOperator(CliContext& context, const std::string& value, const Modifie
 
 void dumpStackOperator(CliContext& context, const std::string& path, const Modifiers&) {
     if (!context.project.buffersAllocated) throw CliError(kBadInput, "no picture has been opened");
-    std::string error;
-    if (!writePfm(path, context.project.stackBuffer, error)) {
-        throw CliError(kBadOutput, "cannot write " + path + ": " + error);
+    if (const Failure failed = writePfm(path, context.project.stackBuffer)) {
+        throw CliError(kBadOutput, "cannot write " + path + ": " + englishText(*failed));
     }
 }
 
@@ -194,11 +193,10 @@ void reportOperator(CliContext& context, const std::string& path, const Modifier
         }
         return;
     }
-    std::string error;
-    const bool ok = writeFileAtomically(path, [&](std::FILE* f) {
+    const Failure failed = writeFileAtomically(path, [&](std::FILE* f) {
         return std::fwrite(json.data(), 1, json.size(), f) == json.size();
-    }, error);
-    if (!ok) throw CliError(kBadOutput, "cannot write " + path + ": " + error);
+    });
+    if (failed) throw CliError(kBadOutput, "cannot write " + path + ": " + englishText(*failed));
 }
 
 }  // namespace

@@ -54,9 +54,8 @@ void pointOperator(CliContext& context, const std::string& value, const Modifier
 
 void dumpProcessedOperator(CliContext& context, const std::string& path, const Modifiers&) {
     context.ensureProcessed();
-    std::string error;
-    if (!writePfm(path, context.project.processedBuffer, error)) {
-        throw CliError(kBadOutput, "cannot write " + path + ": " + error);
+    if (const Failure failed = writePfm(path, context.project.processedBuffer)) {
+        throw CliError(kBadOutput, "cannot write " + path + ": " + englishText(*failed));
     }
 }
 

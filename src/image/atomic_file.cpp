@@ -16,66 +16,9 @@
 
 namespace sv {
 
-// ---- reasons ---------------------------------------------------------------------------------
-
-WriteError writeErrorFromErrno(int code) {
-    WriteError e;
-    e.code = code;
-    switch (code) {
-        case ENOSPC:
-        case EDQUOT: e.reason = WriteFailure::NoSpace; break;
-        case EACCES:
-        case EPERM: e.reason = WriteFailure::PermissionDenied; break;
-        case EROFS: e.reason = WriteFailure::ReadOnlyFileSystem; break;
-        case EISDIR: e.reason = WriteFailure::IsDirectory; break;
-        case ENOENT:
-        case ENOTDIR: e.reason = WriteFailure::NoSuchFolder; break;
-        case EFBIG: e.reason = WriteFailure::FileTooLarge; break;
-        case ENAMETOOLONG: e.reason = WriteFailure::NameTooLong; break;
-        case ELOOP: e.reason = WriteFailure::TooManyLinks; break;
-        case ENOMEM: e.reason = WriteFailure::NotEnoughMemory; break;
-        default: e.reason = WriteFailure::System; break;
-    }
-    return e;
-}
-
-const char* englishReason(WriteFailure reason) {
-    switch (reason) {
-        case WriteFailure::None: return "no error";
-        case WriteFailure::NoSpace: return "no space left on the device";
-        case WriteFailure::PermissionDenied: return "permission denied";
-        case WriteFailure::ReadOnlyFileSystem: return "the file system is read-only";
-        case WriteFailure::NotRegularFile: return "it is not a regular file";
-        case WriteFailure::IsDirectory: return "it is a folder";
-        case WriteFailure::NoSuchFolder: return "the folder does not exist";
-        case WriteFailure::FileTooLarge: return "the file is too large";
-        case WriteFailure::NameTooLong: return "the file name is too long";
-        case WriteFailure::TooManyLinks: return "too many symbolic links";
-        case WriteFailure::NotEnoughMemory: return "not enough memory";
-        case WriteFailure::NothingToWrite: return "there is no picture to write";
-        case WriteFailure::TooLargeForTiff: return "the picture is too large for a TIFF file";
-        case WriteFailure::JpegEncoderMissing: return "the JPEG encoder cjpeg was not found";
-        case WriteFailure::JpegEncoderFailed: return "the JPEG encoder failed";
-        case WriteFailure::JpegEncoderWroteNothing: return "the JPEG encoder wrote nothing";
-        case WriteFailure::System: return "system error";
-    }
-    return "";
-}
-
-std::string englishText(const WriteError& e) {
-    std::string text;
-    if (e.reason == WriteFailure::System) {
-        // strerrordesc_np is never translated, whatever the locale says.
-        const char* description = e.code ? strerrordesc_np(e.code) : nullptr;
-        const char* name = e.code ? strerrorname_np(e.code) : nullptr;
-        text = description ? description : englishReason(e.reason);
-        if (name) text += std::string(" (") + name + ")";
-    } else {
-        text = englishReason(e.reason);
-    }
-    if (!e.detail.empty()) text += ": " + e.detail;
-    return text;
-}
+namespace {
+Failure failedWrite(int code) { return cannotWrite(writeErrorFromErrno(code)); }
+}  // namespace
 
 // ---- the list a signal handler clears --------------------------------------------------------
 
@@ -257,33 +200,28 @@ void takeOverAttributes(int fd, const std::string& old, const struct stat& st) {
 
 }  // namespace
 
-bool AtomicFile::open(const std::string& target, WriteError& error) {
+Failure AtomicFile::open(const std::string& target) {
     abandon();
     bool found = false;
     struct stat st {};
     int code = 0;
     if (target.empty() || !resolveTarget(target, target_, found, st, code)) {
-        error = writeErrorFromErrno(target.empty() ? ENOENT : code);
-        return false;
+        return failedWrite(target.empty() ? ENOENT : code);
     }
     const std::string name = nameOf(target_);
     if (name.empty() || name == "." || name == "..") {
-        error = writeErrorFromErrno(EISDIR);
-        return false;
+        return failedWrite(EISDIR);
     }
     if (found) {
         if (S_ISDIR(st.st_mode)) {
-            error = writeErrorFromErrno(EISDIR);
-            return false;
+            return failedWrite(EISDIR);
         }
         if (!S_ISREG(st.st_mode)) {
-            error = WriteError{WriteFailure::NotRegularFile, 0, {}};
-            return false;
+            return cannotWrite(WriteError{WriteFailure::NotRegularFile, 0, {}});
         }
         // A file its owner made read-only is not replaced behind their back.
         if (::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
-            error = writeErrorFromErrno(errno);
-            return false;
+            return failedWrite(errno);
         }
     }
     // Hidden, in the same folder (the rename must not cross file systems); the name is cut so that
@@ -292,11 +230,10 @@ bool AtomicFile::open(const std::string& target, WriteError& error) {
     stem.append(name, 0, 200);
     stem.push_back('.');
     if (!temporary_.create(folderOf(target_), stem, "", 0666)) {
-        error = writeErrorFromErrno(errno);
-        return false;
+        return failedWrite(errno);
     }
     if (found) takeOverAttributes(temporary_.fd(), target_, st);
-    return true;
+    return std::nullopt;
 }
 
 bool writeAll(int fd, const void* data, std::size_t size) {
@@ -313,27 +250,23 @@ bool writeAll(int fd, const void* data, std::size_t size) {
     return true;
 }
 
-bool AtomicFile::writeAll(const void* data, std::size_t size, WriteError& error) {
-    if (sv::writeAll(fd(), data, size)) return true;
-    error = writeErrorFromErrno(errno);
-    return false;
+Failure AtomicFile::writeAll(const void* data, std::size_t size) {
+    if (sv::writeAll(fd(), data, size)) return std::nullopt;
+    return failedWrite(errno);
 }
 
-bool AtomicFile::commit(WriteError& error) {
+Failure AtomicFile::commit() {
+    int code = 0;
     if (fd() < 0) {
-        error = writeErrorFromErrno(EBADF);
-        abandon();
-        return false;
+        code = EBADF;
+    } else if (::fsync(fd()) != 0 && errno != EINVAL && errno != EROFS) {
+        code = errno;
+    } else if (!temporary_.close() || !temporary_.renameTo(target_)) {
+        code = errno;
     }
-    if (::fsync(fd()) != 0 && errno != EINVAL && errno != EROFS) {
-        error = writeErrorFromErrno(errno);
+    if (code != 0) {
         abandon();
-        return false;
-    }
-    if (!temporary_.close() || !temporary_.renameTo(target_)) {
-        error = writeErrorFromErrno(errno);
-        abandon();
-        return false;
+        return failedWrite(code);
     }
     // The new name on the disk too, not only the data.
     const int folder = ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -341,19 +274,18 @@ bool AtomicFile::commit(WriteError& error) {
         (void)::fsync(folder);
         ::close(folder);
     }
-    return true;
+    return std::nullopt;
 }
 
-bool writeFileAtomically(const std::string& target, const std::function<bool(std::FILE*)>& produce,
-                         WriteError& error) {
+Failure writeFileAtomically(const std::string& target, const std::function<bool(std::FILE*)>& produce) {
     AtomicFile out;
-    if (!out.open(target, error)) return false;
+    if (Failure failed = out.open(target)) return failed;
     const int copy = ::fcntl(out.fd(), F_DUPFD_CLOEXEC, 0);
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(copy >= 0 ? ::fdopen(copy, "wb") : nullptr, std::fclose);
     if (!file) {
-        error = writeErrorFromErrno(errno);
+        const int code = errno;
         if (copy >= 0) ::close(copy);
-        return false;
+        return failedWrite(code);
     }
     errno = 0;
     bool ok = produce(file.get()) && !std::ferror(file.get());
@@ -361,18 +293,9 @@ bool writeFileAtomically(const std::string& target, const std::function<bool(std
     const int failure = errno;
     if (std::fclose(file.release()) != 0) ok = false;
     if (!ok) {
-        error = writeErrorFromErrno(failure ? failure : (errno ? errno : EIO));
-        return false;
+        return failedWrite(failure ? failure : (errno ? errno : EIO));
     }
-    return out.commit(error);
-}
-
-bool writeFileAtomically(const std::string& target, const std::function<bool(std::FILE*)>& produce,
-                         std::string& error) {
-    WriteError e;
-    const bool ok = writeFileAtomically(target, produce, e);
-    if (!ok) error = englishText(e);
-    return ok;
+    return out.commit();
 }
 
 }  // namespace sv

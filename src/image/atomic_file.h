@@ -7,41 +7,10 @@
 #include <functional>
 #include <string>
 
+#include "image/messages.h"
+#include "image/outcome.h"
+
 namespace sv {
-
-// Why a file could not be written. The window shows the reason in the language in force, the
-// command line prints englishText().
-enum class WriteFailure {
-    None,
-    NoSpace,              // ENOSPC, EDQUOT
-    PermissionDenied,     // EACCES, EPERM, or an existing file we may not write
-    ReadOnlyFileSystem,   // EROFS
-    NotRegularFile,       // the name is a device, a pipe or a socket
-    IsDirectory,          // the name is a folder
-    NoSuchFolder,         // ENOENT, ENOTDIR: the folder of the name does not exist
-    FileTooLarge,         // EFBIG: beyond the file system's or the process's file size limit
-    NameTooLong,          // ENAMETOOLONG
-    TooManyLinks,         // ELOOP
-    NotEnoughMemory,
-    NothingToWrite,       // no picture (or not one of the size asked for)
-    TooLargeForTiff,      // past the 4 GiB reach of TIFF offsets
-    JpegEncoderMissing,
-    JpegEncoderFailed,    // did not start, failed or was killed; `detail` holds its first message line
-    JpegEncoderWroteNothing,
-    System,               // any other errno, kept in `code`
-};
-
-struct WriteError {
-    WriteFailure reason = WriteFailure::None;
-    int code = 0;         // the errno behind the reason, when the system gave one
-    std::string detail;   // the JPEG encoder's own first line of messages (English), when it gave one
-};
-
-WriteError writeErrorFromErrno(int code);
-// One line of English, for the command line and for the string forms of the writers.
-std::string englishText(const WriteError& error);
-// The English reason alone (the fixed part, without errno or detail).
-const char* englishReason(WriteFailure reason);
 
 // Writes all `size` bytes to `fd`, going on after interruptions; false with errno set on failure.
 bool writeAll(int fd, const void* data, std::size_t size);
@@ -83,11 +52,11 @@ private:
 class AtomicFile {
 public:
     // Checks the name and creates the temporary file; nothing is replaced before commit().
-    bool open(const std::string& target, WriteError& error);
+    Failure open(const std::string& target);
     int fd() const { return temporary_.fd(); }
-    bool writeAll(const void* data, std::size_t size, WriteError& error);
+    Failure writeAll(const void* data, std::size_t size);
     // Flushes the data to the disk and renames the temporary file over the target.
-    bool commit(WriteError& error);
+    Failure commit();
     // Drops the temporary file; the target stays as it was (also done by the destructor).
     void abandon() { temporary_.remove(); }
     // The file that commit() replaces or creates (the end of any chain of symbolic links).
@@ -99,11 +68,8 @@ private:
 };
 
 // AtomicFile around a producer that writes through the given FILE*; `produce` returns false (or
-// a write fails) to abandon. On failure the temporary file is removed and `error` says why.
-bool writeFileAtomically(const std::string& target, const std::function<bool(std::FILE*)>& produce,
-                         WriteError& error);
-bool writeFileAtomically(const std::string& target, const std::function<bool(std::FILE*)>& produce,
-                         std::string& error);
+// a write fails) to abandon. On failure the temporary file is removed and the message says why.
+Failure writeFileAtomically(const std::string& target, const std::function<bool(std::FILE*)>& produce);
 
 // Deletes every temporary file still being written, from any thread. Async-signal-safe: it only
 // reads fixed buffers and lock-free flags and calls unlink(). A name is listed from just before

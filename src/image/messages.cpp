@@ -1,6 +1,75 @@
 #include "image/messages.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace sv {
+
+WriteError writeErrorFromErrno(int code) {
+    WriteError e;
+    e.code = code;
+    switch (code) {
+        case ENOSPC:
+        case EDQUOT: e.reason = WriteFailure::NoSpace; break;
+        case EACCES:
+        case EPERM: e.reason = WriteFailure::PermissionDenied; break;
+        case EROFS: e.reason = WriteFailure::ReadOnlyFileSystem; break;
+        case EISDIR: e.reason = WriteFailure::IsDirectory; break;
+        case ENOENT:
+        case ENOTDIR: e.reason = WriteFailure::NoSuchFolder; break;
+        case EFBIG: e.reason = WriteFailure::FileTooLarge; break;
+        case ENAMETOOLONG: e.reason = WriteFailure::NameTooLong; break;
+        case ELOOP: e.reason = WriteFailure::TooManyLinks; break;
+        case ENOMEM: e.reason = WriteFailure::NotEnoughMemory; break;
+        default: e.reason = WriteFailure::System; break;
+    }
+    return e;
+}
+
+const char* englishReason(WriteFailure reason) {
+    switch (reason) {
+        case WriteFailure::None: return "no error";
+        case WriteFailure::NoSpace: return "no space left on the device";
+        case WriteFailure::PermissionDenied: return "permission denied";
+        case WriteFailure::ReadOnlyFileSystem: return "the file system is read-only";
+        case WriteFailure::NotRegularFile: return "it is not a regular file";
+        case WriteFailure::IsDirectory: return "it is a folder";
+        case WriteFailure::NoSuchFolder: return "the folder does not exist";
+        case WriteFailure::FileTooLarge: return "the file is too large";
+        case WriteFailure::NameTooLong: return "the file name is too long";
+        case WriteFailure::TooManyLinks: return "too many symbolic links";
+        case WriteFailure::NotEnoughMemory: return "not enough memory";
+        case WriteFailure::NothingToWrite: return "there is no picture to write";
+        case WriteFailure::TooLargeForTiff: return "the picture is too large for a TIFF file";
+        case WriteFailure::JpegEncoderMissing: return "the JPEG encoder cjpeg was not found";
+        case WriteFailure::JpegEncoderFailed: return "the JPEG encoder failed";
+        case WriteFailure::JpegEncoderWroteNothing: return "the JPEG encoder wrote nothing";
+        case WriteFailure::System: return "system error";
+    }
+    return "";
+}
+
+std::string englishText(const WriteError& e) {
+    std::string text;
+    if (e.reason == WriteFailure::System) {
+        // strerrordesc_np is never translated, whatever the locale says.
+        const char* description = e.code ? strerrordesc_np(e.code) : nullptr;
+        const char* name = e.code ? strerrorname_np(e.code) : nullptr;
+        text = description ? description : englishReason(e.reason);
+        if (name) text += std::string(" (") + name + ")";
+    } else {
+        text = englishReason(e.reason);
+    }
+    if (!e.detail.empty()) text += ": " + e.detail;
+    return text;
+}
+
+
+Message cannotWrite(WriteError error) {
+    Message m(MessageId::CannotWrite, error.code);
+    m.write = std::move(error);
+    return m;
+}
 
 std::string englishText(const Message& m) {
     switch (m.id) {
@@ -18,6 +87,7 @@ std::string englishText(const Message& m) {
         case MessageId::IncompleteFile:
             return "The picture is incomplete (its data end too early) and was not used: " + m.detail;
         case MessageId::NotRegularFile: return "Not a regular file, so it was not read: " + m.detail;
+        case MessageId::CannotWrite: return englishText(m.write);
     }
     return {};
 }

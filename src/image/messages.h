@@ -4,6 +4,41 @@
 
 namespace sv {
 
+// Why a file could not be written: the data of a CannotWrite message. The window shows the reason
+// in the language in force, the command line prints englishText().
+enum class WriteFailure {
+    None,
+    NoSpace,              // ENOSPC, EDQUOT
+    PermissionDenied,     // EACCES, EPERM, or an existing file we may not write
+    ReadOnlyFileSystem,   // EROFS
+    NotRegularFile,       // the name is a device, a pipe or a socket
+    IsDirectory,          // the name is a folder
+    NoSuchFolder,         // ENOENT, ENOTDIR: the folder of the name does not exist
+    FileTooLarge,         // EFBIG: beyond the file system's or the process's file size limit
+    NameTooLong,          // ENAMETOOLONG
+    TooManyLinks,         // ELOOP
+    NotEnoughMemory,
+    NothingToWrite,       // no picture (or not one of the size asked for)
+    TooLargeForTiff,      // past the 4 GiB reach of TIFF offsets
+    JpegEncoderMissing,
+    JpegEncoderFailed,    // did not start, failed or was killed; `detail` holds its first message line
+    JpegEncoderWroteNothing,
+    System,               // any other errno, kept in `code`
+};
+
+struct WriteError {
+    WriteFailure reason = WriteFailure::None;
+    int code = 0;         // the errno behind the reason, when the system gave one
+    std::string detail;   // the JPEG encoder's own first line of messages (English), when it gave one
+};
+
+WriteError writeErrorFromErrno(int code);
+// One line of English, for the command line and for the string forms of the writers.
+std::string englishText(const WriteError& error);
+// The English reason alone (the fixed part, without errno or detail).
+const char* englishReason(WriteFailure reason);
+
+
 // What the engine has to tell the user. The window turns these into texts of the language in
 // force; the CLI prints englishText().
 enum class MessageId {
@@ -19,14 +54,19 @@ enum class MessageId {
     NoExposureSelected,    // "Choose image to be removed."
     IncompleteFile,        // the picture's data end before the whole picture; + file name
     NotRegularFile,        // a FIFO, device or folder given as a picture; + file name
+    CannotWrite,           // a file could not be written; `write` says why
 };
 
 struct Message {
     Message(MessageId id, int code = 0, std::string detail = {}) : id(id), code(code), detail(std::move(detail)) {}
     MessageId id;
-    int code = 0;          // the TIFF error number for TiffError
+    int code = 0;          // the TIFF error number for TiffError (the reader's documented error bits)
     std::string detail;    // file name or reason, for the messages that carry one
+    WriteError write;      // CannotWrite: the reason, its errno and the encoder's own words
 };
+
+// A CannotWrite message.
+Message cannotWrite(WriteError error);
 
 std::string englishText(const Message& message);
 

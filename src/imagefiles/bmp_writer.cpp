@@ -37,21 +37,14 @@ std::vector<std::uint8_t> encodeBmp24(const DisplayBitmap& bitmap) {
     return file;
 }
 
-bool writeBmp(const DisplayBitmap& bitmap, const std::string& path, WriteError& error) {
+Failure writeBmp(const DisplayBitmap& bitmap, const std::string& path) {
     const std::vector<std::uint8_t> file = encodeBmp24(bitmap);
-    if (file.empty()) {
-        error = WriteError{WriteFailure::NothingToWrite, 0, {}};
-        return false;
-    }
+    if (file.empty()) return cannotWrite(WriteError{WriteFailure::NothingToWrite, 0, {}});
     AtomicFile out;
-    return out.open(path, error) && out.writeAll(file.data(), file.size(), error) && out.commit(error);
-}
-
-bool writeBmp(const DisplayBitmap& bitmap, const std::string& path, std::string& error) {
-    WriteError e;
-    const bool ok = writeBmp(bitmap, path, e);
-    if (!ok) error = englishText(e);
-    return ok;
+    Failure failed = out.open(path);
+    if (!failed) failed = out.writeAll(file.data(), file.size());
+    if (!failed) failed = out.commit();
+    return failed;
 }
 
 }  // namespace sv

@@ -14,8 +14,6 @@ namespace sv {
 std::vector<std::uint8_t> encodeBmp24(const DisplayBitmap& bitmap);
 
 // Writes encodeBmp24 through an AtomicFile.
-bool writeBmp(const DisplayBitmap& bitmap, const std::string& path, WriteError& error);
-// The same with the reason as one line of English.
-bool writeBmp(const DisplayBitmap& bitmap, const std::string& path, std::string& error);
+Failure writeBmp(const DisplayBitmap& bitmap, const std::string& path);
 
 }  // namespace sv

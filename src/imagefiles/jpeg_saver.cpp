@@ -96,25 +96,18 @@ std::string locateJpegEncoder(const std::string& programFolder) {
     return {};
 }
 
-bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
-              WriteError& error) {
-    if (encoder.empty() || !isExecutableFile(encoder)) {
-        error = WriteError{WriteFailure::JpegEncoderMissing, 0, {}};
-        return false;
-    }
+Failure saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder) {
+    const auto failed = [](WriteError error) -> Failure { return cannotWrite(std::move(error)); };
+    if (encoder.empty() || !isExecutableFile(encoder)) return failed(WriteError{WriteFailure::JpegEncoderMissing, 0, {}});
     const std::vector<std::uint8_t> bmp = encodeBmp24(bitmap);
-    if (bmp.empty()) {
-        error = WriteError{WriteFailure::NothingToWrite, 0, {}};
-        return false;
-    }
+    if (bmp.empty()) return failed(WriteError{WriteFailure::NothingToWrite, 0, {}});
     AtomicFile output;
-    if (!output.open(target, error)) return false;
+    if (Failure opened = output.open(target)) return opened;
     // The encoder's input is private to us: 0600 whatever the umask.
     TemporaryFile input;
     if (!input.create(temporaryFolder(), "sombrel-", ".bmp", 0600) || !writeAll(input.fd(), bmp.data(), bmp.size()) ||
         !input.close()) {
-        error = writeErrorFromErrno(errno);
-        return false;
+        return failed(writeErrorFromErrno(errno));
     }
     std::string messages;
     const int status = runEncoder(encoder, quality, input.path(), output.fd(), messages);
@@ -122,27 +115,12 @@ bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int qualit
     input.remove();
 
     struct stat st {};
-    if (status < 0) {
-        error = WriteError{WriteFailure::JpegEncoderFailed, spawnErrno, "cannot run " + encoder};
-        return false;
-    }
+    if (status < 0) return failed(WriteError{WriteFailure::JpegEncoderFailed, spawnErrno, "cannot run " + encoder});
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        error = WriteError{WriteFailure::JpegEncoderFailed, 0, firstLine(messages)};
-        return false;
+        return failed(WriteError{WriteFailure::JpegEncoderFailed, 0, firstLine(messages)});
     }
-    if (fstat(output.fd(), &st) != 0 || st.st_size == 0) {
-        error = WriteError{WriteFailure::JpegEncoderWroteNothing, 0, {}};
-        return false;
-    }
-    return output.commit(error);
-}
-
-bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
-              std::string& error) {
-    WriteError e;
-    const bool ok = saveJpeg(bitmap, target, quality, encoder, e);
-    if (!ok) error = englishText(e);
-    return ok;
+    if (fstat(output.fd(), &st) != 0 || st.st_size == 0) return failed(WriteError{WriteFailure::JpegEncoderWroteNothing, 0, {}});
+    return output.commit();
 }
 
 }  // namespace sv

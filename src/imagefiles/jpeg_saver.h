@@ -15,12 +15,8 @@ std::string locateJpegEncoder(const std::string& programFolder);
 // private temporary 24-bit BMP (created exclusively under a unique name), `encoder -quality Q`
 // runs on it directly (no shell) with its standard output in the temporary file of an AtomicFile
 // for `target`, which replaces the target only when the encoder succeeded and wrote something.
-// The temporary BMP is always deleted. False with `error` set when the target cannot be written
-// or the encoder is missing, fails or writes nothing.
-bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
-              WriteError& error);
-// The same with the reason as one line of English.
-bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
-              std::string& error);
+// The temporary BMP is always deleted. A message says why when the target cannot be written or
+// the encoder is missing, fails or writes nothing.
+Failure saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder);
 
 }  // namespace sv

@@ -7,7 +7,7 @@
 
 namespace sv {
 
-bool writePfm(const std::string& path, const FloatImage& image, std::string& error) {
+Failure writePfm(const std::string& path, const FloatImage& image) {
     static_assert(std::endian::native == std::endian::little, "PFM \"-1.0\" means little-endian samples");
     return writeFileAtomically(path, [&](std::FILE* file) {
         if (std::fprintf(file, "PF\n%d %d\n-1.0\n", image.width(), image.height()) < 0) return false;
@@ -15,7 +15,7 @@ bool writePfm(const std::string& path, const FloatImage& image, std::string& err
             if (std::fwrite(image.row(y), sizeof(float), image.rowSamples(), file) != image.rowSamples()) return false;
         }
         return true;
-    }, error);
+    });
 }
 
 }  // namespace sv

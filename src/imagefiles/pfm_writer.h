@@ -3,10 +3,11 @@
 #include <string>
 
 #include "image/float_image.h"
+#include "image/outcome.h"
 
 namespace sv {
 
 // Standard little-endian PFM: "PF", width height, "-1.0", rows bottom to top. Written atomically.
-bool writePfm(const std::string& path, const FloatImage& image, std::string& error);
+Failure writePfm(const std::string& path, const FloatImage& image);
 
 }  // namespace sv

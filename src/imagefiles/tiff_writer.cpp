@@ -65,8 +65,8 @@ TiffStripPlan tiffStripPlan(int width, int height, int bits) {
     return plan;
 }
 
-std::vector<std::uint8_t> encodeTiff(const FloatImage& source, int bits, TiffCompressionChoice compression,
-                                     ProgressSink& progress) {
+Outcome<std::vector<std::uint8_t>> encodeTiff(const FloatImage& source, int bits, TiffCompressionChoice compression,
+                                              ProgressSink& progress) {
     if (bits != 8 && bits != 16) throw std::invalid_argument("TIFF samples are 8 or 16 bits");
     const int width = source.width();
     const int height = source.height();
@@ -79,6 +79,9 @@ std::vector<std::uint8_t> encodeTiff(const FloatImage& source, int bits, TiffCom
         return std::min<std::uint64_t>(rps, static_cast<std::uint64_t>(height) - std::uint64_t(t) * rps);
     };
     constexpr std::uint64_t kReach = 0xFFFFFFFFull;
+    const auto tooLarge = [] {
+        return Outcome<std::vector<std::uint8_t>>(cannotWrite(WriteError{WriteFailure::TooLargeForTiff, 0, {}}));
+    };
 
     beginProgress(progress, height);
     std::vector<std::uint32_t> offsets(n), counts(n);
@@ -86,7 +89,7 @@ std::vector<std::uint8_t> encodeTiff(const FloatImage& source, int bits, TiffCom
     std::uint64_t stripBytes = 0;
     if (compression == TiffCompressionChoice::None) {
         stripBytes = rowBytes * static_cast<std::uint64_t>(height);
-        if (kTiffFirstStripOffset + stripBytes + 8ull * n > kReach) throw std::length_error("the picture is too large for a TIFF file");
+        if (kTiffFirstStripOffset + stripBytes + 8ull * n > kReach) return tooLarge();
         file.resize(kTiffFirstStripOffset + stripBytes + 8ull * n);
         tbb::parallel_for(tbb::blocked_range<int>(0, height), [&](const tbb::blocked_range<int>& r) {
             for (int y = r.begin(); y != r.end(); ++y) {
@@ -122,7 +125,7 @@ std::vector<std::uint8_t> encodeTiff(const FloatImage& source, int bits, TiffCom
             }
         });
         for (const auto& p : packed) stripBytes += p.size();
-        if (kTiffFirstStripOffset + stripBytes + 8ull * n > kReach) throw std::length_error("the picture is too large for a TIFF file");
+        if (kTiffFirstStripOffset + stripBytes + 8ull * n > kReach) return tooLarge();
         file.resize(kTiffFirstStripOffset + stripBytes + 8ull * n);
         std::uint64_t at = kTiffFirstStripOffset;
         for (std::uint32_t t = 0; t < n; ++t) {
@@ -170,43 +173,28 @@ std::vector<std::uint8_t> encodeTiff(const FloatImage& source, int bits, TiffCom
     return file;
 }
 
-bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
-               TiffCompressionChoice compression, ProgressSink& progress, WriteError& error) {
+Failure writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
+                  TiffCompressionChoice compression, ProgressSink& progress) {
     if (source.width() != width || source.height() != height || width <= 0 || height <= 0) {
-        error = WriteError{WriteFailure::NothingToWrite, 0, {}};
-        return false;
+        return cannotWrite(WriteError{WriteFailure::NothingToWrite, 0, {}});
     }
     // The name is checked and the temporary file made before the long encoding, so that a name
     // that cannot be written is refused at once.
     AtomicFile out;
-    if (!out.open(fileName, error)) return false;
-    std::vector<std::uint8_t> file;
+    if (Failure failed = out.open(fileName)) return failed;
+    Outcome<std::vector<std::uint8_t>> file;
     try {
         file = encodeTiff(source, bits, compression, progress);
     } catch (const std::bad_alloc&) {
-        endProgress(progress, height);
-        error = WriteError{WriteFailure::NotEnoughMemory, 0, {}};
-        return false;
-    } catch (const std::length_error&) {
-        endProgress(progress, height);
-        error = WriteError{WriteFailure::TooLargeForTiff, 0, {}};
-        return false;
+        file = cannotWrite(WriteError{WriteFailure::NotEnoughMemory, 0, {}});
     } catch (const std::invalid_argument&) {  // a sample size other than 8 or 16
-        endProgress(progress, height);
-        error = writeErrorFromErrno(EINVAL);
-        return false;
+        file = cannotWrite(writeErrorFromErrno(EINVAL));
     }
-    const bool ok = out.writeAll(file.data(), file.size(), error) && out.commit(error);
+    Failure failed = file.error;
+    if (!failed) failed = out.writeAll(file.value.data(), file.value.size());
+    if (!failed) failed = out.commit();
     endProgress(progress, height);
-    return ok;
-}
-
-bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
-               TiffCompressionChoice compression, ProgressSink& progress, std::string& error) {
-    WriteError e;
-    const bool ok = writeTiff(fileName, source, width, height, bits, compression, progress, e);
-    if (!ok) error = englishText(e);
-    return ok;
+    return failed;
 }
 
 }  // namespace sv

@@ -27,16 +27,13 @@ inline constexpr std::uint32_t kTiffFirstStripOffset = 171;
 // Builds the whole file in memory: 8 or 16 bits per sample, uncompressed or Deflate (each strip one
 // zlib stream at the default level, compressed on all cores; the bytes do not depend on the number
 // of threads). Samples above 1 are written as 1; samples below 0 (and NaN) as 0. Progress advances
-// once per row. Throws std::length_error when the file would pass the 4 GiB reach of TIFF offsets.
-std::vector<std::uint8_t> encodeTiff(const FloatImage& source, int bits, TiffCompressionChoice compression,
-                                     ProgressSink& progress);
+// once per row. A file that would pass the 4 GiB reach of TIFF offsets is refused (TooLargeForTiff).
+Outcome<std::vector<std::uint8_t>> encodeTiff(const FloatImage& source, int bits, TiffCompressionChoice compression,
+                                              ProgressSink& progress);
 
 // encodeTiff, then saved in one piece through an AtomicFile (the name is checked before the
-// encoding starts). False with `error` set when anything fails; the target is then untouched.
-bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
-               TiffCompressionChoice compression, ProgressSink& progress, WriteError& error);
-// The same with the reason as one line of English.
-bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
-               TiffCompressionChoice compression, ProgressSink& progress, std::string& error);
+// encoding starts). When anything fails the target is untouched and the message says why.
+Failure writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
+                  TiffCompressionChoice compression, ProgressSink& progress);
 
 }  // namespace sv

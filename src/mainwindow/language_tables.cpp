@@ -259,6 +259,7 @@ QString engineMessageText(const Message& m, bool polish) {
         case MessageId::NoExposureSelected: return messageText(Msg::ChooseToRemove, polish);
         case MessageId::IncompleteFile: return messageText(Msg::IncompleteFile, polish, detail);
         case MessageId::NotRegularFile: return messageText(Msg::NotRegularFile, polish, detail);
+        case MessageId::CannotWrite: return writeFailureText(m.write, polish);
     }
     return QString::fromStdString(englishText(m));
 }

@@ -454,7 +454,7 @@ public:
     void savedAs(const QString& fileName);
     static bool wouldOverwrite(const QString& fileName);
     void showWriteFailure(QWidget* messageParent, const QString& message);
-    QString writeFailedText(const QString& fileName, const WriteError& error) const;
+    QString writeFailedText(const QString& fileName, const Message& failure) const;
 
     // Unsaved work: the project holds pictures and the stack or the processed picture changed
     // since the last successful save (or nothing was saved yet). Closing the window asks first.

@@ -61,44 +61,41 @@ void TForm1::showWriteFailure(QWidget* messageParent, const QString& message) {
     prompter_->showError(messageParent ? messageParent : this, message);
 }
 
-QString TForm1::writeFailedText(const QString& fileName, const WriteError& error) const {
-    return text(Msg::WriteFailed, fileName + QStringLiteral(" (") + writeFailureText(error, polish()) +
+QString TForm1::writeFailedText(const QString& fileName, const Message& failure) const {
+    return text(Msg::WriteFailed, fileName + QStringLiteral(" (") + writeFailureText(failure.write, polish()) +
                                       QStringLiteral(")"));
 }
 
 bool TForm1::writeTiffFile(const QString& fileName, int bits, int compressionIndex, QWidget* messageParent) {
     if (jobRunning() || project.processedBuffer.empty()) return false;
-    WriteError error;
     beginProgress(gaugeSink(), project.imageHeight);
-    const bool ok = writeTiff(fileName.toStdString(), project.processedBuffer, project.imageWidth,
-                              project.imageHeight, bits,
-                              compressionIndex == 0 ? TiffCompressionChoice::None : TiffCompressionChoice::Deflate,
-                              gaugeSink(), error);
+    const Failure failed = writeTiff(fileName.toStdString(), project.processedBuffer, project.imageWidth,
+                                     project.imageHeight, bits,
+                                     compressionIndex == 0 ? TiffCompressionChoice::None : TiffCompressionChoice::Deflate,
+                                     gaugeSink());
     endProgress(gaugeSink(), project.imageHeight);
-    if (ok) savedAs(fileName);
-    else showWriteFailure(messageParent, writeFailedText(fileName, error));
-    return ok;
+    if (!failed) savedAs(fileName);
+    else showWriteFailure(messageParent, writeFailedText(fileName, *failed));
+    return !failed;
 }
 
 bool TForm1::writeBmpFile(const QString& fileName, QWidget* messageParent) {
     if (displayBitmap.empty()) return false;
-    WriteError error;
-    const bool ok = writeBmp(displayBitmap, fileName.toStdString(), error);
-    if (ok) savedAs(fileName);
-    else showWriteFailure(messageParent, writeFailedText(fileName, error));
-    return ok;
+    const Failure failed = writeBmp(displayBitmap, fileName.toStdString());
+    if (!failed) savedAs(fileName);
+    else showWriteFailure(messageParent, writeFailedText(fileName, *failed));
+    return !failed;
 }
 
 bool TForm1::writeJpegFile(const QString& fileName, int quality, QWidget* messageParent) {
     if (displayBitmap.empty()) return false;
-    WriteError error;
     std::string encoder = jpegEncoderPath.toStdString();
     if (encoder.empty()) encoder = locateJpegEncoder(programFolder.toStdString());
-    const bool ok = saveJpeg(displayBitmap, fileName.toStdString(), quality, encoder, error);
+    const Failure failed = saveJpeg(displayBitmap, fileName.toStdString(), quality, encoder);
     // The encoder's failure is reported, not passed over in silence.
-    if (ok) savedAs(fileName);
-    else showWriteFailure(messageParent, text(Msg::JpegFailed, writeFailureText(error, polish())));
-    return ok;
+    if (!failed) savedAs(fileName);
+    else showWriteFailure(messageParent, text(Msg::JpegFailed, writeFailureText(failed->write, polish())));
+    return !failed;
 }
 
 }  // namespace sv

@@ -8,6 +8,7 @@
 #include "image/progress.h"
 #include "imagefiles/picture_decoder.h"
 #include "image/messages.h"
+#include "image/outcome.h"
 #include "stack/project.h"
 
 namespace sv {
@@ -28,7 +29,7 @@ inline float exposureWeight(float r, float g, float b) {
 
 struct OpenResult {
     bool opened = false;                 // the picture became an exposure record
-    std::optional<Message> error;        // why not (shown to the user)
+    Failure error;                       // why not (shown to the user)
     bool fatal = false;                  // the working buffers could not be obtained
     bool readerError = false;            // not opened: the TIFF reader could not decode the pixels
                                          // (its notices have said why; `error` is empty)
@@ -59,7 +60,7 @@ std::vector<OpenResult> openPictures(Project& project, const std::vector<std::st
 
 struct RemoveResult {
     bool removed = false;
-    std::optional<Message> error;
+    Failure error;                       // why nothing was removed
 };
 
 // Takes exposure `index` out of the stack by reading its file again and subtracting it with the

@@ -22,9 +22,9 @@ using test::TempDir;
 namespace fs = std::filesystem;
 
 bool put(const std::string& path, const std::string& bytes, WriteError& error) {
-    return writeFileAtomically(path, [&](std::FILE* f) {
+    return test::written(writeFileAtomically(path, [&](std::FILE* f) {
         return std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    }, error);
+    }), error);
 }
 
 std::vector<std::string> namesIn(const fs::path& folder) {
@@ -199,8 +199,8 @@ TEST(AtomicFile, WatchedTemporariesAreRemovedOnRequestAndOnlyWhileTheyExist) {
     {
         AtomicFile out;
         WriteError error;
-        ASSERT_TRUE(out.open(dir.file("target.bin"), error));
-        ASSERT_TRUE(out.writeAll("new", 3, error));
+        ASSERT_TRUE(test::written(out.open(dir.file("target.bin")), error));
+        ASSERT_TRUE(test::written(out.writeAll("new", 3), error));
         ASSERT_EQ(namesIn(dir.path()).size(), 2u);
         TemporaryFile scratch;
         ASSERT_TRUE(scratch.create(dir.path().string(), "scratch-", ".bmp", 0600));
@@ -209,7 +209,7 @@ TEST(AtomicFile, WatchedTemporariesAreRemovedOnRequestAndOnlyWhileTheyExist) {
         // What a signal handler does: both temporaries go, the target stays.
         removeWatchedTemporaries();
         EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"target.bin"});
-        EXPECT_FALSE(out.commit(error));
+        EXPECT_FALSE(test::written(out.commit(), error));
         EXPECT_EQ(test::readBytes(dir.file("target.bin")), "old");
     }
     // A committed file is no longer on the list.

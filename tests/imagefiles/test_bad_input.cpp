@@ -324,7 +324,7 @@ TEST_F(BadInput, TiffWithoutStripByteCountsOrStripsIsIncompleteNotErrorEight) {
     for (std::size_t i = 0; i < p.pixels.sampleCount(); ++i) ASSERT_EQ(p.pixels.data()[i], 0.0f);
 
     // A file cut inside its strips (our writer puts the directory first).
-    const Bytes whole = encodeTiff(test::randomImage(5, 4, 3), 8, TiffCompressionChoice::None, progress);
+    const Bytes whole = encodeTiff(test::randomImage(5, 4, 3), 8, TiffCompressionChoice::None, progress).value;
     const Bytes cut(whole.begin(), whole.end() - 10);
     FloatImage pixels(5, 4);
     DisplayBitmap bitmap(5, 4);

@@ -72,7 +72,7 @@ TEST(BmpWriter, PilReadsSizeAndPixels) {
     test::TempDir dir;
     const DisplayBitmap b = randomBitmap(37, 11, 2);
     std::string error;
-    ASSERT_TRUE(writeBmp(b, dir.file("out.bmp"), error)) << error;
+    ASSERT_TRUE(test::written(writeBmp(b, dir.file("out.bmp")), error)) << error;
     int status = 0;
     const std::string out = test::runPython(dir, R"(
 import sys
@@ -128,7 +128,7 @@ TEST_F(JpegSave, RealEncoderWritesAJpegPilOpens) {
     // A name a shell would trip over: blanks, quotes, a semicolon, a command substitution.
     const std::string target = work.file("out/my \"pic\"; $(touch gotcha) & x.tif");
     std::string error;
-    ASSERT_TRUE(saveJpeg(b, target, 90, encoder, error)) << error;
+    ASSERT_TRUE(test::written(saveJpeg(b, target, 90, encoder), error)) << error;
     EXPECT_EQ(filesIn(work.path() / "out"), 1u);
     EXPECT_FALSE(std::filesystem::exists("gotcha"));
     EXPECT_EQ(filesIn(work.path() / "tmp"), 0u);  // the temporary BMP is gone
@@ -159,7 +159,7 @@ TEST_F(JpegSave, EncoderGetsQualityAndAFreshBmp) {
                             "'\nprintf 'JPEGDATA'\n");
     const DisplayBitmap b = randomBitmap(9, 4, 3);
     std::string error;
-    ASSERT_TRUE(saveJpeg(b, work.file("out/a.jpg"), 37, encoder, error)) << error;
+    ASSERT_TRUE(test::written(saveJpeg(b, work.file("out/a.jpg"), 37, encoder), error)) << error;
     EXPECT_EQ(test::readBytes(work.file("out/a.jpg")), "JPEGDATA");
     const std::string args = test::readBytes(work.file("args"));
     const auto first = args.find('\n');
@@ -191,7 +191,7 @@ TEST_F(JpegSave, FailuresAreReportedAndTheTargetKept) {
         const std::string encoder = work.file("enc-" + c.name);
         if (!c.body.empty()) makeScript(encoder, c.body);
         std::string error;
-        EXPECT_FALSE(saveJpeg(b, target, 95, encoder, error));
+        EXPECT_FALSE(test::written(saveJpeg(b, target, 95, encoder), error));
         EXPECT_NE(error.find(c.expect), std::string::npos) << error;
         EXPECT_EQ(test::readBytes(target), "old picture");
         EXPECT_EQ(filesIn(work.path() / "out"), 1u);
@@ -200,7 +200,7 @@ TEST_F(JpegSave, FailuresAreReportedAndTheTargetKept) {
     // A target folder that does not exist.
     makeScript(work.file("ok"), "printf x\n");
     std::string error;
-    EXPECT_FALSE(saveJpeg(b, work.file("nowhere/x.jpg"), 95, work.file("ok"), error));
+    EXPECT_FALSE(test::written(saveJpeg(b, work.file("nowhere/x.jpg"), 95, work.file("ok")), error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(filesIn(work.path() / "tmp"), 0u);
 }

@@ -276,7 +276,7 @@ TEST(TiffReader, TruncatedAndScrambledFilesNeverReadOutside) {
     for (auto compression : {TiffCompressionChoice::None, TiffCompressionChoice::Deflate}) {
         const FloatImage picture = test::randomImage(9000, 20, 5);
         NullProgress progress;
-        const std::vector<std::uint8_t> whole = encodeTiff(picture, 16, compression, progress);
+        const std::vector<std::uint8_t> whole = encodeTiff(picture, 16, compression, progress).value;
         std::mt19937 cuts(3);
         for (int k = 0; k < 120; ++k) {
             const std::size_t n = k < 40 ? static_cast<std::size_t>(k) * 5 : cuts() % whole.size();

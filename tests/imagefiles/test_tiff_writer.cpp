@@ -92,7 +92,7 @@ Bytes referenceTiff(const FloatImage& src, int B, bool deflate) {
 
 Bytes encode(const FloatImage& picture, int bits, TiffCompressionChoice c) {
     NullProgress progress;
-    return encodeTiff(picture, bits, c, progress);
+    return encodeTiff(picture, bits, c, progress).value;
 }
 
 TEST(TiffWriter, StripPlanRules) {
@@ -250,13 +250,13 @@ TEST(TiffWriter, FailedWriteIsReportedAndLeavesNothingBehind) {
     const FloatImage picture = test::randomImage(10, 10, 1);
     NullProgress progress;
     std::string error;
-    EXPECT_FALSE(writeTiff(dir.file("missing/x.tif"), picture, 10, 10, 8, TiffCompressionChoice::Deflate, progress, error));
+    EXPECT_FALSE(test::written(writeTiff(dir.file("missing/x.tif"), picture, 10, 10, 8, TiffCompressionChoice::Deflate, progress), error));
     EXPECT_FALSE(error.empty());
     // A directory in the way: the rename fails, the directory and its content stay as they were.
     std::filesystem::create_directory(dir.file("taken.tif"));
     test::writeBytes(dir.file("taken.tif/inside"), "keep");
     error.clear();
-    EXPECT_FALSE(writeTiff(dir.file("taken.tif"), picture, 10, 10, 8, TiffCompressionChoice::None, progress, error));
+    EXPECT_FALSE(test::written(writeTiff(dir.file("taken.tif"), picture, 10, 10, 8, TiffCompressionChoice::None, progress), error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(test::readBytes(dir.file("taken.tif/inside")), "keep");
     int entries = 0;
@@ -267,11 +267,11 @@ TEST(TiffWriter, FailedWriteIsReportedAndLeavesNothingBehind) {
     EXPECT_EQ(entries, 1);  // no temporary file left
     // Wrong sizes are refused, not written.
     error.clear();
-    EXPECT_FALSE(writeTiff(dir.file("y.tif"), picture, 11, 10, 8, TiffCompressionChoice::None, progress, error));
+    EXPECT_FALSE(test::written(writeTiff(dir.file("y.tif"), picture, 11, 10, 8, TiffCompressionChoice::None, progress), error));
     EXPECT_FALSE(std::filesystem::exists(dir.file("y.tif")));
     // A successful write replaces an existing file.
     test::writeBytes(dir.file("z.tif"), "old");
-    ASSERT_TRUE(writeTiff(dir.file("z.tif"), picture, 10, 10, 8, TiffCompressionChoice::None, progress, error)) << error;
+    ASSERT_TRUE(test::written(writeTiff(dir.file("z.tif"), picture, 10, 10, 8, TiffCompressionChoice::None, progress), error)) << error;
     EXPECT_EQ(test::readBytes(dir.file("z.tif")).size(), 171u + 300 + 8);
 }
 
@@ -293,7 +293,7 @@ protected:
                     Written w{dir.file("ours" + std::to_string(k) + ".tif"), test::randomImage(bits == 8 ? 3000 : 1500, h, 100 + k, 0.0f, 1.1f), bits};
                     NullProgress progress;
                     std::string error;
-                    ASSERT_TRUE(writeTiff(w.path, w.picture, w.picture.width(), h, bits, c, progress, error)) << error;
+                    ASSERT_TRUE(test::written(writeTiff(w.path, w.picture, w.picture.width(), h, bits, c, progress), error)) << error;
                     files.push_back(std::move(w));
                     ++k;
                 }

@@ -13,8 +13,20 @@
 #include <vector>
 
 #include "image/float_image.h"
+#include "image/outcome.h"
 
 namespace sv::test {
+
+// A writer's outcome with its reason where the tests read it: one line of English as the command
+// line prints it, or the reason itself. True when it was written.
+inline bool written(const Failure& failed, std::string& error) {
+    if (failed) error = englishText(*failed);
+    return !failed;
+}
+inline bool written(const Failure& failed, WriteError& error) {
+    if (failed) error = failed->write;
+    return !failed;
+}
 
 // A fresh folder under the system temp dir, removed with everything in it at the end.
 class TempDir {

@@ -13,6 +13,7 @@
 #include "image/progress.h"
 #include "imagefiles/bmp_writer.h"
 #include "stack/exposure_stack.h"
+#include "support/test_support.h"
 
 namespace sv::test {
 
@@ -123,7 +124,7 @@ inline bool openBracket(Project& project, const RadianceMap& map, const std::vec
     for (std::size_t i = 0; i < stops.size(); ++i) {
         const std::string path = folder + "/exposure_" + std::to_string(i) + ".bmp";
         std::string error;
-        if (!writeBmp(exposeScene(map, stops[i]), path, error)) return false;
+        if (!test::written(writeBmp(exposeScene(map, stops[i]), path), error)) return false;
         paths.push_back(path);
     }
     DecodeHooks hooks;

@@ -62,7 +62,7 @@ protected:
         for (std::size_t i = 0; i < mid.sampleCount(); ++i) mid.data()[i] = rgb[i] / 255.0f;
         std::string error;
         NullProgress quiet;
-        ASSERT_TRUE(writeTiff(dir.file("mid.tif"), mid, kW, kH, 16, TiffCompressionChoice::None, quiet, error)) << error;
+        ASSERT_TRUE(test::written(writeTiff(dir.file("mid.tif"), mid, kW, kH, 16, TiffCompressionChoice::None, quiet), error)) << error;
         DecodeHooks hooks;
         hooks.askGamma = [] { return false; };
         openPictures(project, {dir.file("dark.jpg"), dir.file("mid.tif"), dir.file("bright.jpg")}, hooks, quiet);
