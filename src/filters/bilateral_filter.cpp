@@ -199,6 +199,12 @@ void columnStrip(const StripJob& job, int s0, int width, float* weightRing, floa
 
 }  // namespace
 
+BilateralParams bilateralParams(const ParameterValues& values) {
+    const ParameterList d = kBilateralParameters;
+    return BilateralParams{positionOf(d, values, "sigma"), positionOf(d, values, "threshold"),
+                           positionOf(d, values, "opacity")};
+}
+
 void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const BilateralParams& params,
                      ProgressSink& progress) {
     Region r;

@@ -2,6 +2,7 @@
 
 #include "filters/filter_framework.h"
 #include "filters/filter_kernel.h"
+#include "image/parameters.h"
 
 namespace sv {
 
@@ -11,6 +12,17 @@ struct BilateralParams {
     int thresholdPosition = 10;  // range sigma = position x 0.01 (1..30)
     int opacityPosition = 100;   // op = position x 0.01 (1..100)
 };
+
+// The threshold's label shows ten times the range sigma the filter uses ("1,0" for 0.10).
+inline constexpr ParameterDescriptor kBilateralParameters[] = {
+    {.key = "sigma", .control = "TrackBar8", .valueLabel = "Label18", .minimum = 1, .maximum = 80, .defaultPosition = 10, .scale = 0.1,
+     .label = LabelFormat::OneDecimal},
+    {.key = "threshold", .control = "TrackBar9", .valueLabel = "Label20", .minimum = 1, .maximum = 30, .defaultPosition = 10, .scale = 0.01,
+     .label = LabelFormat::OneDecimal},
+    {.key = "opacity", .control = "TrackBar7", .valueLabel = "Label15", .minimum = 1, .maximum = 100, .defaultPosition = 100, .scale = 0.01,
+     .label = LabelFormat::Percent},
+};
+BilateralParams bilateralParams(const ParameterValues& values);
 
 // Two one-dimensional bilateral passes, rows then columns, each channel on its own: a tap's
 // weight is its spatial weight times exp(-diff^2 / (2 sigma_r^2)); taps outside the region are

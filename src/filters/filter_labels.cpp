@@ -1,17 +1,6 @@
 #include "filters/filter_labels.h"
 
-#include <cstdio>
-
 namespace sv {
-
-std::string fixedLabel(double value, int decimals, const std::string& decimalSeparator) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    std::string text(buffer);
-    const std::size_t dot = text.find('.');
-    if (dot != std::string::npos) text.replace(dot, 1, decimalSeparator);
-    return text;
-}
 
 std::string percentLabel(int position) { return std::to_string(position) + "%"; }
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "image/parameters.h"
+
 namespace sv {
 
 // The texts of the filter labels. decimalSeparator is the user's locale separator ("," or ".").
@@ -11,7 +13,5 @@ std::string medianThresholdLabel(int position, const std::string& decimalSeparat
 std::string medianSizeLabel(int sizePosition);                                       // "5"
 // Shows ten times the range sigma the filter uses ("1,0" for 0.10).
 std::string bilateralThresholdLabel(int position, const std::string& decimalSeparator);
-// value in fixed notation with the given number of decimals and separator.
-std::string fixedLabel(double value, int decimals, const std::string& decimalSeparator);
 
 }  // namespace sv

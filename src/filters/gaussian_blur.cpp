@@ -16,6 +16,11 @@
 namespace sv {
 
 
+GaussianBlurParams gaussianBlurParams(const ParameterValues& values) {
+    const ParameterList d = kGaussianBlurParameters;
+    return GaussianBlurParams{positionOf(d, values, "sigma"), positionOf(d, values, "opacity")};
+}
+
 void gaussianBlur(const FilterBuffers& buffers, const Region& regionIn, const GaussianBlurParams& params,
                   ProgressSink& progress) {
     const GaussianKernels kernels = makeGaussianKernels(sigmaFromPosition(params.sigmaPosition));

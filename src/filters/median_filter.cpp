@@ -225,6 +225,16 @@ void medianLanes(const Setup& s, const float* plane, std::size_t stride, const f
 
 }  // namespace
 
+MedianParams medianParams(const ParameterValues& values) {
+    const ParameterList d = kMedianParameters;
+    MedianParams params;
+    params.shape = static_cast<MedianShape>(positionOf(d, values, "shape"));
+    params.sizePosition = positionOf(d, values, "size");
+    params.thresholdPosition = positionOf(d, values, "threshold");
+    params.opacityPosition = positionOf(d, values, "opacity");
+    return params;
+}
+
 void medianFilter(const FilterBuffers& buffers, const Region& regionIn, const MedianParams& params,
                   ProgressSink& progress) {
     Region r;

@@ -2,6 +2,7 @@
 
 #include "filters/filter_framework.h"
 #include "filters/filter_kernel.h"
+#include "image/parameters.h"
 
 namespace sv {
 
@@ -12,6 +13,20 @@ struct MedianParams {
     int thresholdPosition = 80;  // thr = 1 - position x 0.01 (0..100)
     int opacityPosition = 100;   // op = position x 0.01 (1..100)
 };
+
+// The shapes in the order of MedianShape and of the window's combo box items.
+inline constexpr std::string_view kMedianShapeNames[] = {"hbar", "vbar", "plus", "box"};
+inline constexpr ParameterDescriptor kMedianParameters[] = {
+    {.key = "shape", .control = "ComboBox1", .minimum = 0, .maximum = 3, .defaultPosition = 2,
+     .label = LabelFormat::Choice, .choices = kMedianShapeNames},
+    {.key = "size", .control = "TrackBar6", .valueLabel = "Label12", .minimum = 1, .maximum = 3, .defaultPosition = 2,
+     .label = LabelFormat::MaskSize},
+    {.key = "threshold", .control = "TrackBar15", .valueLabel = "Label35", .minimum = 0, .maximum = 100, .defaultPosition = 80, .scale = 0.01,
+     .label = LabelFormat::TwoDecimals},
+    {.key = "opacity", .control = "TrackBar14", .valueLabel = "Label30", .minimum = 1, .maximum = 100, .defaultPosition = 100, .scale = 0.01,
+     .label = LabelFormat::Percent},
+};
+MedianParams medianParams(const ParameterValues& values);
 
 // Selective median: a pixel whose brightness differs from the mean brightness of its other
 // in-region mask neighbours by more than thr takes, per channel, the median of its in-region

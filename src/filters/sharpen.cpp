@@ -14,6 +14,11 @@
 
 namespace sv {
 
+SharpenParams sharpenParams(const ParameterValues& values) {
+    const ParameterList d = kSharpenParameters;
+    return SharpenParams{positionOf(d, values, "amount"), positionOf(d, values, "sigma")};
+}
+
 void sharpen(const FilterBuffers& buffers, const Region& regionIn, const SharpenParams& params,
              ProgressSink& progress) {
     Region r;

@@ -2,6 +2,7 @@
 
 #include "filters/filter_framework.h"
 #include "filters/filter_kernel.h"
+#include "image/parameters.h"
 
 namespace sv {
 
@@ -10,6 +11,14 @@ struct SharpenParams {
     int amountPosition = 100;  // a = position x 0.01 (10..200)
     int sigmaPosition = 10;    // sigma = position x 0.1 (1..50)
 };
+
+inline constexpr ParameterDescriptor kSharpenParameters[] = {
+    {.key = "amount", .control = "TrackBar2", .valueLabel = "Label3", .minimum = 10, .maximum = 200, .defaultPosition = 100, .scale = 0.01,
+     .label = LabelFormat::Percent},
+    {.key = "sigma", .control = "TrackBar3", .valueLabel = "Label5", .minimum = 1, .maximum = 50, .defaultPosition = 10, .scale = 0.1,
+     .label = LabelFormat::OneDecimal},
+};
+SharpenParams sharpenParams(const ParameterValues& values);
 
 // Unsharp mask: C = P + a x (N convolved with the sharpen kernel cut to its window), clamped to
 // 0..1; neighbours outside the region are left out without renormalising. The kernel is the

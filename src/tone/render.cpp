@@ -23,6 +23,16 @@ std::vector<float> identityCurveTable() {
     return table;
 }
 
+RenderParams renderParams(const ParameterValues& values) {
+    const ParameterList d = kRenderParameters;
+    RenderParams params;
+    params.gammaPosition = positionOf(d, values, "gamma");
+    params.saturationPosition = positionOf(d, values, "saturation");
+    params.whitePosition = positionOf(d, values, "white");
+    params.blackPosition = positionOf(d, values, "black");
+    return params;
+}
+
 RenderConstants renderConstants(const RenderParams& params) {
     RenderConstants c;
     c.e = static_cast<float>(1.0 / (params.gammaPosition * 0.01));

@@ -8,6 +8,7 @@
 
 #include "image/display_bitmap.h"
 #include "image/float_image.h"
+#include "image/parameters.h"
 #include "image/progress.h"
 #include "image/region.h"
 #include "tone/local_contrast.h"
@@ -31,6 +32,20 @@ struct RenderParams {
     std::vector<float> curveTable = identityCurveTable();  // kCurveLevels entries, 0..32767
     LocalContrastParams localContrast;  // off by default: the render is the global one
 };
+
+// The positions of the render's track bars. The saturation label shows the factor plus one.
+inline constexpr ParameterDescriptor kRenderParameters[] = {
+    {.key = "gamma", .control = "TrackBar11", .valueLabel = "Label24", .minimum = 1, .maximum = 400, .defaultPosition = 100, .scale = 0.01,
+     .label = LabelFormat::TwoDecimals},
+    {.key = "saturation", .control = "TrackBar10", .valueLabel = "Label23", .minimum = -99, .maximum = 300, .defaultPosition = 0,
+     .scale = 0.01, .label = LabelFormat::TwoDecimals, .labelOffset = 100},
+    {.key = "white", .control = "TrackBar12", .minimum = 0, .maximum = 255, .defaultPosition = 255,
+     .scale = 1.0 / 255, .label = LabelFormat::Plain},
+    {.key = "black", .control = "TrackBar13", .minimum = 0, .maximum = 255, .defaultPosition = 0,
+     .scale = 1.0 / 255, .label = LabelFormat::Plain},
+};
+// The positions from values by key; the curve stays the straight one.
+RenderParams renderParams(const ParameterValues& values);
 
 // The render parameters as the arithmetic uses them, each a 32-bit float.
 struct RenderConstants {

@@ -10,6 +10,12 @@
 namespace sv {
 
 enum class CurveMode { Smooth, Linear };
+// How the curve joins its points, by name in the order of CurveMode (the window's SpeedButton1 and
+// SpeedButton2). The points themselves are a list, not a position.
+inline constexpr std::string_view kCurveModeNames[] = {"smooth", "linear"};
+inline constexpr ParameterDescriptor kCurveModeParameter{.key = "curve", .control = "SpeedButton1", .minimum = 0,
+                                                         .maximum = 1, .defaultPosition = 0,
+                                                         .label = LabelFormat::Choice, .choices = kCurveModeNames};
 
 // A control point in box pixels: X from the left edge, Y from the bottom edge.
 struct CurvePoint {
