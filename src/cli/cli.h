@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "image/parameters.h"
 #include "image/progress.h"
 #include "stack/project.h"
 #include "tone/render.h"
@@ -104,5 +105,11 @@ std::vector<std::string> splitList(const std::string& text, char separator);
 // "a=1,b=2" into a map; unknown keys are refused.
 std::map<std::string, std::string> parseKeyValues(const std::string& text, const std::vector<std::string>& keys,
                                                   const std::string& what);
+// "a=1,shape=box" read by the descriptors: unknown keys, numbers out of range and unknown choices
+// are refused with the reason; keys left out are not in the result (their defaults apply).
+ParameterValues parseParameters(ParameterList parameters, const std::string& text, const std::string& what);
+// The value syntax and the ranges the help shows: "sigma=POS,opacity=POS", "sigma 1..80, opacity 1..100".
+std::string parameterSyntax(ParameterList parameters);
+std::string parameterRanges(ParameterList parameters);
 
 }  // namespace sv::cli

@@ -108,4 +108,61 @@ std::map<std::string, std::string> parseKeyValues(const std::string& text, const
     return values;
 }
 
+std::string parameterSyntax(ParameterList parameters) {
+    std::string text;
+    for (const ParameterDescriptor& p : parameters) {
+        if (!text.empty()) text += ',';
+        text.append(p.key);
+        text += '=';
+        if (p.isChoice()) {
+            for (std::size_t i = 0; i < p.choices.size(); ++i) {
+                if (i) text += '|';
+                text.append(p.choices[i]);
+            }
+        } else {
+            text += "POS";
+        }
+    }
+    return text;
+}
+
+std::string parameterRanges(ParameterList parameters) {
+    std::string text;
+    for (const ParameterDescriptor& p : parameters) {
+        if (p.isChoice()) continue;  // the syntax lists its names
+        if (!text.empty()) text += ", ";
+        text.append(p.key);
+        text += ' ' + std::to_string(p.minimum) + ".." + std::to_string(p.maximum);
+    }
+    return text;
+}
+
+ParameterValues parseParameters(ParameterList parameters, const std::string& text, const std::string& what) {
+    std::vector<std::string> keys;
+    for (const ParameterDescriptor& p : parameters) keys.emplace_back(p.key);
+    const std::map<std::string, std::string> given = parseKeyValues(text, keys, what);
+    ParameterValues values;
+    // In the descriptors' order, so that of two mistakes the first one listed is reported.
+    for (const ParameterDescriptor& p : parameters) {
+        const std::string key(p.key);
+        const auto it = given.find(key);
+        if (it == given.end()) continue;
+        if (!p.isChoice()) {
+            values[key] = parseIntInRange(it->second, p.minimum, p.maximum, what + " " + key);
+            continue;
+        }
+        const int index = choiceIndex(p, it->second);
+        if (index < 0) {
+            std::string names;
+            for (std::size_t i = 0; i < p.choices.size(); ++i) {
+                if (i) names += i + 1 == p.choices.size() ? " or " : ", ";
+                names.append(p.choices[i]);
+            }
+            throw CliError(kUsage, what + " " + key + " must be " + names + ", not " + it->second);
+        }
+        values[key] = p.minimum + index;
+    }
+    return values;
+}
+
 }  // namespace sv::cli

@@ -1,79 +1,32 @@
 #include <string>
 
 #include "cli/cli.h"
-#include "filters/bilateral_filter.h"
-#include "filters/gaussian_blur.h"
-#include "filters/median_filter.h"
-#include "filters/sharpen.h"
+#include "filters/filter_framework.h"
+#include "operations/operation_registry.h"
 #include "tone/colour_balance.h"
 
 namespace sv::cli {
 
 namespace {
 
-int keyValue(const std::map<std::string, std::string>& values, const std::string& key, int fallback, int low,
-             int high, const std::string& what) {
-    const auto it = values.find(key);
-    if (it == values.end()) return fallback;
-    return parseIntInRange(it->second, low, high, what + " " + key);
-}
-
 // Every filter and balance is an Apply on the whole picture: P via N into C, then C back into P.
-template <typename Run>
-void applyWhole(CliContext& context, Run&& run) {
+void applyWhole(CliContext& context, const Operation& op, const OperationParams& params) {
     context.ensureProcessed();
     Project& project = context.project;
     const Region whole{0, project.imageWidth, 0, project.imageHeight};
-    run(project.processedBuffer, project.newImageBuffer, project.processedCopy, whole);
+    op.run(OperationTarget{project}, whole, params, context.progress);
     applyFilterOutput(project.processedBuffer, project.processedCopy);
     endProgress(context.progress, project.imageHeight);
 }
 
-void blurOperator(CliContext& context, const std::string& value, const Modifiers&) {
-    const auto kv = parseKeyValues(value, {"sigma", "opacity"}, "--blur");
-    const GaussianBlurParams params{keyValue(kv, "sigma", 10, 1, 80, "--blur"),
-                                    keyValue(kv, "opacity", 100, 1, 100, "--blur")};
-    applyWhole(context, [&](FloatImage& P, FloatImage& N, FloatImage& C, const Region& r) {
-        gaussianBlur(FilterBuffers{P, N, C}, r, params, context.progress);
-    });
-}
-
-void sharpenOperator(CliContext& context, const std::string& value, const Modifiers&) {
-    const auto kv = parseKeyValues(value, {"amount", "sigma"}, "--sharpen");
-    const SharpenParams params{keyValue(kv, "amount", 100, 10, 200, "--sharpen"),
-                               keyValue(kv, "sigma", 10, 1, 50, "--sharpen")};
-    applyWhole(context, [&](FloatImage& P, FloatImage& N, FloatImage& C, const Region& r) {
-        sharpen(FilterBuffers{P, N, C}, r, params, context.progress);
-    });
-}
-
-void medianOperator(CliContext& context, const std::string& value, const Modifiers&) {
-    const auto kv = parseKeyValues(value, {"shape", "size", "threshold", "opacity"}, "--median");
-    MedianParams params;
-    if (const auto it = kv.find("shape"); it != kv.end()) {
-        const std::string& s = it->second;
-        if (s == "hbar") params.shape = MedianShape::HorizontalBar;
-        else if (s == "vbar") params.shape = MedianShape::VerticalBar;
-        else if (s == "plus") params.shape = MedianShape::Plus;
-        else if (s == "box") params.shape = MedianShape::Box;
-        else throw CliError(kUsage, "--median shape must be hbar, vbar, plus or box, not " + s);
-    }
-    params.sizePosition = keyValue(kv, "size", 2, 1, 3, "--median");
-    params.thresholdPosition = keyValue(kv, "threshold", 80, 0, 100, "--median");
-    params.opacityPosition = keyValue(kv, "opacity", 100, 1, 100, "--median");
-    applyWhole(context, [&](FloatImage& P, FloatImage& N, FloatImage& C, const Region& r) {
-        medianFilter(FilterBuffers{P, N, C}, r, params, context.progress);
-    });
-}
-
-void bilateralOperator(CliContext& context, const std::string& value, const Modifiers&) {
-    const auto kv = parseKeyValues(value, {"sigma", "threshold", "opacity"}, "--bilateral");
-    const BilateralParams params{keyValue(kv, "sigma", 10, 1, 80, "--bilateral"),
-                                 keyValue(kv, "threshold", 10, 1, 30, "--bilateral"),
-                                 keyValue(kv, "opacity", 100, 1, 100, "--bilateral")};
-    applyWhole(context, [&](FloatImage& P, FloatImage& N, FloatImage& C, const Region& r) {
-        bilateralFilter(FilterBuffers{P, N, C}, r, params, context.progress);
-    });
+// --blur sigma=POS,opacity=POS and the like: an operation whose settings are all positions.
+Operator filterOperator(const Operation& op) {
+    const std::string name = "--" + std::string(op.name);
+    return {name, parameterSyntax(op.parameters), {}, std::string(op.summary) + " (" + parameterRanges(op.parameters) + ")",
+            [&op, name](CliContext& context, const std::string& value, const Modifiers&) {
+                const ParameterValues values = parseParameters(op.parameters, value, name);
+                applyWhole(context, op, op.paramsFrom(values));
+            }};
 }
 
 int rangeIndex(const std::string& name, const std::string& what) {
@@ -100,10 +53,7 @@ void neutralSampleOperator(CliContext& context, const std::string& value, const 
 }
 
 void neutralOperator(CliContext& context, const std::string&, const Modifiers&) {
-    const Rgb sample = context.colourSamples[0];
-    applyWhole(context, [&](FloatImage& P, FloatImage& N, FloatImage& C, const Region& r) {
-        neutralPoint(P, N, C, r, sample, context.progress);
-    });
+    applyWhole(context, operation(OperationId::Neutral), OperationParams(context.colourSamples[0]));
 }
 
 void balanceSampleOperator(CliContext& context, const std::string& value, const Modifiers&) {
@@ -136,30 +86,27 @@ void balanceOperator(CliContext& context, const std::string&, const Modifiers&) 
         params.ranges[k].sample = context.colourSamples[k + 1];
         params.ranges[k].target = context.balanceTargets[k];
     }
-    applyWhole(context, [&](FloatImage& P, FloatImage& N, FloatImage& C, const Region& r) {
-        sampleTargetBalance(P, N, C, r, params, context.progress);
-    });
+    applyWhole(context, operation(OperationId::Balance), OperationParams(params));
 }
 
 }  // namespace
 
 void registerFilterOperators(std::vector<Operator>& table) {
-    table.push_back({"--blur", "sigma=POS,opacity=POS", {}, "Gaussian blur (sigma 1..80, opacity 1..100)", blurOperator});
-    table.push_back({"--sharpen", "amount=POS,sigma=POS", {}, "sharpen (amount 10..200, sigma 1..50)", sharpenOperator});
-    table.push_back({"--median", "shape=hbar|vbar|plus|box,size=POS,threshold=POS,opacity=POS", {},
-                     "median filter (size 1..3, threshold 0..100, opacity 1..100)", medianOperator});
-    table.push_back({"--bilateral", "sigma=POS,threshold=POS,opacity=POS", {},
-                     "bilateral filter (sigma 1..80, threshold 1..30, opacity 1..100)", bilateralOperator});
+    for (const Operation& op : operationRegistry()) {
+        if (op.kind == OperationKind::FilterLike && !op.parameters.empty()) table.push_back(filterOperator(op));
+    }
     table.push_back({"--neutral-sample", "X,Y[,RADIUS]", {},
                      "sample the neutral colour at picture pixel X,Y (RADIUS 0..4, default 2 = Gauss 5x5)",
                      neutralSampleOperator});
-    table.push_back({"--neutral", "", {}, "apply the neutral point (white balance)", neutralOperator});
+    table.push_back({"--" + std::string(operation(OperationId::Neutral).name), "", {},
+                     std::string(operation(OperationId::Neutral).summary), neutralOperator});
     table.push_back({"--balance-sample", "RANGE,X,Y[,RADIUS]", {},
                      "sample a range (shadows|midtones|highlights), tick it; its target becomes the sample",
                      balanceSampleOperator});
     table.push_back({"--balance-target", "RANGE,R,G,B", {}, "target colour of a range (0..255 each)",
                      balanceTargetOperator});
-    table.push_back({"--balance", "", {}, "apply the sample/target balance", balanceOperator});
+    table.push_back({"--" + std::string(operation(OperationId::Balance).name), "", {},
+                     std::string(operation(OperationId::Balance).summary), balanceOperator});
 }
 
 }  // namespace sv::cli

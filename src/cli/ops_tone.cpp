@@ -3,6 +3,7 @@
 
 #include "cli/cli.h"
 #include "imagefiles/pfm_writer.h"
+#include "operations/operation_registry.h"
 #include "tone/histogram.h"
 #include "tone/render.h"
 #include "tone/tone_curve.h"
@@ -71,51 +72,66 @@ void renderWholeStack(CliContext& context) {
     RenderHistogram result;
     // No display in the CLI: the render is the job's only pass; BMP and JPEG draw when they save.
     beginProgress(context.progress, project.imageHeight);
-    renderRegion(project.stackBuffer, project.stackMax, project.stackBuffer.bounds(), params,
-                 project.processedBuffer, result, context.progress);
+    operation(OperationId::Render).run(OperationTarget{project, &result}, project.stackBuffer.bounds(), params,
+                                       context.progress);
     endProgress(context.progress, project.imageHeight);
     context.histogram.assign(result.histogram.begin(), result.histogram.end());
     context.histogramPeak = result.histogramPeak;
     project.wholeImageProcessed = true;
 }
 
+namespace {
+
+const ParameterDescriptor& toneParameter(std::string_view key) { return *findParameter(kRenderParameters, key); }
+
+// A tone setting's position from the command line, in its descriptor's range.
+int tonePosition(const std::string& value, std::string_view key) {
+    const ParameterDescriptor& d = toneParameter(key);
+    return parseIntInRange(value, d.minimum, d.maximum, "--" + std::string(key));
+}
+
+std::string rangeOf(std::string_view key) {
+    const ParameterDescriptor& d = toneParameter(key);
+    return std::to_string(d.minimum) + ".." + std::to_string(d.maximum);
+}
+
+std::string defaultOf(std::string_view key) { return std::to_string(toneParameter(key).defaultPosition); }
+
+}  // namespace
+
 void registerToneOperators(std::vector<Operator>& table) {
-    table.push_back({"--gamma", "POS", {}, "gamma control position 1..400 (gamma = POS / 100, default 100)",
+    table.push_back({"--gamma", "POS", {}, "gamma control position " + rangeOf("gamma") + " (gamma = POS / 100, default " + defaultOf("gamma") + ")",
                      [](CliContext& c, const std::string& v, const Modifiers&) {
-                         c.tone.gammaPosition = parseIntInRange(v, 1, 400, "--gamma");
+                         c.tone.gammaPosition = tonePosition(v, "gamma");
                          noteToneAfterRender(c, "--gamma");
                      }});
-    table.push_back({"--saturation", "POS", {}, "saturation control position -99..300 (default 0)",
+    table.push_back({"--saturation", "POS", {}, "saturation control position " + rangeOf("saturation") + " (default " + defaultOf("saturation") + ")",
                      [](CliContext& c, const std::string& v, const Modifiers&) {
-                         c.tone.saturationPosition = parseIntInRange(v, -99, 300, "--saturation");
+                         c.tone.saturationPosition = tonePosition(v, "saturation");
                          noteToneAfterRender(c, "--saturation");
                      }});
     // The two points never cross: as in the window, moving one past the other drags it along.
-    table.push_back({"--white", "POS", {}, "white point 0..255 (default 255); a black point above it follows",
+    table.push_back({"--white", "POS", {}, "white point " + rangeOf("white") + " (default " + defaultOf("white") + "); a black point above it follows",
                      [](CliContext& c, const std::string& v, const Modifiers&) {
                          const PointPositions p =
-                             whitePointMoved(parseIntInRange(v, 0, 255, "--white"), c.tone.blackPosition);
+                             whitePointMoved(tonePosition(v, "white"), c.tone.blackPosition);
                          noteToneAfterRender(c, "--white");
                          c.tone.whitePosition = p.white;
                          c.tone.blackPosition = p.black;
                      }});
-    table.push_back({"--black", "POS", {}, "black point 0..255 (default 0); a white point below it follows",
+    table.push_back({"--black", "POS", {}, "black point " + rangeOf("black") + " (default " + defaultOf("black") + "); a white point below it follows",
                      [](CliContext& c, const std::string& v, const Modifiers&) {
                          const PointPositions p =
-                             blackPointMoved(c.tone.whitePosition, parseIntInRange(v, 0, 255, "--black"));
+                             blackPointMoved(c.tone.whitePosition, tonePosition(v, "black"));
                          noteToneAfterRender(c, "--black");
                          c.tone.whitePosition = p.white;
                          c.tone.blackPosition = p.black;
                      }});
     table.push_back({"--curve", "smooth|linear", {}, "how the curve joins its points (default smooth)",
                      [](CliContext& c, const std::string& v, const Modifiers&) {
-                         if (v == "smooth") {
-                             c.curveMode = CurveMode::Smooth;
-                         } else if (v == "linear") {
-                             c.curveMode = CurveMode::Linear;
-                         } else {
-                             throw CliError(kUsage, "--curve takes smooth or linear");
-                         }
+                         const int mode = choiceIndex(kCurveModeParameter, v);
+                         if (mode < 0) throw CliError(kUsage, "--curve takes smooth or linear");
+                         c.curveMode = static_cast<CurveMode>(mode);
                          noteToneAfterRender(c, "--curve");
                      }});
     table.push_back({"--point", "X,Y", {},

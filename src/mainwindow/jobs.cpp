@@ -6,33 +6,23 @@
 
 namespace sv {
 
+namespace {
+bool renderLike(JobKind kind) { return operationKind(kind.operation) == OperationKind::RenderLike; }
+}  // namespace
+
 JobGroup jobGroup(JobKind kind) {
-    switch (kind) {
-        case JobKind::ProcessAll: return JobGroup::RenderWhole;
-        case JobKind::TonePreview: return JobGroup::RenderRect;
-        default: return isRectJob(kind) ? JobGroup::FilterRect : JobGroup::FilterWhole;
-    }
+    if (renderLike(kind)) return isRectJob(kind) ? JobGroup::RenderRect : JobGroup::RenderWhole;
+    return isRectJob(kind) ? JobGroup::FilterRect : JobGroup::FilterWhole;
 }
 
-bool isRectJob(JobKind kind) {
-    switch (kind) {
-        case JobKind::TonePreview:
-        case JobKind::BlurPreview:
-        case JobKind::SharpenPreview:
-        case JobKind::MedianPreview:
-        case JobKind::BilateralPreview:
-        case JobKind::NeutralPreview:
-        case JobKind::BalancePreview: return true;
-        default: return false;
-    }
-}
+bool isRectJob(JobKind kind) { return kind.mode == JobMode::Preview; }
 
-bool isApplyJob(JobKind kind) { return kind != JobKind::ProcessAll && !isRectJob(kind); }
+bool isApplyJob(JobKind kind) { return !renderLike(kind) && !isRectJob(kind); }
 
-bool disablesShape3(JobKind kind) { return kind != JobKind::TonePreview && isRectJob(kind); }
+bool disablesShape3(JobKind kind) { return !renderLike(kind) && isRectJob(kind); }
 
 UndoEffect undoEffect(JobKind kind) {
-    if (kind == JobKind::ProcessAll || kind == JobKind::TonePreview) return UndoEffect::Unchanged;
+    if (renderLike(kind)) return UndoEffect::Unchanged;
     return isApplyJob(kind) ? UndoEffect::Enable : UndoEffect::Disable;
 }
 
@@ -41,7 +31,7 @@ JobRunner::~JobRunner() { wait(); }
 bool JobRunner::start(JobKind kind, Body body) {
     if (busy_) return false;
     if (worker_.joinable()) worker_.join();  // a finished worker whose flag was taken already
-    std::atomic<bool>& flag = flags_[static_cast<std::size_t>(kind)];
+    std::atomic<bool>& flag = flags_[static_cast<std::size_t>(kind.index())];
     outcome_ = JobOutcome::Completed;
     failureDetail_.clear();
     try {
@@ -76,11 +66,11 @@ void JobRunner::runBody(const Body& body) {
 }
 
 bool JobRunner::flagSet(JobKind kind) const {
-    return flags_[static_cast<std::size_t>(kind)].load(std::memory_order_acquire);
+    return flags_[static_cast<std::size_t>(kind.index())].load(std::memory_order_acquire);
 }
 
 bool JobRunner::takeFlag(JobKind kind) {
-    std::atomic<bool>& flag = flags_[static_cast<std::size_t>(kind)];
+    std::atomic<bool>& flag = flags_[static_cast<std::size_t>(kind.index())];
     if (!flag.load(std::memory_order_acquire)) return false;
     flag.store(false, std::memory_order_relaxed);
     if (worker_.joinable()) worker_.join();

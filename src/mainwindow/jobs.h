@@ -12,26 +12,46 @@
 #include <thread>
 
 #include "image/progress.h"
+#include "operations/operation_id.h"
 
 namespace sv {
 
-enum class JobKind : int {
-    ProcessAll,
-    TonePreview,
-    BlurApply,
-    BlurPreview,
-    SharpenApply,
-    SharpenPreview,
-    MedianApply,
-    MedianPreview,
-    BilateralApply,
-    BilateralPreview,
-    NeutralApply,
-    NeutralPreview,
-    BalanceApply,
-    BalancePreview,
+// A job is an operation of the registry run in one of two modes: on the whole picture (a
+// render-like operation's "Process all", a filter-like one's Apply) or on the preview rectangle.
+enum class JobMode : int { Whole, Preview };
+
+struct JobKind {
+    OperationId operation = OperationId::Render;
+    JobMode mode = JobMode::Whole;
+
+    constexpr JobKind() = default;
+    constexpr JobKind(OperationId operation, JobMode mode) : operation(operation), mode(mode) {}
+    // The kind of completion flag `index`: each operation's whole-picture job, then its preview.
+    constexpr explicit JobKind(int index)
+        : operation(static_cast<OperationId>(index / 2)), mode(static_cast<JobMode>(index % 2)) {}
+    constexpr int index() const { return 2 * static_cast<int>(operation) + static_cast<int>(mode); }
+    constexpr bool operator==(const JobKind&) const = default;
+
+    // The jobs by the names of the window's buttons.
+    static const JobKind ProcessAll, TonePreview, BlurApply, BlurPreview, SharpenApply, SharpenPreview, MedianApply,
+        MedianPreview, BilateralApply, BilateralPreview, NeutralApply, NeutralPreview, BalanceApply, BalancePreview;
 };
-inline constexpr int kJobKinds = 14;
+inline constexpr JobKind JobKind::ProcessAll{OperationId::Render, JobMode::Whole};
+inline constexpr JobKind JobKind::TonePreview{OperationId::Render, JobMode::Preview};
+inline constexpr JobKind JobKind::BlurApply{OperationId::Blur, JobMode::Whole};
+inline constexpr JobKind JobKind::BlurPreview{OperationId::Blur, JobMode::Preview};
+inline constexpr JobKind JobKind::SharpenApply{OperationId::Sharpen, JobMode::Whole};
+inline constexpr JobKind JobKind::SharpenPreview{OperationId::Sharpen, JobMode::Preview};
+inline constexpr JobKind JobKind::MedianApply{OperationId::Median, JobMode::Whole};
+inline constexpr JobKind JobKind::MedianPreview{OperationId::Median, JobMode::Preview};
+inline constexpr JobKind JobKind::BilateralApply{OperationId::Bilateral, JobMode::Whole};
+inline constexpr JobKind JobKind::BilateralPreview{OperationId::Bilateral, JobMode::Preview};
+inline constexpr JobKind JobKind::NeutralApply{OperationId::Neutral, JobMode::Whole};
+inline constexpr JobKind JobKind::NeutralPreview{OperationId::Neutral, JobMode::Preview};
+inline constexpr JobKind JobKind::BalanceApply{OperationId::Balance, JobMode::Whole};
+inline constexpr JobKind JobKind::BalancePreview{OperationId::Balance, JobMode::Preview};
+
+inline constexpr int kJobKinds = 2 * kOperationCount;
 
 // Which part of the timer finishes a job.
 enum class JobGroup { RenderWhole, RenderRect, FilterWhole, FilterRect };

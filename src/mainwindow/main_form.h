@@ -375,6 +375,8 @@ public:
     void TrackBar7Change();   // bilateral opacity and sigma
     void TrackBar9Change();   // bilateral threshold
     void startFilterJob(JobKind kind);
+    // The positions of the controls the descriptors name (track bars, combo boxes), by key.
+    ParameterValues controlValues(ParameterList parameters) const;
     void eyedropperDown(int slot);
     void ComboBox2Change();
     void ComboBox3Change();

@@ -16,6 +16,7 @@
 #include "mainwindow/picture_box.h"
 #include "mainwindow/prompter.h"
 #include "mainwindow/tiff_save_dialog.h"
+#include "operations/operation_registry.h"
 
 namespace sv {
 
@@ -182,7 +183,7 @@ JobRunner::Body TForm1::makeRenderJob(const Region& region) {
     RenderHistogram* histogram = &histogramData;
     return [p, histogram, params, region](ProgressSink& progress) {
         beginProgress(progress, 2ll * region.height);
-        renderRegion(p->stackBuffer, p->stackMax, region, params, p->processedBuffer, *histogram, progress);
+        operation(OperationId::Render).run(OperationTarget{*p, histogram}, region, params, progress);
     };
 }
 

@@ -27,6 +27,7 @@
 #include "mainwindow/controls.h"
 #include "mainwindow/main_form.h"
 #include "mainwindow/picture_box.h"
+#include "operations/operation_registry.h"
 #include "tone/colour_balance.h"
 #include "tone/render.h"
 #include "mainwindow/picture_box.h"
@@ -462,72 +463,47 @@ void TForm1::TrackBar9Change() {
 
 // ---- jobs ---------------------------------------------------------------------------------------
 
+ParameterValues TForm1::controlValues(ParameterList parameters) const {
+    ParameterValues values;
+    for (const ParameterDescriptor& d : parameters) {
+        const QString name = QString::fromUtf8(d.control.data(), static_cast<qsizetype>(d.control.size()));
+        if (const auto* bar = findChild<QSlider*>(name)) {
+            values[std::string(d.key)] = bar->value();
+        } else if (const auto* box = findChild<QComboBox*>(name)) {
+            // A typed-in entry selects no item: the nearest end of the range.
+            values[std::string(d.key)] = std::clamp(d.minimum + box->currentIndex(), d.minimum, d.maximum);
+        }
+    }
+    return values;
+}
+
 void TForm1::startFilterJob(JobKind kind) {
     if (jobRunning() || !project.buffersAllocated) return;
+    const Operation& op = operation(kind.operation);
+    if (op.kind != OperationKind::FilterLike) return;
     const Region region = isRectJob(kind) ? project.previewRect : Region{0, project.imageWidth, 0, project.imageHeight};
-    Project* p = &project;
-    auto buffers = [p] { return FilterBuffers{p->processedBuffer, p->newImageBuffer, p->processedCopy}; };
-    JobRunner::Body body;
-    switch (kind) {
-        case JobKind::BlurPreview:
-        case JobKind::BlurApply: {
-            const GaussianBlurParams params{TrackBar5->value(), TrackBar4->value()};
-            body = [buffers, region, params](ProgressSink& s) { gaussianBlur(buffers(), region, params, s); };
-            break;
-        }
-        case JobKind::SharpenPreview:
-        case JobKind::SharpenApply: {
-            const SharpenParams params{TrackBar2->value(), TrackBar3->value()};
-            body = [buffers, region, params](ProgressSink& s) { sharpen(buffers(), region, params, s); };
-            break;
-        }
-        case JobKind::MedianPreview:
-        case JobKind::MedianApply: {
-            MedianParams params;
-            params.shape = static_cast<MedianShape>(std::clamp(ComboBox1->currentIndex(), 0, 3));
-            params.sizePosition = TrackBar6->value();
-            params.thresholdPosition = TrackBar15->value();
-            params.opacityPosition = TrackBar14->value();
-            body = [buffers, region, params](ProgressSink& s) { medianFilter(buffers(), region, params, s); };
-            break;
-        }
-        case JobKind::BilateralPreview:
-        case JobKind::BilateralApply: {
-            BilateralParams params;
-            params.sigmaPosition = TrackBar8->value();
-            params.thresholdPosition = TrackBar9->value();
-            params.opacityPosition = TrackBar7->value();
-            body = [buffers, region, params](ProgressSink& s) { bilateralFilter(buffers(), region, params, s); };
-            break;
-        }
-        case JobKind::NeutralPreview:
-        case JobKind::NeutralApply: {
-            const Rgb sample = sampleColours[0];
-            body = [p, region, sample](ProgressSink& s) {
-                neutralPoint(p->processedBuffer, p->newImageBuffer, p->processedCopy, region, sample, s);
-            };
-            break;
-        }
-        case JobKind::BalancePreview:
-        case JobKind::BalanceApply: {
-            BalanceParams params;
+    OperationParams params;
+    switch (kind.operation) {
+        case OperationId::Neutral: params = sampleColours[0]; break;
+        case OperationId::Balance: {
+            BalanceParams balance;
             const QCheckBox* ticks[3] = {CheckBox2, CheckBox3, CheckBox4};
             for (int k = 0; k < 3; ++k) {
-                BalanceRange& range = params.ranges[static_cast<std::size_t>(k)];
+                BalanceRange& range = balance.ranges[static_cast<std::size_t>(k)];
                 range.ticked = ticks[k]->isChecked();
                 range.sample = sampleColours[static_cast<std::size_t>(k + 1)];
                 const QColor t = targetPanel(k + 1)->colour();
                 range.target = {t.red(), t.green(), t.blue()};
             }
-            body = [p, region, params](ProgressSink& s) {
-                sampleTargetBalance(p->processedBuffer, p->newImageBuffer, p->processedCopy, region, params, s);
-            };
+            params = balance;
             break;
         }
-        default:
-            return;
+        default: params = op.paramsFrom(controlValues(op.parameters)); break;
     }
-    startJob(kind, std::move(body));
+    Project* p = &project;
+    startJob(kind, [p, &op, region, params = std::move(params)](ProgressSink& s) {
+        op.run(OperationTarget{*p}, region, params, s);
+    });
 }
 
 void TForm1::undoLastApply() {
