@@ -22,9 +22,9 @@ enum class LabelFormat {
 };
 
 struct ParameterDescriptor {
-    std::string_view key;      // "sigma": as the command line and recipe files spell it
-    std::string_view control;  // "TrackBar5": the window control that sets it
-    std::string_view valueLabel;  // "Label9": the window label that shows its value, if any
+    std::string_view key{};    // "sigma": as the command line and recipe files spell it
+    std::string_view control{};  // "TrackBar5": the window control that sets it
+    std::string_view valueLabel{};  // "Label9": the window label that shows its value, if any
     int minimum = 0;
     int maximum = 0;
     int defaultPosition = 0;

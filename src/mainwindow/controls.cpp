@@ -1,3 +1,7 @@
+#include <QLocale>
+
+#include <stdexcept>
+#include <string>
 #include "mainwindow/controls.h"
 
 #include <QHBoxLayout>
@@ -161,6 +165,22 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
     return label;
+}
+
+const ParameterDescriptor& describedParameter(ParameterList parameters, std::string_view key) {
+    const ParameterDescriptor* p = findParameter(parameters, key);
+    if (!p) throw std::invalid_argument("no parameter " + std::string(key));
+    return *p;
+}
+
+QSlider* makeTrackBar(QWidget* parent, const ParameterDescriptor& parameter) {
+    // The descriptors' names are literals: their data end with a NUL.
+    return makeTrackBar(parent, parameter.control.data(), parameter.minimum, parameter.maximum,
+                        parameter.defaultPosition);
+}
+
+void showParameterValue(QLabel* label, const ParameterDescriptor& parameter, int position) {
+    label->setText(QString::fromStdString(parameterLabel(parameter, position, QLocale().decimalPoint().toStdString())));
 }
 
 void addSaveCancelRow(QWidget* dialog, QBoxLayout* layout, QPushButton*& save, QPushButton*& cancel) {

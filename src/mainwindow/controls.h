@@ -6,6 +6,9 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <string_view>
+
+#include "image/parameters.h"
 
 class QToolButton;
 class QRadioButton;
@@ -116,6 +119,12 @@ private:
 // A horizontal track bar and a label, named as their controls, as the pages build them.
 QSlider* makeTrackBar(QWidget* parent, const char* name, int minimum, int maximum, int value);
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text);
+// The descriptor of `key` in `parameters` (a programming error when there is none).
+const ParameterDescriptor& describedParameter(ParameterList parameters, std::string_view key);
+// The track bar a descriptor names, with its range and default.
+QSlider* makeTrackBar(QWidget* parent, const ParameterDescriptor& parameter);
+// The descriptor's value label showing `position` with the user's decimal separator.
+void showParameterValue(QLabel* label, const ParameterDescriptor& parameter, int position);
 
 // The "Save" (default) and "Cancel" buttons at the foot of a save dialog, right-aligned.
 void addSaveCancelRow(QWidget* dialog, QBoxLayout* layout, QPushButton*& save, QPushButton*& cancel);

@@ -104,10 +104,6 @@ void TForm1::buildFilterPage(QWidget* page) {
 
 namespace {
 
-QString separator() { return QLocale().decimalPoint(); }
-
-QString qs(const std::string& s) { return QString::fromStdString(s); }
-
 QPushButton* button(QWidget* parent, const char* name, const char* text) {
     auto* b = new QPushButton(QString::fromLatin1(text), parent);
     b->setObjectName(QString::fromLatin1(name));
@@ -160,10 +156,10 @@ void TForm1::buildFilterControls() {
 
     // Gaussian blur
     Label6 = makeLabel(GroupBox8, "Label6", "Opacity");
-    TrackBar4 = makeTrackBar(GroupBox8, "TrackBar4", 1, 100, 100);
+    TrackBar4 = makeTrackBar(GroupBox8, describedParameter(kGaussianBlurParameters, "opacity"));
     Label8 = makeLabel(GroupBox8, "Label8", "100%");
     Label7 = makeLabel(GroupBox8, "Label7", "Sigma");
-    TrackBar5 = makeTrackBar(GroupBox8, "TrackBar5", 1, 80, 10);
+    TrackBar5 = makeTrackBar(GroupBox8, describedParameter(kGaussianBlurParameters, "sigma"));
     Label9 = makeLabel(GroupBox8, "Label9", "1,0");
     Image7 = kernelPicture(GroupBox8, "Image7");
     Button10 = button(GroupBox8, "Button10", "Preview");
@@ -177,10 +173,10 @@ void TForm1::buildFilterControls() {
 
     // Sharpen
     Label1 = makeLabel(GroupBox11, "Label1", "Amount");
-    TrackBar2 = makeTrackBar(GroupBox11, "TrackBar2", 10, 200, 100);
+    TrackBar2 = makeTrackBar(GroupBox11, describedParameter(kSharpenParameters, "amount"));
     Label3 = makeLabel(GroupBox11, "Label3", "100%");
     Label11 = makeLabel(GroupBox11, "Label11", "Sigma");
-    TrackBar3 = makeTrackBar(GroupBox11, "TrackBar3", 1, 50, 10);
+    TrackBar3 = makeTrackBar(GroupBox11, describedParameter(kSharpenParameters, "sigma"));
     Label5 = makeLabel(GroupBox11, "Label5", "1,0");
     Image6 = kernelPicture(GroupBox11, "Image6");
     Button12 = button(GroupBox11, "Button12", "Preview");
@@ -194,16 +190,19 @@ void TForm1::buildFilterControls() {
 
     // Median filter
     Label28 = makeLabel(GroupBox9, "Label28", "Opacity");
-    TrackBar14 = makeTrackBar(GroupBox9, "TrackBar14", 1, 100, 100);
+    TrackBar14 = makeTrackBar(GroupBox9, describedParameter(kMedianParameters, "opacity"));
     Label30 = makeLabel(GroupBox9, "Label30", "100%");
     Label33 = makeLabel(GroupBox9, "Label33", "Threshold");
-    TrackBar15 = makeTrackBar(GroupBox9, "TrackBar15", 0, 100, 80);
+    TrackBar15 = makeTrackBar(GroupBox9, describedParameter(kMedianParameters, "threshold"));
     Label35 = makeLabel(GroupBox9, "Label35", "0,80");
     ComboBox1 = new QComboBox(GroupBox9);
-    ComboBox1->setObjectName("ComboBox1");
     ComboBox1->addItems(medianShapeItems(false));
-    ComboBox1->setCurrentIndex(2);
-    TrackBar6 = makeTrackBar(GroupBox9, "TrackBar6", 1, 3, 2);
+    {
+        const ParameterDescriptor& shape = describedParameter(kMedianParameters, "shape");
+        ComboBox1->setObjectName(QString::fromLatin1(shape.control.data()));
+        ComboBox1->setCurrentIndex(shape.defaultPosition - shape.minimum);
+    }
+    TrackBar6 = makeTrackBar(GroupBox9, describedParameter(kMedianParameters, "size"));
     Label12 = makeLabel(GroupBox9, "Label12", "5");
     Image11 = kernelPicture(GroupBox9, "Image11");
     Button14 = button(GroupBox9, "Button14", "Preview");
@@ -225,13 +224,13 @@ void TForm1::buildFilterControls() {
 
     // Bilateral filter
     Label13 = makeLabel(GroupBox10, "Label13", "Opacity");
-    TrackBar7 = makeTrackBar(GroupBox10, "TrackBar7", 1, 100, 100);
+    TrackBar7 = makeTrackBar(GroupBox10, describedParameter(kBilateralParameters, "opacity"));
     Label15 = makeLabel(GroupBox10, "Label15", "100%");
     Label29 = makeLabel(GroupBox10, "Label29", "Sigma");
-    TrackBar8 = makeTrackBar(GroupBox10, "TrackBar8", 1, 80, 10);
+    TrackBar8 = makeTrackBar(GroupBox10, describedParameter(kBilateralParameters, "sigma"));
     Label18 = makeLabel(GroupBox10, "Label18", "1,0");
     Label19 = makeLabel(GroupBox10, "Label19", "Threshold");
-    TrackBar9 = makeTrackBar(GroupBox10, "TrackBar9", 1, 30, 10);
+    TrackBar9 = makeTrackBar(GroupBox10, describedParameter(kBilateralParameters, "threshold"));
     Label20 = makeLabel(GroupBox10, "Label20", "1,0");
     Image8 = kernelPicture(GroupBox10, "Image8");
     Image9 = kernelPicture(GroupBox10, "Image9");
@@ -418,38 +417,38 @@ void TForm1::layoutFilterControls() {
 void TForm1::TrackBar4Change() {
     const GaussianKernels kernels = makeGaussianKernels(sigmaFromPosition(TrackBar5->value()));
     Image7->setImage(copyOfBitmap(drawKernelPicture(kernels.picture, TrackBar4->value(), 0)));
-    Label8->setText(qs(percentLabel(TrackBar4->value())));
-    Label9->setText(qs(sigmaLabel(TrackBar5->value(), separator().toStdString())));
+    showParameterValue(Label8, describedParameter(kGaussianBlurParameters, "opacity"), TrackBar4->value());
+    showParameterValue(Label9, describedParameter(kGaussianBlurParameters, "sigma"), TrackBar5->value());
 }
 
 void TForm1::TrackBar2Change() {
     const FilterKernel kernel = makeSharpenKernel(sigmaFromPosition(TrackBar3->value()));
     Image6->setImage(copyOfBitmap(drawKernelPicture(kernel, 100, 128)));
-    Label3->setText(qs(percentLabel(TrackBar2->value())));
-    Label5->setText(qs(sigmaLabel(TrackBar3->value(), separator().toStdString())));
+    showParameterValue(Label3, describedParameter(kSharpenParameters, "amount"), TrackBar2->value());
+    showParameterValue(Label5, describedParameter(kSharpenParameters, "sigma"), TrackBar3->value());
 }
 
 void TForm1::TrackBar6Change() {
     const int shape = std::clamp(ComboBox1->currentIndex(), 0, 3);
     const FilterKernel mask = makeMedianMask(static_cast<MedianShape>(shape), TrackBar6->value());
     Image11->setImage(copyOfBitmap(drawKernelPicture(mask, TrackBar14->value(), 0)));
-    Label12->setText(qs(medianSizeLabel(TrackBar6->value())));
+    showParameterValue(Label12, describedParameter(kMedianParameters, "size"), TrackBar6->value());
 }
 
 void TForm1::TrackBar14Change() {
-    Label30->setText(qs(percentLabel(TrackBar14->value())));
+    showParameterValue(Label30, describedParameter(kMedianParameters, "opacity"), TrackBar14->value());
     TrackBar6Change();  // the mask picture fades with the opacity
 }
 
 void TForm1::TrackBar15Change() {
-    Label35->setText(qs(medianThresholdLabel(TrackBar15->value(), separator().toStdString())));
+    showParameterValue(Label35, describedParameter(kMedianParameters, "threshold"), TrackBar15->value());
 }
 
 void TForm1::TrackBar7Change() {
     const FilterKernel kernel = makeBilateralKernel(sigmaFromPosition(TrackBar8->value()));
     Image8->setImage(copyOfBitmap(drawKernelPicture(kernel, TrackBar7->value(), 0)));
-    Label15->setText(qs(percentLabel(TrackBar7->value())));
-    Label18->setText(qs(sigmaLabel(TrackBar8->value(), separator().toStdString())));
+    showParameterValue(Label15, describedParameter(kBilateralParameters, "opacity"), TrackBar7->value());
+    showParameterValue(Label18, describedParameter(kBilateralParameters, "sigma"), TrackBar8->value());
 }
 
 void TForm1::TrackBar9Change() {
@@ -458,7 +457,7 @@ void TForm1::TrackBar9Change() {
     Image9->setGeometry(static_cast<int>((kFilterGroupWidth - 8) * displayScale) - curve.width(),
                         static_cast<int>(76 * displayScale), curve.width(), curve.height());
     Image9->setImage(copyOfBitmap(curve));
-    Label20->setText(qs(bilateralThresholdLabel(TrackBar9->value(), separator().toStdString())));
+    showParameterValue(Label20, describedParameter(kBilateralParameters, "threshold"), TrackBar9->value());
 }
 
 // ---- jobs ---------------------------------------------------------------------------------------

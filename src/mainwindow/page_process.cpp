@@ -75,12 +75,6 @@ void TForm1::buildProcessPage(QWidget* page) {
 
 namespace {
 
-QString localeSeparator() { return QLocale().decimalPoint(); }
-
-QString fixedText(double value, int decimals) {
-    return QString::fromStdString(fixedLabel(value, decimals, localeSeparator().toStdString()));
-}
-
 // A grey ramp, black to white along its long side (the axis legends under and beside the box).
 QImage greyRamp(int width, int height, bool horizontal) {
     QImage image(width, height, QImage::Format_RGB32);
@@ -180,27 +174,27 @@ void TForm1::buildProcessControls() {
 
     // Tone mapping
     Label22 = makeLabel(GroupBox6, "Label22", "Gamma:");
-    TrackBar11 = makeTrackBar(GroupBox6, "TrackBar11", 1, 400, 100);
+    TrackBar11 = makeTrackBar(GroupBox6, describedParameter(kRenderParameters, "gamma"));
     Label24 = makeLabel(GroupBox6, "Label24", "1,00");
     Label21 = makeLabel(GroupBox6, "Label21", "Saturation:");
-    TrackBar10 = makeTrackBar(GroupBox6, "TrackBar10", -99, 300, 0);
+    TrackBar10 = makeTrackBar(GroupBox6, describedParameter(kRenderParameters, "saturation"));
     Label23 = makeLabel(GroupBox6, "Label23", "1,00");
     for (QLabel* l : {Label24, Label23}) l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     connect(TrackBar11, &QSlider::valueChanged, this, &TForm1::TrackBar11Change);
     connect(TrackBar10, &QSlider::valueChanged, this, &TForm1::TrackBar10Change);
     // The design shows "1,00"; the labels follow the user's separator from the start.
-    Label24->setText(fixedText(1.0, 2));
-    Label23->setText(fixedText(1.0, 2));
+    showParameterValue(Label24, describedParameter(kRenderParameters, "gamma"), TrackBar11->value());
+    showParameterValue(Label23, describedParameter(kRenderParameters, "saturation"), TrackBar10->value());
 
     // Histogram, white && black point
-    TrackBar12 = makeTrackBar(GroupBox4, "TrackBar12", 0, 255, 255);
+    TrackBar12 = makeTrackBar(GroupBox4, describedParameter(kRenderParameters, "white"));
     Shape5 = new QFrame(GroupBox4);
     Shape5->setObjectName("Shape5");
     Shape5->setFrameStyle(QFrame::Box | QFrame::Plain);
     Image3 = new PictureBox(GroupBox4, "Image3");
     Shape12 = makeLine(GroupBox4, "Shape12", QColor(255, 0, 0));
     Shape11 = makeLine(GroupBox4, "Shape11", QColor(255, 0, 0));
-    TrackBar13 = makeTrackBar(GroupBox4, "TrackBar13", 0, 255, 0);
+    TrackBar13 = makeTrackBar(GroupBox4, describedParameter(kRenderParameters, "black"));
     Panel3 = new QFrame(GroupBox4);
     Panel3->setObjectName("Panel3");
     Image10 = new PictureBox(Panel3, "Image10");
@@ -275,12 +269,12 @@ bool TForm1::automaticPreviewAllowed() const {
 }
 
 void TForm1::TrackBar11Change() {
-    Label24->setText(fixedText(TrackBar11->value() * 0.01, 2));
+    showParameterValue(Label24, describedParameter(kRenderParameters, "gamma"), TrackBar11->value());
     if (automaticPreviewAllowed()) autoPreview();
 }
 
 void TForm1::TrackBar10Change() {
-    Label23->setText(fixedText((TrackBar10->value() + 100) * 0.01, 2));
+    showParameterValue(Label23, describedParameter(kRenderParameters, "saturation"), TrackBar10->value());
     if (automaticPreviewAllowed()) autoPreview();
 }
 
