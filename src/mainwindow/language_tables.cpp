@@ -224,6 +224,8 @@ const std::vector<MessageRow>& messageTable() {
          "Zdjęcie jest niekompletne (jego dane kończą się zbyt wcześnie) i nie zostało użyte: "},
         {Msg::NotRegularFile, "Not a regular file, so it was not read: ",
          "To nie jest zwykły plik, więc nie został odczytany: "},
+        {Msg::RawNotReadable, "This camera raw file cannot be read: ", "Nie można odczytać tego pliku RAW z aparatu: "},
+        {Msg::DamagedFile, "The picture is damaged and was not used: ", "Zdjęcie jest uszkodzone i nie zostało użyte: "},
     };
     return rows;
 }
@@ -235,7 +237,8 @@ QString messageText(Msg id, bool polish, const QString& detail) {
         if (id == Msg::RemoveConfirm) return text + detail + QStringLiteral("?");
         if (id == Msg::CannotReadFile || id == Msg::UnsupportedFileType || id == Msg::FileChanged ||
             id == Msg::JpegFailed || id == Msg::WriteFailed || id == Msg::CompanionMissing ||
-            id == Msg::TiffErrorNumber || id == Msg::IncompleteFile || id == Msg::NotRegularFile)
+            id == Msg::TiffErrorNumber || id == Msg::IncompleteFile || id == Msg::NotRegularFile ||
+            id == Msg::RawNotReadable || id == Msg::DamagedFile)
             return text + detail;
         return text;
     }
@@ -257,6 +260,8 @@ QString engineMessageText(const Message& m, bool polish) {
         case MessageId::NoExposureSelected: return messageText(Msg::ChooseToRemove, polish);
         case MessageId::IncompleteFile: return messageText(Msg::IncompleteFile, polish, detail);
         case MessageId::NotRegularFile: return messageText(Msg::NotRegularFile, polish, detail);
+        case MessageId::RawNotReadable: return messageText(Msg::RawNotReadable, polish, detail);
+        case MessageId::DamagedFile: return messageText(Msg::DamagedFile, polish, detail);
     }
     return QString::fromStdString(englishText(m));
 }
@@ -279,6 +284,8 @@ const std::vector<WriteFailureRow>& writeFailureTable() {
         row(WriteFailure::JpegEncoderMissing, "nie znaleziono kodera JPEG cjpeg"),
         row(WriteFailure::JpegEncoderFailed, "koder JPEG zgłosił błąd"),
         row(WriteFailure::JpegEncoderWroteNothing, "koder JPEG niczego nie zapisał"),
+        row(WriteFailure::MetadataNotWritten, "nie udało się dodać metadanych"),
+        row(WriteFailure::EncodingFailed, "nie udało się zakodować zdjęcia"),
         row(WriteFailure::System, "błąd systemowy"),
     };
     return rows;

@@ -68,6 +68,8 @@ enum class Msg {
     JobFailed,          // a background job stopped on an unexpected error
     IncompleteFile,     // + file name
     NotRegularFile,     // + file name
+    RawNotReadable,     // + file name and camera
+    DamagedFile,        // + file name
 };
 
 struct MessageRow {
