@@ -1,13 +1,19 @@
 #include "imagefiles/exr_reader.h"
 
+#include <Iex.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfIO.h>
+#include <ImfInputFile.h>
+#include <ImfThreading.h>
 #include <openexr.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string_view>
-#include <thread>
 
+#include "imagefiles/exr_threads.h"
 #include "imagefiles/input_scales.h"
 
 namespace sv {
@@ -37,11 +43,35 @@ int64_t sizeOf(exr_const_context_t, void* user) { return static_cast<int64_t>(st
 
 void quiet(exr_const_context_t, exr_result_t, const char*) {}
 
+// Rows asked of the library at a time, for the gauge.
+constexpr int kRowsPerRead = 64;
+
+// The file's bytes for OpenEXR's C++ library.
+class MemoryStream final : public Imf::IStream {
+public:
+    explicit MemoryStream(ExrBytes& bytes) : Imf::IStream("memory"), bytes_(bytes) {}
+    bool read(char c[], int n) override {
+        if (n < 0 || static_cast<std::uint64_t>(n) > bytes_.size - std::min<std::uint64_t>(position_, bytes_.size)) {
+            bytes_.ranOut = true;
+            throw Iex::InputExc("the file ends early");
+        }
+        std::memcpy(c, bytes_.data + position_, static_cast<std::size_t>(n));
+        position_ += static_cast<std::uint64_t>(n);
+        return position_ < bytes_.size;
+    }
+    uint64_t tellg() override { return position_; }
+    void seekg(uint64_t position) override { position_ = position; }
+    void clear() override {}
+
+private:
+    ExrBytes& bytes_;
+    std::uint64_t position_ = 0;
+};
+
 class ExrReader {
 public:
     ExrReader(const unsigned char* data, std::size_t size) : bytes_{data, size} {}
     ~ExrReader() {
-        if (decoderStarted_) exr_decoding_destroy(context_, &decoder_);
         if (context_) exr_finish(&context_);
     }
     ExrReader(const ExrReader&) = delete;
@@ -71,8 +101,7 @@ public:
         if (width <= 0 || height <= 0 || width > INT_MAX || height > INT_MAX || chunks_ <= 0) return false;
         width_ = static_cast<int>(width);
         height_ = static_cast<int>(height);
-        originX_ = window.min.x;
-        originY_ = window.min.y;
+        top_ = window.min.y;
         for (int i = 0; i < channels->num_channels; ++i) {
             const exr_attr_chlist_entry_t& c = channels->entries[i];
             const std::string_view channelName(c.name.str, static_cast<std::size_t>(std::max(0, c.name.length)));
@@ -98,16 +127,30 @@ public:
         return true;
     }
 
+    // Whether the last block of the picture lies past the end of the file: the file was cut short
+    // (as opposed to damaged within).
+    bool endsEarly() const {
+        exr_chunk_info_t chunk{};
+        exr_result_t rv;
+        if (storage_ == EXR_STORAGE_SCANLINE) {
+            rv = exr_read_scanline_chunk_info(context_, 0, top_ + (height_ - 1) / chunkRows_ * chunkRows_, &chunk);
+        } else {
+            rv = exr_read_tile_chunk_info(context_, 0, (width_ - 1) / chunkColumns_, (height_ - 1) / chunkRows_, 0, 0, &chunk);
+        }
+        return rv != EXR_ERR_SUCCESS || chunk.data_offset + chunk.packed_size > bytes_.size;
+    }
+
     int width() const { return width_; }
     int height() const { return height_; }
     bool ranOut() const { return bytes_.ranOut; }
 
-    // The chunk offset table and, for each chunk as it is decoded, its packed, unpacked and two
-    // scratch buffers.
+    // The chunk offset table and the library's chunk buffers: packed and unpacked data of two
+    // chunks per thread, and its scratch.
     std::uint64_t scratchBytes() const {
         const std::uint64_t chunkPixels =
             static_cast<std::uint64_t>(std::min(chunkRows_, height_)) * static_cast<std::uint64_t>(std::min(chunkColumns_, width_));
-        return static_cast<std::uint64_t>(chunks_) * 8 + 4 * chunkPixels * pixelBytes_;
+        const std::uint64_t chunksHeld = 4 * static_cast<std::uint64_t>(openExrThreads() + 1);
+        return static_cast<std::uint64_t>(chunks_) * 8 + chunksHeld * chunkPixels * pixelBytes_;
     }
 
     // The least a complete file of this size holds: the offset table and each chunk's leader, and
@@ -137,30 +180,32 @@ public:
         }
     }
 
-    // Decodes every chunk of the first level into `pixels`; false on any fault.
+    // Decodes the first part's first level into `pixels` through OpenEXR's C++ library (the core
+    // library of 3.1 mixes up float channels of B44 files and cannot decode DWA); false on any
+    // fault. The header has been read and admitted by then.
     bool decode(FloatImage& pixels, ProgressSink& progress) {
-        if (storage_ == EXR_STORAGE_SCANLINE) {
-            for (long long y = originY_; y < originY_ + static_cast<long long>(height_); y += chunkRows_) {
-                exr_chunk_info_t chunk{};
-                if (exr_read_scanline_chunk_info(context_, 0, static_cast<int>(y), &chunk) != EXR_ERR_SUCCESS) return false;
-                if (!decodeChunk(chunk, chunk.start_x - originX_, chunk.start_y - originY_, pixels)) return false;
-                progress.setPosition(std::min<long long>(y - originY_ + chunkRows_, height_));
+        MemoryStream stream(bytes_);
+        try {
+            Imf::InputFile file(stream, openExrThreads());
+            const Imath::Box2i window = file.header().dataWindow();
+            if (window.max.x - window.min.x + 1 != width_ || window.max.y - window.min.y + 1 != height_) return false;
+            const bool grey = !hasSlot_[0] && !hasSlot_[1] && !hasSlot_[2];
+            Imf::FrameBuffer frame;
+            const std::size_t xStride = 3 * sizeof(float);
+            const std::size_t yStride = pixels.rowSamples() * sizeof(float);
+            const char* names[3] = {grey ? "Y" : "R", "G", "B"};
+            for (int c = 0; c < (grey ? 1 : 3); ++c) {
+                frame.insert(names[c], Imf::Slice::Make(Imf::FLOAT, pixels.data() + c, window, xStride, yStride));
             }
-        } else {
-            const int across = static_cast<int>((static_cast<long long>(width_) + chunkColumns_ - 1) / chunkColumns_);
-            const int down = static_cast<int>((static_cast<long long>(height_) + chunkRows_ - 1) / chunkRows_);
-            for (int ty = 0; ty < down; ++ty) {
-                for (int tx = 0; tx < across; ++tx) {
-                    exr_chunk_info_t chunk{};
-                    if (exr_read_tile_chunk_info(context_, 0, tx, ty, 0, 0, &chunk) != EXR_ERR_SUCCESS) return false;
-                    // A tile's start is its index; its pixels start at index x tile size.
-                    if (!decodeChunk(chunk, static_cast<long long>(tx) * chunkColumns_,
-                                     static_cast<long long>(ty) * chunkRows_, pixels)) {
-                        return false;
-                    }
-                }
-                progress.setPosition(std::min<long long>(static_cast<long long>(ty + 1) * chunkRows_, height_));
+            file.setFrameBuffer(frame);
+            for (int done = 0; done < height_;) {
+                const int rows = std::min(kRowsPerRead, height_ - done);
+                file.readPixels(window.min.y + done, window.min.y + done + rows - 1);
+                done += rows;
+                progress.setPosition(done);
             }
+        } catch (const std::exception&) {
+            return false;
         }
         if (!hasSlot_[0] && !hasSlot_[1] && !hasSlot_[2]) spreadGrey(pixels);
         return true;
@@ -176,38 +221,6 @@ private:
         return -1;
     }
 
-    bool decodeChunk(const exr_chunk_info_t& chunk, long long left, long long top, FloatImage& pixels) {
-        if (left < 0 || top < 0 || chunk.width <= 0 || chunk.height <= 0 || left + chunk.width > width_ ||
-            top + chunk.height > height_) {
-            return false;
-        }
-        const bool first = !decoderStarted_;
-        if (first) {
-            if (exr_decoding_initialize(context_, 0, &chunk, &decoder_) != EXR_ERR_SUCCESS) return false;
-            decoderStarted_ = true;
-        } else if (exr_decoding_update(context_, 0, &chunk, &decoder_) != EXR_ERR_SUCCESS) {
-            return false;
-        }
-        const bool grey = !hasSlot_[0] && !hasSlot_[1] && !hasSlot_[2];
-        for (int i = 0; i < decoder_.channel_count; ++i) {
-            exr_coding_channel_info_t& channel = decoder_.channels[i];
-            int slot = slotOf(channel.channel_name ? channel.channel_name : "");
-            if (slot == 3) slot = grey ? 0 : -1;
-            if (slot < 0 || channel.height != chunk.height || channel.width != chunk.width) {
-                channel.decode_to_ptr = nullptr;
-                continue;
-            }
-            channel.user_data_type = EXR_PIXEL_FLOAT;
-            channel.user_bytes_per_element = 4;
-            channel.user_pixel_stride = 3 * sizeof(float);
-            channel.user_line_stride = static_cast<int32_t>(pixels.rowSamples() * sizeof(float));
-            channel.decode_to_ptr =
-                reinterpret_cast<uint8_t*>(pixels.row(static_cast<int>(top)) + static_cast<std::size_t>(left) * 3 + slot);
-        }
-        if (first && exr_decoding_choose_default_routines(context_, 0, &decoder_) != EXR_ERR_SUCCESS) return false;
-        return exr_decoding_run(context_, 0, &decoder_) == EXR_ERR_SUCCESS;
-    }
-
     void spreadGrey(FloatImage& pixels) const {
         for (int y = 0; y < height_; ++y) {
             float* row = pixels.row(y);
@@ -217,8 +230,6 @@ private:
 
     ExrBytes bytes_;
     exr_context_t context_ = nullptr;
-    exr_decode_pipeline_t decoder_ = EXR_DECODE_PIPELINE_INITIALIZER;
-    bool decoderStarted_ = false;
     exr_storage_t storage_ = EXR_STORAGE_SCANLINE;
     exr_compression_t compression_ = EXR_COMPRESSION_NONE;
     int32_t chunks_ = 0;
@@ -226,8 +237,7 @@ private:
     int32_t chunkColumns_ = 0;
     int width_ = 0;
     int height_ = 0;
-    int originX_ = 0;
-    int originY_ = 0;
+    int top_ = 0;
     std::uint64_t storedBytes_ = 0;  // every channel's samples as stored
     std::uint64_t pixelBytes_ = 0;   // one pixel of every channel, as stored
     bool hasSlot_[4] = {};
@@ -260,7 +270,7 @@ DecodedPicture decodeExrMemory(const unsigned char* data, std::size_t size, cons
     if (!decoded) {
         out.pixels.release();
         out.bitmap = DisplayBitmap();
-        out.incomplete = reader.ranOut();
+        out.incomplete = reader.ranOut() && reader.endsEarly();
         out.failure = Message{out.incomplete ? MessageId::IncompleteFile : MessageId::DamagedFile, 0, name};
         return out;
     }

@@ -16,11 +16,10 @@
 #include <vector>
 #include <cerrno>
 #include <cstdio>
-#include <mutex>
 #include <new>
-#include <thread>
 
 #include "imagefiles/exif_metadata.h"
+#include "imagefiles/exr_threads.h"
 #include "imagefiles/hdr_save.h"
 
 namespace sv {
@@ -55,11 +54,6 @@ private:
     int failure_ = 0;
 };
 
-void useAllCores() {
-    static std::once_flag once;
-    std::call_once(once, [] { Imf::setGlobalThreadCount(static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))); });
-}
-
 }  // namespace
 
 bool writeExr(const std::string& path, const FloatImage& picture, bool halfSamples, ProgressSink& progress, WriteError& error) {
@@ -69,7 +63,6 @@ bool writeExr(const std::string& path, const FloatImage& picture, bool halfSampl
         error = WriteError{WriteFailure::NothingToWrite, 0, {}};
         return false;
     }
-    useAllCores();
     int streamFailure = 0;
     bool encoderFailed = false;
     beginProgress(progress, height);
@@ -83,7 +76,7 @@ bool writeExr(const std::string& path, const FloatImage& picture, bool halfSampl
             // Rec. 709 primaries and D65 white, the library's default: those of sRGB.
             Imf::addChromaticities(header, Imf::Chromaticities());
             header.insert("software", Imf::StringAttribute(kSoftwareName));
-            Imf::OutputFile out(stream, header, Imf::globalThreadCount());
+            Imf::OutputFile out(stream, header, openExrThreads());
             // Floats go to the library as they are; half samples are converted a batch of rows at a
             // time (the library converts only when it reads).
             std::vector<half> halves(halfSamples ? static_cast<std::size_t>(kRowsPerBatch) * picture.rowSamples() : 0);

@@ -25,8 +25,16 @@ struct HeaderCursor {
     std::size_t size;
     std::size_t pos = 0;
 
+    // A field after white space and comment lines ("#" to the end of the line, which
+    // ImageMagick writes into the header).
     bool field(std::string& out) {
-        while (pos < size && isSpace(data[pos])) ++pos;
+        while (pos < size && (isSpace(data[pos]) || data[pos] == '#')) {
+            if (data[pos] == '#') {
+                while (pos < size && data[pos] != '\n') ++pos;
+            } else {
+                ++pos;
+            }
+        }
         out.clear();
         while (pos < size && !isSpace(data[pos])) {
             if (out.size() >= kFieldLimit) return false;
@@ -94,6 +102,14 @@ DecodedPicture decodePfmMemory(const unsigned char* data, std::size_t size, cons
     claim.height = static_cast<int>(header.height);
     claim.fileTooShort = size - header.dataOffset < header.dataBytes();
     if (!preparePicture(out, claim, hooks)) return out;
+    // Admission without a size check (no admit hook) still never reads past the end.
+    if (claim.fileTooShort) {
+        out.pixels.release();
+        out.bitmap = DisplayBitmap();
+        out.incomplete = true;
+        out.failure = Message{MessageId::IncompleteFile, 0, name};
+        return out;
+    }
 
     const int width = claim.width;
     const int height = claim.height;

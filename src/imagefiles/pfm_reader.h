@@ -10,8 +10,9 @@
 namespace sv {
 
 // The header of a Portable Float Map: "PF" (colour) or "Pf" (grey), width, height and a scale
-// whose sign gives the byte order (negative: little-endian), each separated by white space, then
-// one white-space character before the samples. Rows run bottom to top.
+// whose sign gives the byte order (negative: little-endian), each separated by white space (and
+// comment lines, which some writers add), then one white-space character before the samples.
+// Rows run bottom to top.
 struct PfmHeader {
     bool valid = false;
     bool colour = false;
