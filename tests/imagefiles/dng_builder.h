@@ -24,6 +24,8 @@ struct DngSpec {
     std::uint16_t iso = 200;
     std::int32_t biasNum = -1, biasDen = 3;
     std::string dateTimeOriginal = "2024:05:01 10:11:12";
+    std::uint32_t neutral[3] = {1000000, 1000000, 1000000};  // AsShotNeutral x 10^6
+    std::uint16_t compression = 1;
 };
 
 namespace dng {
@@ -100,11 +102,10 @@ inline std::uint32_t appendIfd(std::vector<std::uint8_t>& file, std::vector<Fiel
 
 inline std::vector<std::uint8_t> buildDng(const DngSpec& s) {
     using namespace dng;
+    // Directories first, as cameras write them, then the strip: a file cut short loses pixels.
     std::vector<std::uint8_t> file = {'I', 'I', 42, 0, 0, 0, 0, 0};
-    const std::uint32_t stripAt = static_cast<std::uint32_t>(file.size());
     const std::size_t pixels = static_cast<std::size_t>(s.width) * s.height;
     file.reserve(8 + pixels * 2 + 4096);
-    for (std::size_t i = 0; i < pixels; ++i) le16(file, s.cfa.empty() ? s.level : s.cfa[i]);
     std::uint32_t exifAt = 0;
     if (s.withExif) {
         exifAt = appendIfd(file, {rationals(33434, false, {{s.exposureNum, s.exposureDen}}),
@@ -120,11 +121,11 @@ inline std::vector<std::uint8_t> buildDng(const DngSpec& s) {
         longs(256, {static_cast<std::uint32_t>(s.width)}),
         longs(257, {static_cast<std::uint32_t>(s.height)}),
         shorts(258, {16}),
-        shorts(259, {1}),
+        shorts(259, {s.compression}),
         shorts(262, {32803}),  // colour filter array
         ascii(271, s.make),
         ascii(272, s.model),
-        longs(273, {stripAt}),
+        longs(273, {0}),  // filled in below
         shorts(274, {1}),
         shorts(277, {1}),
         longs(278, {static_cast<std::uint32_t>(s.height)}),
@@ -138,13 +139,35 @@ inline std::vector<std::uint8_t> buildDng(const DngSpec& s) {
         longs(50714, {0}),
         longs(50717, {65535}),
         rationals(50721, true, xyzToSrgb),
-        rationals(50728, false, {{1, 1}, {1, 1}, {1, 1}}),
+        rationals(50728, false, {{s.neutral[0], 1000000}, {s.neutral[1], 1000000}, {s.neutral[2], 1000000}}),
         shorts(50778, {21}),  // D65
     };
     if (s.withExif) ifd0.push_back(longs(34665, {exifAt}));
     const std::uint32_t ifd0At = appendIfd(file, ifd0);
     for (int i = 0; i < 4; ++i) file[4 + i] = static_cast<std::uint8_t>(ifd0At >> (8 * i));
+    if (file.size() % 2) file.push_back(0);
+    const auto stripAt = static_cast<std::uint32_t>(file.size());
+    for (std::size_t i = 0; i < pixels; ++i) le16(file, s.cfa.empty() ? s.level : s.cfa[i]);
+    const std::size_t entries = file[ifd0At] | file[ifd0At + 1] << 8;
+    for (std::size_t e = 0; e < entries; ++e) {
+        const std::size_t at = ifd0At + 2 + 12 * e;
+        if ((file[at] | file[at + 1] << 8) != 273) continue;
+        for (int i = 0; i < 4; ++i) file[at + 8 + i] = static_cast<std::uint8_t>(stripAt >> (8 * i));
+    }
     return file;
+}
+
+}  // namespace sv::test
+
+namespace sv::test {
+
+// Raw values of an RGGB mosaic whose red, green and blue sites hold the values given.
+inline std::vector<std::uint16_t> rggbMosaic(int width, int height, std::uint16_t r, std::uint16_t g, std::uint16_t b) {
+    std::vector<std::uint16_t> cfa(static_cast<std::size_t>(width) * height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) cfa[static_cast<std::size_t>(y) * width + x] = (y % 2 == 0) ? (x % 2 == 0 ? r : g) : (x % 2 == 0 ? g : b);
+    }
+    return cfa;
 }
 
 }  // namespace sv::test
