@@ -70,6 +70,14 @@ enum class Msg {
     NotRegularFile,     // + file name
     RawNotReadable,     // + file name and camera
     DamagedFile,        // + file name
+    // What Step 1 shows of an exposure's EXIF (+ the value).
+    ExifExposureTime,
+    ExifAperture,
+    ExifIso,
+    ExifBias,
+    ExifTaken,
+    ExifRelative,       // EV relative to the first exposure
+    ExifNone,
 };
 
 struct MessageRow {
@@ -100,6 +108,10 @@ QString writeFailureText(const WriteError& error, bool polish);
 // File-type lists of the picture dialogs.
 QString openFilter(bool polish);
 QString saveFilter();
+// Save as: the documented entries of saveFilter, then PNG (entry 4).
+QString pictureSaveFilter();
+// Save HDR as: OpenEXR float, OpenEXR half, Radiance, float TIFF, PFM (entries 1..5).
+QString hdrSaveFilter(bool polish);
 QString designOpenFilter();
 QString designSaveFilter();
 
