@@ -245,6 +245,7 @@ const std::vector<MessageRow>& messageTable() {
         {Msg::ExifBias, "Exposure compensation: ", "Korekta ekspozycji: "},
         {Msg::ExifTaken, "Taken: ", "Data wykonania: "},
         {Msg::ExifRelative, "Relative to the first picture: ", "Względem pierwszego zdjęcia: "},
+        {Msg::ExifRelativeShort, "vs. first: ", "wzgl. pierwszego: "},
         {Msg::ExifNone, "No exposure data in the file", "Brak danych o ekspozycji w pliku"},
     };
     return rows;
@@ -260,7 +261,7 @@ QString messageText(Msg id, bool polish, const QString& detail) {
             id == Msg::TiffErrorNumber || id == Msg::IncompleteFile || id == Msg::NotRegularFile ||
             id == Msg::RawNotReadable || id == Msg::DamagedFile || id == Msg::ExifExposureTime ||
             id == Msg::ExifAperture || id == Msg::ExifIso || id == Msg::ExifBias || id == Msg::ExifTaken ||
-            id == Msg::ExifRelative)
+            id == Msg::ExifRelative || id == Msg::ExifRelativeShort)
             return text + detail;
         return text;
     }
@@ -361,7 +362,7 @@ QString openFilter(bool polish) {
            newerOpenEntries(polish);
 }
 
-QString pictureSaveFilter() { return saveFilter() + u("|PNG 24/48-bit (*.png)|*.png"); }
+QString pngSaveEntry() { return u("|PNG 24/48-bit (*.png)|*.png"); }
 
 QString hdrSaveFilter(bool polish) {
     return polish ? u("OpenEXR 32-bit zmiennoprzecinkowy (*.exr)|*.exr|OpenEXR 16-bit połówkowy (*.exr)|*.exr|"

@@ -77,6 +77,7 @@ enum class Msg {
     ExifBias,
     ExifTaken,
     ExifRelative,       // EV relative to the first exposure
+    ExifRelativeShort,  // the same, in the status bar
     ExifNone,
 };
 
@@ -108,8 +109,8 @@ QString writeFailureText(const WriteError& error, bool polish);
 // File-type lists of the picture dialogs.
 QString openFilter(bool polish);
 QString saveFilter();
-// Save as: the documented entries of saveFilter, then PNG (entry 4).
-QString pictureSaveFilter();
+// Save as offers the documented entries of saveFilter and then this one, PNG (entry 4).
+QString pngSaveEntry();
 // Save HDR as: OpenEXR float, OpenEXR half, Radiance, float TIFF, PFM (entries 1..5).
 QString hdrSaveFilter(bool polish);
 QString designOpenFilter();

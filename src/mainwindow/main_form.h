@@ -454,8 +454,9 @@ public:
     void setListTooltip(int index);
     // The EXIF of the selected line in the status bar (empty when no line is selected).
     void showSelectedExif();
-    // The EXIF of exposure `index`, one value a line, in the language in force.
-    QString exifText(int index, const QString& separator) const;
+    // The EXIF of exposure `index` in the language in force: each value named, one a line; or,
+    // `compact`, the values alone on one line (the status bar).
+    QString exifText(int index, bool compact) const;
     void updateSizeText();
 
     // Saving. A failure is shown in a box whose parent is `messageParent` (the options dialog

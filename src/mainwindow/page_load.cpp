@@ -250,39 +250,39 @@ void TForm1::setListLine(int index, bool pending) {
     setListTooltip(index);
 }
 
-QString TForm1::exifText(int index, const QString& separator) const {
+QString TForm1::exifText(int index, bool compact) const {
     if (index < 0 || index >= project.exposureCount) return {};
     const ExposureExif& exif = project.exposures[static_cast<std::size_t>(index)].exif;
     if (exif.empty()) return text(Msg::ExifNone);
-    QStringList lines;
-    auto number = [](double v) { return QString::number(v, 'g', 4); };
-    if (exif.exposureTime) lines << text(Msg::ExifExposureTime, QString::fromStdString(exposureTimeText(*exif.exposureTime)));
-    if (exif.fNumber) lines << text(Msg::ExifAperture, QStringLiteral("f/") + number(*exif.fNumber));
-    if (exif.iso) lines << text(Msg::ExifIso, number(*exif.iso));
-    if (exif.exposureBias) {
-        const double bias = *exif.exposureBias;
-        lines << text(Msg::ExifBias, (bias > 0 ? QStringLiteral("+") : QString()) + number(bias) + QStringLiteral(" EV"));
-    }
-    if (!exif.captureTime.empty()) lines << text(Msg::ExifTaken, QString::fromStdString(exif.captureTime));
+    // Each value with its name, one a line; or the values alone on one line, as a camera shows them.
+    QStringList parts;
+    auto add = [&](Msg name, const QString& value) { parts << (compact ? value : text(name, value)); };
+    auto signedEv = [](double ev) {
+        const double rounded = std::round(ev * 100) / 100 + 0.0;  // no "-0"
+        return (rounded > 0 ? QStringLiteral("+") : QString()) + QString::number(rounded, 'g', 4) + QStringLiteral(" EV");
+    };
+    if (exif.exposureTime) add(Msg::ExifExposureTime, QString::fromStdString(exposureTimeText(*exif.exposureTime)));
+    if (exif.fNumber) add(Msg::ExifAperture, QStringLiteral("f/") + QString::number(*exif.fNumber, 'g', 3));
+    if (exif.iso) parts << (compact ? QStringLiteral("ISO ") : text(Msg::ExifIso)) + QString::number(*exif.iso, 'g', 6);
+    if (exif.exposureBias) add(Msg::ExifBias, signedEv(*exif.exposureBias));
+    if (!exif.captureTime.empty()) add(Msg::ExifTaken, QString::fromStdString(exif.captureTime));
     if (index > 0) {
-        if (const auto ev = relativeExposureValue(project.exposures[0].exif, exif)) {
-            const double rounded = std::round(*ev * 100) / 100 + 0.0;  // no "-0"
-            lines << text(Msg::ExifRelative, (rounded > 0 ? QStringLiteral("+") : QString()) + number(rounded) +
-                                                 QStringLiteral(" EV"));
-        }
+        if (const auto ev = relativeExposureValue(project.exposures[0].exif, exif))
+            parts << text(compact ? Msg::ExifRelativeShort : Msg::ExifRelative, signedEv(*ev));
     }
-    return lines.join(separator);
+    return parts.join(compact ? QStringLiteral("   ") : QStringLiteral("\n"));
 }
 
 void TForm1::setListTooltip(int index) {
     if (index < 0 || index >= ListBox1->count()) return;
-    ListBox1->item(index)->setToolTip(exifText(index, QStringLiteral("\n")));
+    ListBox1->item(index)->setToolTip(exifText(index, false));
 }
 
 void TForm1::showSelectedExif() {
     const int index = ListBox1->currentRow();
     const bool selected = index >= 0 && ListBox1->currentItem() && ListBox1->currentItem()->isSelected();
-    exifPanel->setText(selected ? exifText(index, QStringLiteral("   ")) : QString());
+    exifPanel->setText(selected ? exifText(index, true) : QString());
+    exifPanel->setToolTip(selected ? exifText(index, false) : QString());
     exifPanel->setVisible(selected);
 }
 

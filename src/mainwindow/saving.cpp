@@ -37,13 +37,12 @@ void TForm1::Save1Click() {
 void TForm1::Saveas1Click() {
     if (jobRunning() || !Saveas1->isEnabled()) return;
     // The documented entries, then PNG.
-    const QString filter = saveDialogFilter == saveFilter() ? pictureSaveFilter() : saveDialogFilter;
+    const QString filter = saveDialogFilter + pngSaveEntry();
     const auto choice = prompter_->chooseSaveFile(this, filter, saveFilterIndex, saveDefaultExtension);
     if (!choice || choice->fileName.isEmpty()) return;
     askBeforeOverwrite = true;
     saveFileName = choice->fileName;
-    const int entries = static_cast<int>(filter.count(QLatin1Char('|')) + 1) / 2;
-    saveFilterIndex = choice->filterIndex >= 1 && choice->filterIndex <= std::min(entries, 4) ? choice->filterIndex : 1;
+    saveFilterIndex = choice->filterIndex >= 1 && choice->filterIndex <= 4 ? choice->filterIndex : 1;
     switch (saveFilterIndex) {
         case 4: pngDialog->showCentred(); break;
         case 3:

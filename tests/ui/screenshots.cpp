@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
         grabModal(QStringLiteral("%1/open_dialog_%2_%3dpi.png").arg(out, languages[lang], tag),
                   [&] { real.chooseOpenFiles(&form, form.openDialogFilter); });
         grabModal(QStringLiteral("%1/save_dialog_%2_%3dpi.png").arg(out, languages[lang], tag),
-                  [&] { real.chooseSaveFile(&form, form.saveDialogFilter, 1, QStringLiteral("*.tif")); });
+                  [&] { real.chooseSaveFile(&form, form.saveDialogFilter + sv::pngSaveEntry(), 1, QStringLiteral("*.tif")); });
         grabModal(QStringLiteral("%1/save_hdr_dialog_%2_%3dpi.png").arg(out, languages[lang], tag),
                   [&] { real.chooseSaveFile(&form, sv::hdrSaveFilter(lang == 1), 2, QStringLiteral("*.exr")); });
     }
