@@ -118,10 +118,7 @@ bool preparePicture(DecodedPicture& out, const PictureClaim& claim, const Decode
         out.pixels = FloatImage(claim.width, claim.height);
         out.bitmap = DisplayBitmap(claim.width, claim.height);
     } catch (const std::bad_alloc&) {
-        out.pixels.release();
-        out.bitmap = DisplayBitmap();
-        out.failure = Message{MessageId::NotEnoughMemory, 0, claim.name};
-        out.outOfMemory = true;
+        refuseOutOfMemory(out, claim.name);
         return false;
     }
     return true;
@@ -208,6 +205,13 @@ DecodedPicture decodePicture(const std::string& path, const DecodeHooks& hooks, 
     DecodedPicture unknown;
     unknown.failure = Message{MessageId::UnsupportedFileType, 0, fileNameOf(path)};
     return unknown;
+}
+
+void refuseOutOfMemory(DecodedPicture& out, const std::string& name) {
+    out.pixels.release();
+    out.bitmap = DisplayBitmap();
+    out.failure = Message{MessageId::NotEnoughMemory, 0, name};
+    out.outOfMemory = true;
 }
 
 }  // namespace sv

@@ -95,6 +95,9 @@ std::optional<Message> admitPicture(const PictureClaim& claim, const DecodeHooks
 // Admits the claimed size (admitPicture) and obtains the float picture and the bitmap; on failure sets out.failure (and outOfMemory when
 // memory was short) and returns false.
 bool preparePicture(DecodedPicture& out, const PictureClaim& claim, const DecodeHooks& hooks);
+// Refuses the picture for want of memory: "Not enough memory!" naming the file, and whatever
+// buffers it held released.
+void refuseOutOfMemory(DecodedPicture& out, const std::string& name);
 
 // Fills `pixels` (v / 256) from a 32-bit bitmap, zeroing its unused top byte; one step per row.
 void floatsFromBitmap(DisplayBitmap& bitmap, FloatImage& pixels, ProgressSink& progress);

@@ -165,10 +165,7 @@ DecodedPicture decodePngMemory(const unsigned char* data, std::size_t size, cons
         buffer.resize(header.rowBytes * (interlaced ? header.height : 1));
         rows.resize(interlaced ? header.height : 1);
     } catch (const std::bad_alloc&) {
-        out.pixels.release();
-        out.bitmap = DisplayBitmap();
-        out.failure = Message{MessageId::NotEnoughMemory, 0, name};
-        out.outOfMemory = true;
+        refuseOutOfMemory(out, name);
         return out;
     }
     for (std::size_t y = 0; y < rows.size(); ++y) rows[y] = buffer.data() + y * header.rowBytes;

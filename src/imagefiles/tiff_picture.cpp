@@ -32,10 +32,7 @@ DecodedPicture decodeTiffMemory(const unsigned char* data, std::size_t size, con
     try {
         read = readTiffStrips(data, size, out.pixels, out.bitmap, progress);
     } catch (const std::bad_alloc&) {
-        out.pixels.release();
-        out.bitmap = DisplayBitmap();
-        out.failure = Message{MessageId::NotEnoughMemory, 0, name};
-        out.outOfMemory = true;
+        refuseOutOfMemory(out, name);
         return out;
     }
     const int code = read.code;
