@@ -93,6 +93,7 @@ void registerStackOperators(std::vector<Operator>& table);
 void registerFileOperators(std::vector<Operator>& table);
 void registerToneOperators(std::vector<Operator>& table);
 void registerFilterOperators(std::vector<Operator>& table);
+void registerHdrOperators(std::vector<Operator>& table);
 
 // "no exposures", "1 exposure", "2 exposures".
 std::string countOf(long long count, const std::string& one, const std::string& many);

@@ -76,6 +76,7 @@ std::vector<Operator> operatorTable() {
     registerToneOperators(table);
     registerFilterOperators(table);
     registerFileOperators(table);
+    registerHdrOperators(table);
     return table;
 }
 

@@ -158,6 +158,22 @@ std::string number(double value) {
     return text;
 }
 
+// What the file recorded about one exposure; "ev" is relative to the first exposure (see
+// relativeExposureValue). Values the file did not carry are left out.
+std::string exifJson(const ExposureExif& exif, const ExposureExif& first) {
+    std::string json = "{";
+    auto add = [&](const char* key, const std::string& value) {
+        json += (json.size() > 1 ? ", \"" : "\"") + std::string(key) + "\": " + value;
+    };
+    if (exif.exposureTime) add("exposureTime", number(*exif.exposureTime));
+    if (exif.fNumber) add("fNumber", number(*exif.fNumber));
+    if (exif.iso) add("iso", number(*exif.iso));
+    if (exif.exposureBias) add("exposureBias", number(*exif.exposureBias));
+    if (!exif.captureTime.empty()) add("captureTime", jsonString(exif.captureTime));
+    if (const auto ev = relativeExposureValue(first, exif)) add("ev", number(*ev));
+    return json + "}";
+}
+
 std::string reportJson(const CliContext& context) {
     const Project& p = context.project;
     std::string json = "{\n";
@@ -169,7 +185,8 @@ std::string reportJson(const CliContext& context) {
         const ExposureRecord& r = p.exposures[static_cast<std::size_t>(i)];
         json += i ? ",\n    " : "\n    ";
         json += "{\"path\": " + jsonString(r.path) + ", \"multiplier\": " + number(r.multiplier) +
-                ", \"shiftX\": " + std::to_string(r.shiftX) + ", \"shiftY\": " + std::to_string(r.shiftY) + "}";
+                ", \"shiftX\": " + std::to_string(r.shiftX) + ", \"shiftY\": " + std::to_string(r.shiftY) +
+                ", \"exif\": " + exifJson(r.exif, p.exposures[0].exif) + "}";
     }
     json += p.exposureCount ? "\n  ]" : "]";
     if (!context.histogram.empty() && !context.processedStale) {
@@ -217,7 +234,9 @@ void registerStackOperators(std::vector<Operator>& table) {
     table.push_back({"--dump-stack", "FILE.pfm", {}, "write the raw stack (not divided by stackMax) as PFM",
                      dumpStackOperator});
     table.push_back({"--report", "FILE.json|-", {}, "write size, stackMax, exposures and histogram as JSON (UTF-8: bytes of a file name "
-                     "that are not UTF-8 show as U+FFFD)",
+                     "that are not UTF-8 show as U+FFFD); each exposure's \"exif\" holds exposureTime (s), fNumber, "
+                     "iso, exposureBias (EV), captureTime and ev = log2(t1/t) + 2 log2(N/N1) + log2(ISO1/ISO) "
+                     "relative to the first exposure",
                      reportOperator});
 }
 

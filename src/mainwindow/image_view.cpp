@@ -144,6 +144,12 @@ void TForm1::buildStatusBar() {
     statusPanels[1]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     for (int i = 0; i < 4; ++i) StatusBar1->addWidget(statusPanels[static_cast<std::size_t>(i)], i == 3 ? 1 : 0);
+    exifPanel = new QLabel(StatusBar1);
+    exifPanel->setObjectName(QStringLiteral("ExifPanel"));
+    exifPanel->setFrameShape(QFrame::Panel);
+    exifPanel->setFrameShadow(QFrame::Sunken);
+    exifPanel->hide();  // shown while a line of Step 1 is selected
+    StatusBar1->addWidget(exifPanel, 2);
     StatusBar1->setMinimumHeight(24);
 
     connect(TrackBar1, &QSlider::valueChanged, this, &TForm1::TrackBar1Change);

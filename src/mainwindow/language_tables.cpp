@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "imagefiles/raw_reader.h"
+
 namespace sv {
 
 namespace {
@@ -33,6 +35,7 @@ const std::vector<CaptionRow>& captionTable() {
         {"TForm1", "ToolButton4", "hint", "Save", "Zapisz"},
         {"TForm1", "Saveas1", "caption", "Save as", "Zapisz jako"},
         {"TForm1", "ToolButton5", "hint", "Save as", "Zapisz jako"},
+        {"TForm1", "SaveHdr1", "caption", "Save HDR as...", "Zapisz HDR jako..."},
         {"TForm1", "Exit1", "caption", "Exit", "Wyjście"},
         {"TForm1", "Edit2", "caption", "Edit", "Edycja"},
         {"TForm1", "Undo1", "caption", "Undo", "Cofnij"},
@@ -128,6 +131,7 @@ const std::vector<CaptionRow>& captionTable() {
         // ---- JPEG dialog ----
         {"TOKBottomDlg", "TOKBottomDlg", "title", "Save as JPEG", "Zapisz jako JPEG"},
         {"TOKBottomDlg", "Label1", "caption", "Quality:", "Jakość:"},
+        {"TOKBottomDlg", "CheckBox1", "caption", "Keep metadata", "Zachowaj metadane"},
         {"TOKBottomDlg", "Button2", "caption", "Save", "Zapisz"},
         {"TOKBottomDlg", "Button1", "caption", "Cancel", "Anuluj"},
         // ---- TIFF dialog ----
@@ -138,8 +142,17 @@ const std::vector<CaptionRow>& captionTable() {
         {"TForm5", "RadioGroup2", "caption", "Bit depth", "Głębia bitowa"},
         {"TForm5", "RadioGroup2", "item0", "24 bit RGB (8 bit per channel)", "24 bit RGB (8 bit na kanał)"},
         {"TForm5", "RadioGroup2", "item1", "48 bit RGB (16 bit per channel)", "48 bit RGB (16 bit na kanał)"},
+        {"TForm5", "CheckBox1", "caption", "Keep metadata", "Zachowaj metadane"},
         {"TForm5", "Button2", "caption", "Save", "Zapisz"},
         {"TForm5", "Button1", "caption", "Cancel", "Anuluj"},
+        // ---- PNG dialog (a child of the main window) ----
+        {"TForm1", "PngSaveDialog", "title", "Save as PNG", "Zapisz jako PNG"},
+        {"TForm1", "PngBitDepth", "caption", "Bit depth", "Głębia bitowa"},
+        {"TForm1", "PngBitDepth", "item0", "24 bit RGB (8 bit per channel)", "24 bit RGB (8 bit na kanał)"},
+        {"TForm1", "PngBitDepth", "item1", "48 bit RGB (16 bit per channel)", "48 bit RGB (16 bit na kanał)"},
+        {"TForm1", "PngMetadata", "caption", "Keep metadata", "Zachowaj metadane"},
+        {"TForm1", "PngSave", "caption", "Save", "Zapisz"},
+        {"TForm1", "PngCancel", "caption", "Cancel", "Anuluj"},
         // ---- colour picker ----
         {"TForm14", "TForm14", "title", "Select color", "Wybierz kolor"},
         {"TForm14", "Button1", "caption", "OK", "OK"},
@@ -224,6 +237,16 @@ const std::vector<MessageRow>& messageTable() {
          "Zdjęcie jest niekompletne (jego dane kończą się zbyt wcześnie) i nie zostało użyte: "},
         {Msg::NotRegularFile, "Not a regular file, so it was not read: ",
          "To nie jest zwykły plik, więc nie został odczytany: "},
+        {Msg::RawNotReadable, "This camera raw file cannot be read: ", "Nie można odczytać tego pliku RAW z aparatu: "},
+        {Msg::DamagedFile, "The picture is damaged and was not used: ", "Zdjęcie jest uszkodzone i nie zostało użyte: "},
+        {Msg::ExifExposureTime, "Exposure time: ", "Czas naświetlania: "},
+        {Msg::ExifAperture, "Aperture: ", "Przysłona: "},
+        {Msg::ExifIso, "ISO: ", "ISO: "},
+        {Msg::ExifBias, "Exposure compensation: ", "Korekta ekspozycji: "},
+        {Msg::ExifTaken, "Taken: ", "Data wykonania: "},
+        {Msg::ExifRelative, "Relative to the first picture: ", "Względem pierwszego zdjęcia: "},
+        {Msg::ExifRelativeShort, "vs. first: ", "wzgl. pierwszego: "},
+        {Msg::ExifNone, "No exposure data in the file", "Brak danych o ekspozycji w pliku"},
     };
     return rows;
 }
@@ -235,7 +258,10 @@ QString messageText(Msg id, bool polish, const QString& detail) {
         if (id == Msg::RemoveConfirm) return text + detail + QStringLiteral("?");
         if (id == Msg::CannotReadFile || id == Msg::UnsupportedFileType || id == Msg::FileChanged ||
             id == Msg::JpegFailed || id == Msg::WriteFailed || id == Msg::CompanionMissing ||
-            id == Msg::TiffErrorNumber || id == Msg::IncompleteFile || id == Msg::NotRegularFile)
+            id == Msg::TiffErrorNumber || id == Msg::IncompleteFile || id == Msg::NotRegularFile ||
+            id == Msg::RawNotReadable || id == Msg::DamagedFile || id == Msg::ExifExposureTime ||
+            id == Msg::ExifAperture || id == Msg::ExifIso || id == Msg::ExifBias || id == Msg::ExifTaken ||
+            id == Msg::ExifRelative || id == Msg::ExifRelativeShort)
             return text + detail;
         return text;
     }
@@ -257,6 +283,8 @@ QString engineMessageText(const Message& m, bool polish) {
         case MessageId::NoExposureSelected: return messageText(Msg::ChooseToRemove, polish);
         case MessageId::IncompleteFile: return messageText(Msg::IncompleteFile, polish, detail);
         case MessageId::NotRegularFile: return messageText(Msg::NotRegularFile, polish, detail);
+        case MessageId::RawNotReadable: return messageText(Msg::RawNotReadable, polish, detail);
+        case MessageId::DamagedFile: return messageText(Msg::DamagedFile, polish, detail);
     }
     return QString::fromStdString(englishText(m));
 }
@@ -279,6 +307,8 @@ const std::vector<WriteFailureRow>& writeFailureTable() {
         row(WriteFailure::JpegEncoderMissing, "nie znaleziono kodera JPEG cjpeg"),
         row(WriteFailure::JpegEncoderFailed, "koder JPEG zgłosił błąd"),
         row(WriteFailure::JpegEncoderWroteNothing, "koder JPEG niczego nie zapisał"),
+        row(WriteFailure::MetadataNotWritten, "nie udało się dodać metadanych"),
+        row(WriteFailure::EncodingFailed, "nie udało się zakodować zdjęcia"),
         row(WriteFailure::System, "błąd systemowy"),
     };
     return rows;
@@ -301,13 +331,45 @@ QString writeFailureText(const WriteError& error, bool polish) {
     return text;
 }
 
+namespace {
+
+// Every camera raw extension the open dialogs offer, as a pattern list.
+QString rawPatterns() {
+    QStringList patterns;
+    for (const std::string& extension : rawExtensions()) patterns << QStringLiteral("*") + QString::fromStdString(extension);
+    return patterns.join(QStringLiteral("; "));
+}
+
+// The formats read through the field's libraries, after the documented entries, and one entry
+// with every pattern at the end.
+QString newerOpenEntries(bool polish) {
+    const QString raw = rawPatterns();
+    const QString all = QStringLiteral("*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr; *.png; *.exr; *.pfm; ") + raw;
+    return u("|PNG 24/48-bit (*.png)|*.png|OpenEXR (*.exr)|*.exr|PFM (*.pfm)|*.pfm|") +
+           (polish ? u("Pliki RAW z aparatu|") : u("Camera raw files|")) + raw + QStringLiteral("|") +
+           (polish ? u("Wszystkie zdjęcia i pliki RAW|") : u("All pictures and camera raw files|")) + all;
+}
+
+}  // namespace
+
 QString openFilter(bool polish) {
-    return polish ? u("Wszystkie obsługiwane formaty|*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr;|"
-                      "TIFF 24/48/96-bit (*.tif; *.tiff)|*.tif; *.tiff|Radiance RGBE (*.hdr)|*.hdr|"
-                      "JPEG 24-bit (*.jpg; *.jpeg)|*.jpg; *.jpeg|BMP 24-bit (*.bmp)|*.bmp")
-                  : u("All supported images|*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr|"
-                      "TIFF 24/48/96-bit (*.tif; *.tiff)|*.tif; *.tiff|Radiance RGBE (*.hdr)|*.hdr|"
-                      "JPEG 24-bit (*.jpg; *.jpeg)|*.jpg; *.jpeg|BMP 24-bit (*.bmp)|*.bmp");
+    return (polish ? u("Wszystkie obsługiwane formaty|*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr;|"
+                       "TIFF 24/48/96-bit (*.tif; *.tiff)|*.tif; *.tiff|Radiance RGBE (*.hdr)|*.hdr|"
+                       "JPEG 24-bit (*.jpg; *.jpeg)|*.jpg; *.jpeg|BMP 24-bit (*.bmp)|*.bmp")
+                   : u("All supported images|*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr|"
+                       "TIFF 24/48/96-bit (*.tif; *.tiff)|*.tif; *.tiff|Radiance RGBE (*.hdr)|*.hdr|"
+                       "JPEG 24-bit (*.jpg; *.jpeg)|*.jpg; *.jpeg|BMP 24-bit (*.bmp)|*.bmp")) +
+           newerOpenEntries(polish);
+}
+
+QString pngSaveEntry() { return u("|PNG 24/48-bit (*.png)|*.png"); }
+
+QString hdrSaveFilter(bool polish) {
+    return polish ? u("OpenEXR 32-bit zmiennoprzecinkowy (*.exr)|*.exr|OpenEXR 16-bit połówkowy (*.exr)|*.exr|"
+                      "Radiance RGBE (*.hdr)|*.hdr|TIFF 32-bit zmiennoprzecinkowy (*.tif; *.tiff)|*.tif;*.tiff|"
+                      "PFM (*.pfm)|*.pfm")
+                  : u("OpenEXR 32-bit float (*.exr)|*.exr|OpenEXR 16-bit half (*.exr)|*.exr|"
+                      "Radiance RGBE (*.hdr)|*.hdr|TIFF 32-bit float (*.tif; *.tiff)|*.tif;*.tiff|PFM (*.pfm)|*.pfm");
 }
 
 QString saveFilter() {
@@ -319,7 +381,8 @@ QString saveFilter() {
 QString designOpenFilter() {
     return u("All images (*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr)|*.bmp;*.jpg;*.jpeg;*.tif;*.tiff;*.hdr|"
              "TIFF (*.tif; *.tiff)|*.tif;*.tiff|Radiance (*.hdr)|*.hdr|JPEG (*.jpg; *.jpeg)|*.jpg;*.jpeg|"
-             "Bitmaps (*.bmp)|*.bmp");
+             "Bitmaps (*.bmp)|*.bmp") +
+           newerOpenEntries(false);
 }
 
 QString designSaveFilter() {

@@ -41,6 +41,7 @@
 #include "mainwindow/colour_picker.h"
 #include "mainwindow/controls.h"
 #include "mainwindow/jpeg_save_dialog.h"
+#include "mainwindow/png_save_dialog.h"
 #include "mainwindow/picture_box.h"
 #include "mainwindow/prompter.h"
 #include "mainwindow/tiff_save_dialog.h"
@@ -114,6 +115,7 @@ TForm1::TForm1(const FormOptions& options) : options_(options) {
     buildPictureArea();
     buildPages();
     buildStatusBar();
+    pngDialog = new PngSaveDialog(this);
     gaugeSink_ = std::make_unique<GaugeSink>(CGauge1);
     CGauge1->setImmediateRepaint(true);
 
@@ -198,6 +200,7 @@ void TForm1::buildMenus() {
     File->addSeparator();
     Save1 = action(File, "Save1", "Save", QKeySequence(Qt::CTRL | Qt::Key_S));
     Saveas1 = action(File, "Saveas1", "Save as");
+    SaveHdr1 = action(File, "SaveHdr1", "Save HDR as...");
     File->addSeparator();
     Exit1 = action(File, "Exit1", "Exit");
 
@@ -228,6 +231,7 @@ void TForm1::buildMenus() {
     connect(Addimage1, &QAction::triggered, this, &TForm1::Button3Click);
     connect(Save1, &QAction::triggered, this, &TForm1::Save1Click);
     connect(Saveas1, &QAction::triggered, this, &TForm1::Saveas1Click);
+    connect(SaveHdr1, &QAction::triggered, this, &TForm1::SaveHdr1Click);
     connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
     connect(Undo1, &QAction::triggered, this, &TForm1::Undo1Click);
     connect(Copy1, &QAction::triggered, this, &TForm1::Copy1Click);
@@ -410,7 +414,7 @@ void TForm1::FormCreate() {
     // resetProject, including the white and black points and the curve reset.
     resetProjectUi();
     Shape3->hide();
-    for (QAction* a : {Save1, Saveas1, Copy1}) a->setEnabled(false);
+    for (QAction* a : {Save1, Saveas1, SaveHdr1, Copy1}) a->setEnabled(false);
     for (QToolButton* b : {ToolButton3, ToolButton4, ToolButton5, ToolButton6}) b->setEnabled(false);
 
     TabbedNotebook1->setCurrentIndex(0);
@@ -581,7 +585,7 @@ void TForm1::resetProjectUi() {
                                                       CSpinButton1, Edit1, Edit3, Edit4, CSpinButton2, CSpinButton3,
                                                       Button5, ToolButton3, ToolButton4, ToolButton5})
         w->setEnabled(false);
-    for (QAction* a : {New1, Addimage1, Save1, Saveas1, Copy1}) a->setEnabled(false);
+    for (QAction* a : {New1, Addimage1, Save1, Saveas1, SaveHdr1, Copy1}) a->setEnabled(false);
     Edit1->setText(QStringLiteral("1.0"));
     RadioButton1->setChecked(true);
     for (QRadioButton* r : {RadioButton1, RadioButton2, RadioButton3}) r->setEnabled(false);
@@ -639,6 +643,8 @@ void TForm1::switchLanguage(bool toPolish) {
         combo3->setCurrentIndex(2);
     }
     updateSizeText();
+    for (int i = 0; i < ListBox1->count(); ++i) setListTooltip(i);
+    showSelectedExif();
     if (colourPicker) colourPicker->setLanguage(toPolish);
     setQtTranslation(toPolish);
     if (ownPrompter_) ownPrompter_->setLanguage(toPolish);

@@ -13,6 +13,7 @@
 
 #include "image/display_bitmap.h"
 #include "image/progress.h"
+#include "imagefiles/exif_metadata.h"
 #include "mainwindow/jobs.h"
 #include "mainwindow/language_tables.h"
 #include "mainwindow/settings.h"
@@ -58,6 +59,7 @@ class SpinButton;
 class ToolGroup;
 class TForm2;
 class TForm5;
+class PngSaveDialog;
 class TForm14;
 class TOKBottomDlg;
 
@@ -100,7 +102,8 @@ public:
     // Save state
     QString saveFileName;
     bool askBeforeOverwrite = false;
-    int saveFilterIndex = 1;       // 1 TIFF, 2 JPEG, 3 BMP
+    int saveFilterIndex = 1;       // 1 TIFF, 2 JPEG, 3 BMP, 4 PNG
+    int hdrFilterIndex = 1;        // Save HDR as: 1 EXR float, 2 EXR half, 3 Radiance, 4 float TIFF, 5 PFM
     QString saveDefaultExtension = QStringLiteral("*.tif");
     QString saveDialogFilter;      // set by the language switch
     QString openDialogFilter;      // set by the language switch
@@ -129,6 +132,7 @@ public:
     QAction* Addimage1 = nullptr;
     QAction* Save1 = nullptr;
     QAction* Saveas1 = nullptr;
+    QAction* SaveHdr1 = nullptr;          // the merged HDR itself, for other programs
     QAction* Exit1 = nullptr;
     QMenu* Edit2 = nullptr;
     QAction* Undo1 = nullptr;
@@ -168,6 +172,7 @@ public:
     // Status bar
     QStatusBar* StatusBar1 = nullptr;
     std::array<QLabel*, 4> statusPanels{};  // panel 0..3 (the texts of panels 1..3)
+    QLabel* exifPanel = nullptr;          // the EXIF of the exposure selected in Step 1
     QWidget* Panel9 = nullptr;
     Gauge* CGauge1 = nullptr;
     QSlider* TrackBar1 = nullptr;
@@ -392,6 +397,7 @@ public:
     TOKBottomDlg* jpegDialog = nullptr;
     TForm5* tiffDialog = nullptr;
     TForm14* colourPicker = nullptr;
+    PngSaveDialog* pngDialog = nullptr;   // owned by the main window
 
     // ------------------------------------------------------------------ queries
     bool polish() const;                  // the Polish menu item is checked
@@ -444,13 +450,27 @@ public:
     void setIndicator(int which);         // 15, 16, 17 or 0 for none
     int visibleIndicator() const;
     void setListLine(int index, bool pending);
+    // The line's tooltip: the exposure's EXIF, in the language in force.
+    void setListTooltip(int index);
+    // The EXIF of the selected line in the status bar (empty when no line is selected).
+    void showSelectedExif();
+    // The EXIF of exposure `index` in the language in force: each value named, one a line; or,
+    // `compact`, the values alone on one line (the status bar).
+    QString exifText(int index, bool compact) const;
     void updateSizeText();
 
     // Saving. A failure is shown in a box whose parent is `messageParent` (the options dialog
     // that asked for the write), or the main window; success puts the name in the caption.
-    bool writeTiffFile(const QString& fileName, int bits, int compressionIndex, QWidget* messageParent = nullptr);
+    bool writeTiffFile(const QString& fileName, int bits, int compressionIndex, QWidget* messageParent = nullptr,
+                       bool metadata = false);
     bool writeBmpFile(const QString& fileName, QWidget* messageParent = nullptr);
-    bool writeJpegFile(const QString& fileName, int quality, QWidget* messageParent = nullptr);
+    bool writeJpegFile(const QString& fileName, int quality, QWidget* messageParent = nullptr, bool metadata = true);
+    // 8 bits from the display bitmap, 16 from the processed picture.
+    bool writePngFile(const QString& fileName, int bits, bool metadata, QWidget* messageParent = nullptr);
+    // The merged stack divided by stackMax; `filterIndex` is the entry of hdrSaveFilter.
+    bool writeHdrFile(const QString& fileName, int filterIndex);
+    // The first exposure's EXIF and the sRGB profile for an output of width x height.
+    OutputMetadata keptMetadata(int width, int height) const;
     void savedAs(const QString& fileName);
     static bool wouldOverwrite(const QString& fileName);
     void showWriteFailure(QWidget* messageParent, const QString& message);
@@ -530,6 +550,7 @@ public slots:
     // Saving
     void Save1Click();
     void Saveas1Click();
+    void SaveHdr1Click();
     // Language
     void English1Click();
     void Polish1Click();

@@ -15,6 +15,7 @@
 #include "mainwindow/main_form.h"
 #include "mainwindow/picture_box.h"
 #include "mainwindow/prompter.h"
+#include "mainwindow/png_save_dialog.h"
 #include "mainwindow/tiff_save_dialog.h"
 
 namespace sv {
@@ -26,6 +27,7 @@ void TForm1::setJobControlsEnabled(bool enabled) {
     // The options dialogs stay open while a job runs; their Save reads the buffers the worker writes.
     if (jpegDialog) jpegDialog->setSaveEnabled(enabled);
     if (tiffDialog) tiffDialog->setSaveEnabled(enabled);
+    if (pngDialog) pngDialog->setSaveEnabled(enabled);
 }
 
 bool TForm1::startJob(JobKind kind, JobRunner::Body body) {

@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 #include "mainwindow/about_box.h"
 #include "mainwindow/controls.h"
 #include "mainwindow/main_form.h"
@@ -33,6 +35,7 @@ void TForm1::buildLoadPage(QWidget* page) {
     ListBox1 = new QListWidget(GroupBox1);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
     ListBox1->setMinimumHeight(120);
+    connect(ListBox1, &QListWidget::itemSelectionChanged, this, &TForm1::showSelectedExif);
     box->addWidget(ListBox1, 1);
 
     auto* buttons = new QHBoxLayout();
@@ -211,7 +214,7 @@ void TForm1::afterOpened(int index, bool batch, bool firstOfProject) {
                                                       CSpinButton2, CSpinButton3, ToolButton3, ToolButton4,
                                                       ToolButton5})
         w->setEnabled(true);
-    for (QAction* a : {Addimage1, Save1, Saveas1, Copy1}) a->setEnabled(true);
+    for (QAction* a : {Addimage1, Save1, Saveas1, SaveHdr1, Copy1}) a->setEnabled(true);
     for (QWidget* w : std::initializer_list<QWidget*>{Button4, ToolButton2, Button9, ToolButton1, Button1, Button2})
         w->setEnabled(false);
     for (QAction* a : {Openimage1, New1}) a->setEnabled(false);
@@ -244,6 +247,43 @@ void TForm1::setListLine(int index, bool pending) {
                              .fileName();
     ListBox1->item(index)->setText((pending ? QStringLiteral("* ") : QString()) + name + QStringLiteral(" [") +
                                    Edit1->text() + QStringLiteral("x]"));
+    setListTooltip(index);
+}
+
+QString TForm1::exifText(int index, bool compact) const {
+    if (index < 0 || index >= project.exposureCount) return {};
+    const ExposureExif& exif = project.exposures[static_cast<std::size_t>(index)].exif;
+    if (exif.empty()) return text(Msg::ExifNone);
+    // Each value with its name, one a line; or the values alone on one line, as a camera shows them.
+    QStringList parts;
+    auto add = [&](Msg name, const QString& value) { parts << (compact ? value : text(name, value)); };
+    auto signedEv = [](double ev) {
+        const double rounded = std::round(ev * 100) / 100 + 0.0;  // no "-0"
+        return (rounded > 0 ? QStringLiteral("+") : QString()) + QString::number(rounded, 'g', 4) + QStringLiteral(" EV");
+    };
+    if (exif.exposureTime) add(Msg::ExifExposureTime, QString::fromStdString(exposureTimeText(*exif.exposureTime)));
+    if (exif.fNumber) add(Msg::ExifAperture, QStringLiteral("f/") + QString::number(*exif.fNumber, 'g', 3));
+    if (exif.iso) parts << (compact ? QStringLiteral("ISO ") : text(Msg::ExifIso)) + QString::number(*exif.iso, 'g', 6);
+    if (exif.exposureBias) add(Msg::ExifBias, signedEv(*exif.exposureBias));
+    if (!exif.captureTime.empty()) add(Msg::ExifTaken, QString::fromStdString(exif.captureTime));
+    if (index > 0) {
+        if (const auto ev = relativeExposureValue(project.exposures[0].exif, exif))
+            parts << text(compact ? Msg::ExifRelativeShort : Msg::ExifRelative, signedEv(*ev));
+    }
+    return parts.join(compact ? QStringLiteral("   ") : QStringLiteral("\n"));
+}
+
+void TForm1::setListTooltip(int index) {
+    if (index < 0 || index >= ListBox1->count()) return;
+    ListBox1->item(index)->setToolTip(exifText(index, false));
+}
+
+void TForm1::showSelectedExif() {
+    const int index = ListBox1->currentRow();
+    const bool selected = index >= 0 && ListBox1->currentItem() && ListBox1->currentItem()->isSelected();
+    exifPanel->setText(selected ? exifText(index, true) : QString());
+    exifPanel->setToolTip(selected ? exifText(index, false) : QString());
+    exifPanel->setVisible(selected);
 }
 
 void TForm1::showDisplayBitmap() {
@@ -324,6 +364,9 @@ void TForm1::Button9Click() {
             w->setEnabled(false);
     }
     delete ListBox1->takeItem(index);
+    // Each line's EV is relative to the first exposure, which may be another one now.
+    for (int i = 0; i < ListBox1->count(); ++i) setListTooltip(i);
+    showSelectedExif();
     setStep3GroupsEnabled(false);
 }
 

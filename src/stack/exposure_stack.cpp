@@ -121,6 +121,7 @@ OpenResult loadPicture(Project& project, const std::string& path, bool batch, co
     record.shiftY = 0;
     record.path = path;
     record.tiffGamma = gammaAnswer;
+    record.exif = picture.exif;
     ++project.exposureCount;
 
     if (project.exposureCount == 1 && !obtainProcessedBuffers(project)) {
