@@ -144,6 +144,13 @@ void TForm1::buildStatusBar() {
     statusPanels[1]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     for (int i = 0; i < 4; ++i) StatusBar1->addWidget(statusPanels[static_cast<std::size_t>(i)], i == 3 ? 1 : 0);
+    // The residual of the last alignment suggestion; shown only once there is one.
+    alignmentStatus = new QLabel(StatusBar1);
+    alignmentStatus->setObjectName(QStringLiteral("StatusBar1Panel4"));
+    alignmentStatus->setFrameShape(QFrame::Panel);
+    alignmentStatus->setFrameShadow(QFrame::Sunken);
+    StatusBar1->addWidget(alignmentStatus, 0);
+    alignmentStatus->hide();
     StatusBar1->setMinimumHeight(24);
 
     connect(TrackBar1, &QSlider::valueChanged, this, &TForm1::TrackBar1Change);

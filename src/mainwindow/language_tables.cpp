@@ -65,6 +65,11 @@ const std::vector<CaptionRow>& captionTable() {
         {"TForm1", "Button4", "caption", "Open", "Otwórz"},
         {"TForm1", "Button9", "caption", "Remove", "Usuń"},
         {"TForm1", "Button3", "caption", "Add", "Dodaj"},
+        {"TForm1", "Button27", "caption", "Align", "Wyrównaj"},
+        {"TForm1", "RadioButton4", "caption", "Ghosts", "Duchy"},
+        {"TForm1", "CheckBox6", "caption", "Remove ghosts", "Usuń duchy"},
+        {"TForm1", "Label45", "caption", "Strength:", "Siła:"},
+        {"TForm1", "Autoalign1", "caption", "Align new images automatically", "Wyrównuj nowe zdjęcia automatycznie"},
         // ---- Step 2 ----
         {"TForm1", "GroupBox2", "caption", "Curve adjust", "Krzywe"},
         {"TForm1", "GroupBox6", "caption", "Tone mapping", "Mapowanie luminancji"},
@@ -222,6 +227,9 @@ const std::vector<MessageRow>& messageTable() {
          "Nie udało się dokończyć operacji z powodu nieoczekiwanego błędu."},
         {Msg::IncompleteFile, "The picture is incomplete (its data end too early) and was not used: ",
          "Zdjęcie jest niekompletne (jego dane kończą się zbyt wcześnie) i nie zostało użyte: "},
+        {Msg::ImagesMayBeRotated, "The images may be rotated or the camera moved: check the difference view.",
+         "Zdjęcia mogą być obrócone albo aparat się poruszył: sprawdź widok różnicy."},
+        {Msg::AlignmentResidual, "Alignment residual: ", "Błąd wyrównania: "},
         {Msg::NotRegularFile, "Not a regular file, so it was not read: ",
          "To nie jest zwykły plik, więc nie został odczytany: "},
     };
@@ -235,7 +243,8 @@ QString messageText(Msg id, bool polish, const QString& detail) {
         if (id == Msg::RemoveConfirm) return text + detail + QStringLiteral("?");
         if (id == Msg::CannotReadFile || id == Msg::UnsupportedFileType || id == Msg::FileChanged ||
             id == Msg::JpegFailed || id == Msg::WriteFailed || id == Msg::CompanionMissing ||
-            id == Msg::TiffErrorNumber || id == Msg::IncompleteFile || id == Msg::NotRegularFile)
+            id == Msg::TiffErrorNumber || id == Msg::IncompleteFile || id == Msg::NotRegularFile ||
+            id == Msg::AlignmentResidual)
             return text + detail;
         return text;
     }
@@ -257,6 +266,7 @@ QString engineMessageText(const Message& m, bool polish) {
         case MessageId::NoExposureSelected: return messageText(Msg::ChooseToRemove, polish);
         case MessageId::IncompleteFile: return messageText(Msg::IncompleteFile, polish, detail);
         case MessageId::NotRegularFile: return messageText(Msg::NotRegularFile, polish, detail);
+        case MessageId::ImagesMayBeRotated: return messageText(Msg::ImagesMayBeRotated, polish);
     }
     return QString::fromStdString(englishText(m));
 }

@@ -68,6 +68,8 @@ enum class Msg {
     JobFailed,          // a background job stopped on an unexpected error
     IncompleteFile,     // + file name
     NotRegularFile,     // + file name
+    ImagesMayBeRotated, // automatic alignment found no shift that explains the pair
+    AlignmentResidual,  // + the residual of the last suggestion (status bar)
 };
 
 struct MessageRow {

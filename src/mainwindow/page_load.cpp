@@ -95,6 +95,8 @@ void TForm1::buildLoadPage(QWidget* page) {
     grid->addWidget(RadioButton1, 4, 0, 1, 3);
     grid->addWidget(RadioButton2, 5, 0, 1, 3);
     grid->addWidget(RadioButton3, 6, 0, 1, 3);
+    buildMergeControls(grid, box);
+    grid->addWidget(RadioButton4, 7, 0, 1, 3);
 
     Label34 = new QLabel(QStringLiteral("Difference:"), GroupBox3);
     Label34->setObjectName(QStringLiteral("Label34"));
@@ -111,8 +113,8 @@ void TForm1::buildLoadPage(QWidget* page) {
                                   QStringLiteral(".png")));
         boxes[i]->hide();
     }
-    grid->addWidget(Label34, 7, 0);
-    grid->addWidget(indicators, 7, 1, Qt::AlignLeft);
+    grid->addWidget(Label34, 8, 0);
+    grid->addWidget(indicators, 8, 1, Qt::AlignLeft);
     grid->setColumnStretch(1, 1);
 
     Image14 = new PictureBox(page, QStringLiteral("Image14"));
@@ -151,6 +153,14 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::openFiles(const QStringList& files) {
+    if (autoAlignChecked() || ghosts.active) {
+        // Each file may wait for its alignment or the stack for a merge: the open goes on in steps.
+        openQueue_ = files;
+        openBatch_ = files.size() > 1;
+        project.openInProgress = true;
+        openNextFile();
+        return;
+    }
     DecodeHooks hooks;
     hooks.askGamma = [this] { return prompter_->askYesNo(this, text(Msg::GammaQuestion)); };
     hooks.notify = [this](const Message& m) { showEngineMessage(m, false); };
@@ -221,6 +231,7 @@ void TForm1::afterOpened(int index, bool batch, bool firstOfProject) {
         RadioButton2->setEnabled(true);
         RadioButton3->setEnabled(true);
     }
+    updateMergeControls();
     Edit3->setText(QStringLiteral("0"));
     Edit4->setText(QStringLiteral("0"));
     // A new exposure may not be rendered yet: Step 3 has to wait for "Process all" again.
@@ -247,6 +258,8 @@ void TForm1::setListLine(int index, bool pending) {
 }
 
 void TForm1::showDisplayBitmap() {
+    // The picture replaces the Ghosts view, if it was shown.
+    if (RadioButton4 && RadioButton4->isChecked()) RadioButton1->setChecked(true);
     Image4->showBitmap(displayBitmap);
     Image4->update();
 }
@@ -255,6 +268,13 @@ void TForm1::showDisplayBitmap() {
 
 void TForm1::Button3Click() {
     if (jobRunning() || !Button3->isEnabled()) return;
+    if (ghosts.active) {
+        // Ghost removal stays on: the stack is merged again with the new exposure, on the worker.
+        startGhostJob([this](ProgressSink& progress) {
+            return addExposureWithoutGhosts(project, ghosts, ghostSource(), progress);
+        }, [this](const GhostResult&) { setProjectCommandsAfterAdd(); });
+        return;
+    }
     addExposure(project, gaugeSink());
     markUnsaved();
     setProjectCommandsAfterAdd();
@@ -284,6 +304,7 @@ void TForm1::setProjectCommandsAfterAdd() {
     setIndicator(0);
     Edit3->setText(QStringLiteral("0"));
     Edit4->setText(QStringLiteral("0"));
+    updateMergeControls();
 }
 
 void TForm1::CSpinButton1DownClick() {
@@ -310,6 +331,24 @@ void TForm1::Button9Click() {
     const QString name =
         QFileInfo(QString::fromStdString(project.exposures[static_cast<std::size_t>(index)].path)).fileName();
     if (!prompter_->askYesNo(this, text(Msg::RemoveConfirm, name))) return;
+    if (ghosts.active) {
+        // Ghost removal stays on: removed from the plain stack, then merged again on the worker.
+        const int countBefore = project.exposureCount;
+        startGhostJob([this, index](ProgressSink& progress) {
+            DecodeHooks hooks;
+            std::vector<std::string>* notices = &jobNotices_;
+            hooks.notify = [notices](const Message& m) { notices->push_back(englishText(m)); };
+            return removeExposureWithoutGhosts(project, ghosts, index, hooks, ghostSource(), progress);
+        }, [this, index, countBefore](const GhostResult&) {
+            if (project.exposureCount == countBefore) return;  // not removed: the error says why
+            if (project.exposureCount == 0) {
+                for (QWidget* w : std::initializer_list<QWidget*>{Button9, Button1, Button2, RadioButton2, RadioButton3})
+                    w->setEnabled(false);
+            }
+            delete ListBox1->takeItem(index);
+        });
+        return;
+    }
     DecodeHooks hooks;
     hooks.askGamma = [this] { return prompter_->askYesNo(this, text(Msg::GammaQuestion)); };
     hooks.notify = [this](const Message& m) { showEngineMessage(m, false); };
@@ -325,6 +364,7 @@ void TForm1::Button9Click() {
     }
     delete ListBox1->takeItem(index);
     setStep3GroupsEnabled(false);
+    updateMergeControls();
 }
 
 // ---------------------------------------------------------------------------- alignment
@@ -380,6 +420,8 @@ int TForm1::visibleIndicator() const {
 }
 
 void TForm1::RadioButton1Click() {
+    // Back from the Ghosts view to the picture.
+    if (!newImagePending() && RadioButton4->isEnabled()) showDisplayBitmap();
     image13Bitmap = image14Bitmap;
     Image13->setImage(copyOfBitmap(image13Bitmap));
     if (project.exposureCount > 0) {

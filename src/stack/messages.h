@@ -19,6 +19,7 @@ enum class MessageId {
     NoExposureSelected,    // "Choose image to be removed."
     IncompleteFile,        // the picture's data end before the whole picture; + file name
     NotRegularFile,        // a FIFO, device or folder given as a picture; + file name
+    ImagesMayBeRotated,    // automatic alignment found no shift that explains the pair
 };
 
 struct Message {
