@@ -650,6 +650,7 @@ void TForm1::switchLanguage(bool toPolish) {
         combo3->setCurrentIndex(2);
     }
     updateSizeText();
+    showAlignmentResidual();
     if (colourPicker) colourPicker->setLanguage(toPolish);
     setQtTranslation(toPolish);
     if (ownPrompter_) ownPrompter_->setLanguage(toPolish);

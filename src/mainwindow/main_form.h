@@ -468,6 +468,8 @@ public:
     void ghostMergeFinished(const GhostResult& result);
     ExposureSource ghostSource();
     void updateMergeControls();
+    void showAlignmentResidual();          // the status panel in the language in force (none: hidden)
+    float alignmentResidual = -1.0f;       // of the last suggestion; < 0: none
     void drawGhostView();
     void resetMergeState();
     void addOpenedExposure();
@@ -600,6 +602,10 @@ private:
     void showEngineMessage(const Message& message, bool error);
     void openFiles(const QStringList& files);
     bool autoAlignChecked() const;
+    DecodeHooks openHooks();
+    // One file of an open, up to its list line: false when it was not opened (its message shown);
+    // `ended` when the buffers could not be obtained and the program ends.
+    bool openOneFile(const QString& file, bool batch, const DecodeHooks& hooks, bool& ended);
     void afterOpened(int exposureIndexBefore, bool batch, bool firstOfProject);
     void showDisplayBitmap();
     void setProjectCommandsAfterAdd();

@@ -161,40 +161,54 @@ void TForm1::openFiles(const QStringList& files) {
         openNextFile();
         return;
     }
-    DecodeHooks hooks;
-    hooks.askGamma = [this] { return prompter_->askYesNo(this, text(Msg::GammaQuestion)); };
-    hooks.notify = [this](const Message& m) { showEngineMessage(m, false); };
+    const DecodeHooks hooks = openHooks();
     const bool batch = files.size() > 1;
     project.openInProgress = true;
     for (const QString& file : files) {
-        if (aboutBox) aboutBox->hide();
-        const bool firstOfProject = project.exposureCount == 0;
-        OpenResult result = loadPicture(project, file.toStdString(), batch, hooks, gaugeSink());
-        if (!result.opened) {
-            if (result.error) {
-                const MessageId id = result.error->id;
-                // "Too many images!" is a plain message; the others are errors.
-                showEngineMessage(*result.error, id != MessageId::TooManyImages);
-            }
-            if (result.fatal) {
-                // The working buffers could not be obtained: nothing of the project survives.
-                releaseBuffers(project);
-                project.openInProgress = false;
-                if (options_.endProgram) options_.endProgram(1);
-                else QCoreApplication::exit(1);
-                return;
-            }
+        bool ended = false;
+        if (!openOneFile(file, batch, hooks, ended)) {
+            if (ended) return;
             continue;
         }
-        displayBitmap = std::move(result.bitmap);
-        markUnsaved();
-        afterOpened(project.exposureCount - 1, batch, firstOfProject);
         if (batch || project.exposureCount == 1) {
             addExposure(project, gaugeSink());
             setProjectCommandsAfterAdd();
         }
     }
     project.openInProgress = false;
+}
+
+DecodeHooks TForm1::openHooks() {
+    DecodeHooks hooks;
+    hooks.askGamma = [this] { return prompter_->askYesNo(this, text(Msg::GammaQuestion)); };
+    hooks.notify = [this](const Message& m) { showEngineMessage(m, false); };
+    return hooks;
+}
+
+bool TForm1::openOneFile(const QString& file, bool batch, const DecodeHooks& hooks, bool& ended) {
+    if (aboutBox) aboutBox->hide();
+    const bool firstOfProject = project.exposureCount == 0;
+    OpenResult result = loadPicture(project, file.toStdString(), batch, hooks, gaugeSink());
+    if (!result.opened) {
+        if (result.error) {
+            const MessageId id = result.error->id;
+            // "Too many images!" is a plain message; the others are errors.
+            showEngineMessage(*result.error, id != MessageId::TooManyImages);
+        }
+        if (result.fatal) {
+            // The working buffers could not be obtained: nothing of the project survives.
+            releaseBuffers(project);
+            project.openInProgress = false;
+            ended = true;
+            if (options_.endProgram) options_.endProgram(1);
+            else QCoreApplication::exit(1);
+        }
+        return false;
+    }
+    displayBitmap = std::move(result.bitmap);
+    markUnsaved();
+    afterOpened(project.exposureCount - 1, batch, firstOfProject);
+    return true;
 }
 
 void TForm1::afterOpened(int index, bool batch, bool firstOfProject) {

@@ -93,9 +93,20 @@ void TForm1::resetMergeState() {
     ghostBitmap = DisplayBitmap();
     openQueue_.clear();
     ghostMergePending_ = false;
-    alignmentStatus->clear();
-    alignmentStatus->hide();
+    alignmentResidual = -1.0f;
+    showAlignmentResidual();
     updateMergeControls();
+}
+
+void TForm1::showAlignmentResidual() {
+    if (!alignmentStatus) return;
+    if (alignmentResidual < 0.0f) {
+        alignmentStatus->clear();
+        alignmentStatus->hide();
+        return;
+    }
+    alignmentStatus->setText(text(Msg::AlignmentResidual, QLocale().toString(alignmentResidual, 'f', 2)));
+    alignmentStatus->show();
 }
 
 // ---------------------------------------------------------------------------- alignment
@@ -123,8 +134,8 @@ void TForm1::applySuggestion(const AutoAlignResult& found, bool showDifference) 
     ExposureRecord& record = project.newestExposure();
     record.shiftX = found.shiftX;
     record.shiftY = found.shiftY;
-    alignmentStatus->setText(text(Msg::AlignmentResidual, QLocale().toString(found.residual, 'f', 2)));
-    alignmentStatus->show();
+    alignmentResidual = found.residual;
+    showAlignmentResidual();
     if (showDifference && newImagePending()) {
         // The suggestion is shown as the difference, so that the user sees it and can still change it.
         RadioButton3->setChecked(true);
@@ -161,29 +172,16 @@ void TForm1::addOpenedExposure() {
 }
 
 void TForm1::openNextFile() {
-    DecodeHooks hooks;
-    hooks.askGamma = [this] { return prompter_->askYesNo(this, text(Msg::GammaQuestion)); };
-    hooks.notify = [this](const Message& m) { showEngineMessage(m, false); };
+    const DecodeHooks hooks = openHooks();
     while (!openQueue_.isEmpty()) {
-        const QString file = openQueue_.takeFirst();
-        if (aboutBox) aboutBox->hide();
-        const bool firstOfProject = project.exposureCount == 0;
-        OpenResult result = loadPicture(project, file.toStdString(), openBatch_, hooks, gaugeSink());
-        if (!result.opened) {
-            if (result.error) showEngineMessage(*result.error, result.error->id != MessageId::TooManyImages);
-            if (result.fatal) {
-                releaseBuffers(project);
+        bool ended = false;
+        if (!openOneFile(openQueue_.takeFirst(), openBatch_, hooks, ended)) {
+            if (ended) {
                 openQueue_.clear();
-                project.openInProgress = false;
-                if (options_.endProgram) options_.endProgram(1);
-                else QCoreApplication::exit(1);
                 return;
             }
             continue;
         }
-        displayBitmap = std::move(result.bitmap);
-        markUnsaved();
-        afterOpened(project.exposureCount - 1, openBatch_, firstOfProject);
         const bool addNow = openBatch_ || project.exposureCount == 1;
         if (autoAlignChecked() && project.exposureCount > 1) {
             // Aligned first, on the worker; the open goes on when the suggestion is in.

@@ -58,6 +58,22 @@ std::vector<float> samplesOf(const FloatImage& image) {
     return std::vector<float>(image.data(), image.data() + image.sampleCount());
 }
 
+// Three exposures of one view; the brightest holds an object the others do not.
+QStringList ghostBracket(Window& w) {
+    return {shot(w, QStringLiteral("a.bmp"), 40, 40, -1.0), shot(w, QStringLiteral("b.bmp"), 40, 40, 0.0),
+            shot(w, QStringLiteral("c.bmp"), 40, 40, 1.0, 0.0, true)};
+}
+
+// The engine opening the same files together, as the window's multi-file open does.
+Project engineTwin(const QStringList& files) {
+    Project twin;
+    NullProgress progress;
+    std::vector<std::string> paths;
+    for (const QString& s : files) paths.push_back(s.toStdString());
+    openPictures(twin, paths, DecodeHooks{}, progress);
+    return twin;
+}
+
 int storedKeys(const QString& path) { return QSettings(path, QSettings::IniFormat).allKeys().size(); }
 
 }  // namespace
@@ -86,6 +102,11 @@ private slots:
             QVERIFY(f.alignmentStatus->text().startsWith(polish ? QString::fromUtf8("Błąd wyrównania: ")
                                                                 : QStringLiteral("Alignment residual: ")));
             QVERIFY(w.prompter.texts(ScriptedPrompter::Kind::Message).isEmpty());
+            // The status follows a change of language.
+            if (polish) f.English1->trigger();
+            else f.Polish1->trigger();
+            QVERIFY(f.alignmentStatus->text().startsWith(polish ? QStringLiteral("Alignment residual: ")
+                                                                : QString::fromUtf8("Błąd wyrównania: ")));
             // A shift typed afterwards wins over the suggestion.
             f.Edit3->setText(QStringLiteral("9"));
             f.Edit3Change();
@@ -164,9 +185,7 @@ private slots:
     void removeGhostsMergesAsTheEngineAndUntickingRestoresThePlainStack() {
         Window w;
         TForm1& f = *w.form;
-        const QStringList files = {shot(w, QStringLiteral("a.bmp"), 40, 40, -1.0),
-                                   shot(w, QStringLiteral("b.bmp"), 40, 40, 0.0),
-                                   shot(w, QStringLiteral("c.bmp"), 40, 40, 1.0, 0.0, true)};
+        const QStringList files = ghostBracket(w);
         w.open(files);
         QCOMPARE(f.project.exposureCount, 3);
         QVERIFY(f.CheckBox6->isEnabled());
@@ -185,11 +204,8 @@ private slots:
         QCOMPARE(f.ghosts.params.strength, 70);
 
         // The same merge through the engine on the same files.
-        Project twin;
+        Project twin = engineTwin(files);
         NullProgress progress;
-        std::vector<std::string> paths;
-        for (const QString& s : files) paths.push_back(s.toStdString());
-        openPictures(twin, paths, DecodeHooks{}, progress);
         GhostRemovalState state;
         QVERIFY(removeGhosts(twin, state, GhostRemovalParams{1, 70}, 3, exposureFiles(twin, DecodeHooks{}), progress).done);
         QVERIFY(samplesOf(f.project.stackBuffer) == samplesOf(twin.stackBuffer));
@@ -234,9 +250,7 @@ private slots:
     void addingAndRemovingWhileOnKeepGhostRemovalOn() {
         Window w;
         TForm1& f = *w.form;
-        const QStringList files = {shot(w, QStringLiteral("a.bmp"), 40, 40, -1.0),
-                                   shot(w, QStringLiteral("b.bmp"), 40, 40, 0.0),
-                                   shot(w, QStringLiteral("c.bmp"), 40, 40, 1.0, 0.0, true)};
+        const QStringList files = ghostBracket(w);
         const QString d = shot(w, QStringLiteral("d.bmp"), 40, 40, 0.5);
         w.open(files);
         f.ListBox1->setCurrentRow(0);
@@ -245,12 +259,8 @@ private slots:
         QVERIFY(f.ghosts.active);
 
         // The twin without ghost removal: its stack is the plain one the window keeps.
-        Project twin;
+        Project twin = engineTwin(QStringList(files) << d);
         NullProgress progress;
-        std::vector<std::string> paths;
-        for (const QString& s : files) paths.push_back(s.toStdString());
-        paths.push_back(d.toStdString());
-        openPictures(twin, paths, DecodeHooks{}, progress);
 
         w.open({d});  // alone: waits for Add; ghost removal cannot change meanwhile
         QVERIFY(!f.CheckBox6->isEnabled());
