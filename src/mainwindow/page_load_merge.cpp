@@ -227,7 +227,9 @@ void TForm1::startGhostJob(std::function<GhostResult(ProgressSink&)> work,
         *result = work(progress);
     });
     if (!started) {
+        // Nothing ran: the box shows the state as it is.
         stackJobDone_ = nullptr;
+        updateMergeControls();
         return;
     }
     Image4->setEnabled(false);

@@ -283,6 +283,19 @@ private slots:
         QCOMPARE(f.ListBox1->count(), 3);
         QVERIFY(removeExposure(twin, 0, DecodeHooks{}, progress).removed);
         QVERIFY(samplesOf(f.ghosts.plainStack) == samplesOf(twin.stackBuffer));
+
+        // Several files opened together while on: each goes into the plain stack, then one merge.
+        const QString e = shot(w, QStringLiteral("e.bmp"), 40, 40, -0.5), g = shot(w, QStringLiteral("g.bmp"), 40, 40, 1.5);
+        w.open({e, g});
+        QVERIFY(waitForJob(f));
+        QVERIFY(f.ghosts.active);
+        QCOMPARE(f.project.exposureCount, 5);
+        QCOMPARE(f.ListBox1->count(), 5);
+        openPictures(twin, {e.toStdString(), g.toStdString()}, DecodeHooks{}, progress);
+        QVERIFY(samplesOf(f.ghosts.plainStack) == samplesOf(twin.stackBuffer));
+        GhostRemovalState state;
+        QVERIFY(removeGhosts(twin, state, f.ghosts.params, 5, exposureFiles(twin, DecodeHooks{}), progress).done);
+        QVERIFY(samplesOf(f.project.stackBuffer) == samplesOf(twin.stackBuffer));
         QCOMPARE(w.prompter.unexpected, 0);
         QVERIFY(w.prompter.texts(ScriptedPrompter::Kind::Error).isEmpty());
     }
