@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/progress.h"
+#include "stack/ghost_removal.h"
 #include "stack/project.h"
 #include "tone/render.h"
 #include "tone/tone_curve.h"
@@ -40,6 +41,14 @@ private:
     std::atomic<int> lastPercent_{-1};
 };
 
+// How an exposure's shift was chosen, for the report.
+enum class AlignmentKind { None, Manual, Auto };
+struct AlignmentNote {
+    AlignmentKind kind = AlignmentKind::None;
+    float residual = 0.0f;   // automatic alignment only
+    bool doubtful = false;
+};
+
 struct CliContext;
 // "Process all": renders the whole stack into processedBuffer with the tone settings given so far
 // and keeps the histogram for the report (defined with the tone operators).
@@ -52,6 +61,13 @@ struct CliContext {
     Project project;
     StderrProgress progress;
     bool tiffGamma = true;
+
+    // One note per exposure record, in record order; the report lists them once any --open has
+    // asked for automatic alignment (so reports of runs without it stay as they were).
+    std::vector<AlignmentNote> alignments;
+    bool alignmentReported = false;
+    // Ghost removal (--deghost): the plain stack and the mask while it is on.
+    GhostRemovalState ghosts;
 
     // Processed picture: stale whenever the stack changed since the last render.
     bool processedStale = true;

@@ -81,7 +81,7 @@ std::vector<Operator> operatorTable() {
 }
 
 void printHelp(const std::vector<Operator>& table) {
-    std::printf("Usage: sombrel-cli [--tiff-gamma yes|no] [--quiet] --open FILE [--shift DX,DY] ... [operators]\n"
+    std::printf("Usage: sombrel-cli [--tiff-gamma yes|no] [--quiet] --open FILE [--shift DX,DY|auto] ... [operators]\n"
                 "Operators run in the order given; positions are those of the window's controls.\n\n");
     for (const Operator& op : table) {
         std::string head = op.name + (op.valueName.empty() ? "" : " " + op.valueName);

@@ -150,6 +150,13 @@ void TForm1::buildStatusBar() {
     exifPanel->setFrameShadow(QFrame::Sunken);
     exifPanel->hide();  // shown while a line of Step 1 is selected
     StatusBar1->addWidget(exifPanel, 2);
+    // The residual of the last alignment suggestion; shown only once there is one.
+    alignmentStatus = new QLabel(StatusBar1);
+    alignmentStatus->setObjectName(QStringLiteral("StatusBar1Panel4"));
+    alignmentStatus->setFrameShape(QFrame::Panel);
+    alignmentStatus->setFrameShadow(QFrame::Sunken);
+    StatusBar1->addWidget(alignmentStatus, 0);
+    alignmentStatus->hide();
     StatusBar1->setMinimumHeight(24);
 
     connect(TrackBar1, &QSlider::valueChanged, this, &TForm1::TrackBar1Change);

@@ -68,6 +68,11 @@ const std::vector<CaptionRow>& captionTable() {
         {"TForm1", "Button4", "caption", "Open", "Otwórz"},
         {"TForm1", "Button9", "caption", "Remove", "Usuń"},
         {"TForm1", "Button3", "caption", "Add", "Dodaj"},
+        {"TForm1", "Button27", "caption", "Align", "Wyrównaj"},
+        {"TForm1", "RadioButton4", "caption", "Ghosts", "Duchy"},
+        {"TForm1", "CheckBox6", "caption", "Remove ghosts", "Usuń duchy"},
+        {"TForm1", "Label45", "caption", "Strength:", "Siła:"},
+        {"TForm1", "Autoalign1", "caption", "Align new images automatically", "Wyrównuj nowe zdjęcia automatycznie"},
         // ---- Step 2 ----
         {"TForm1", "GroupBox2", "caption", "Curve adjust", "Krzywe"},
         {"TForm1", "GroupBox6", "caption", "Tone mapping", "Mapowanie luminancji"},
@@ -235,6 +240,9 @@ const std::vector<MessageRow>& messageTable() {
          "Nie udało się dokończyć operacji z powodu nieoczekiwanego błędu."},
         {Msg::IncompleteFile, "The picture is incomplete (its data end too early) and was not used: ",
          "Zdjęcie jest niekompletne (jego dane kończą się zbyt wcześnie) i nie zostało użyte: "},
+        {Msg::ImagesMayBeRotated, "The images may be rotated or the camera moved: check the difference view.",
+         "Zdjęcia mogą być obrócone albo aparat się poruszył: sprawdź widok różnicy."},
+        {Msg::AlignmentResidual, "Alignment residual: ", "Błąd wyrównania: "},
         {Msg::NotRegularFile, "Not a regular file, so it was not read: ",
          "To nie jest zwykły plik, więc nie został odczytany: "},
         {Msg::RawNotReadable, "This camera raw file cannot be read: ", "Nie można odczytać tego pliku RAW z aparatu: "},
@@ -261,7 +269,7 @@ QString messageText(Msg id, bool polish, const QString& detail) {
             id == Msg::TiffErrorNumber || id == Msg::IncompleteFile || id == Msg::NotRegularFile ||
             id == Msg::RawNotReadable || id == Msg::DamagedFile || id == Msg::ExifExposureTime ||
             id == Msg::ExifAperture || id == Msg::ExifIso || id == Msg::ExifBias || id == Msg::ExifTaken ||
-            id == Msg::ExifRelative || id == Msg::ExifRelativeShort)
+            id == Msg::ExifRelative || id == Msg::ExifRelativeShort || id == Msg::AlignmentResidual)
             return text + detail;
         return text;
     }
@@ -285,6 +293,7 @@ QString engineMessageText(const Message& m, bool polish) {
         case MessageId::NotRegularFile: return messageText(Msg::NotRegularFile, polish, detail);
         case MessageId::RawNotReadable: return messageText(Msg::RawNotReadable, polish, detail);
         case MessageId::DamagedFile: return messageText(Msg::DamagedFile, polish, detail);
+        case MessageId::ImagesMayBeRotated: return messageText(Msg::ImagesMayBeRotated, polish);
     }
     return QString::fromStdString(englishText(m));
 }

@@ -79,6 +79,8 @@ enum class Msg {
     ExifRelative,       // EV relative to the first exposure
     ExifRelativeShort,  // the same, in the status bar
     ExifNone,
+    ImagesMayBeRotated, // automatic alignment found no shift that explains the pair
+    AlignmentResidual,  // + the residual of the last suggestion (status bar)
 };
 
 struct MessageRow {

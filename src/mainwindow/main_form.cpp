@@ -208,6 +208,10 @@ void TForm1::buildMenus() {
     Edit2->setObjectName(QStringLiteral("Edit2"));
     Undo1 = action(Edit2, "Undo1", "Undo", QKeySequence(Qt::CTRL | Qt::Key_Z));
     Copy1 = action(Edit2, "Copy1", "Copy", QKeySequence(Qt::CTRL | Qt::Key_C));
+    Edit2->addSeparator();
+    Autoalign1 = action(Edit2, "Autoalign1", kAutoAlignParameters[0].label);
+    Autoalign1->setCheckable(true);
+    Autoalign1->setChecked(kAutoAlignParameters[0].defaultValue != 0);
 
     Language1 = bar->addMenu(QStringLiteral("Language"));
     Language1->setObjectName(QStringLiteral("Language1"));
@@ -235,6 +239,7 @@ void TForm1::buildMenus() {
     connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
     connect(Undo1, &QAction::triggered, this, &TForm1::Undo1Click);
     connect(Copy1, &QAction::triggered, this, &TForm1::Copy1Click);
+    connect(Autoalign1, &QAction::triggered, this, &TForm1::Autoalign1Click);
     connect(Polish1, &QAction::triggered, this, &TForm1::Polish1Click);
     connect(English1, &QAction::triggered, this, &TForm1::English1Click);
     connect(Info1, &QAction::triggered, this, &TForm1::Info1Click);
@@ -445,6 +450,7 @@ void TForm1::FormShow() {
 
     const SettingsRead read = readSettings(options_.settingsPath);
     applyStoredSettings(read);
+    Autoalign1->setChecked(readAddedSettings(options_.settingsPath).autoAlign);
     const int language = read.keyExists ? read.values.language : 0;
     if (language == 0) English1Click();
     else if (language == 1) Polish1Click();
@@ -537,7 +543,11 @@ bool TForm1::unsavedWork() const { return unsavedWork_ && project.exposureCount 
 void TForm1::FormClose() {
     // A worker still running owns the buffers: wait for it before anything is released.
     waitForJob();
-    if (!exiting_) writeSettings(options_.settingsPath, currentSettings());
+    if (!exiting_ && writeSettings(options_.settingsPath, currentSettings())) {
+        AddedSettings added;
+        added.autoAlign = Autoalign1->isChecked();
+        writeAddedSettings(options_.settingsPath, added);
+    }
     if (aboutBox) aboutBox->hide();
     if (jpegDialog) jpegDialog->hide();
     if (tiffDialog) tiffDialog->hide();
@@ -598,6 +608,7 @@ void TForm1::resetProjectUi() {
     if (auto* combo = findChild<QComboBox*>(QStringLiteral("ComboBox1")); combo && combo->count() > 2)
         combo->setCurrentIndex(2);
     resetProcessControls();
+    resetMergeState();
     saveFileName.clear();
     unsavedWork_ = false;
     setWindowTitle(QString::fromLatin1(kCaption));
@@ -645,6 +656,7 @@ void TForm1::switchLanguage(bool toPolish) {
     updateSizeText();
     for (int i = 0; i < ListBox1->count(); ++i) setListTooltip(i);
     showSelectedExif();
+    showAlignmentResidual();
     if (colourPicker) colourPicker->setLanguage(toPolish);
     setQtTranslation(toPolish);
     if (ownPrompter_) ownPrompter_->setLanguage(toPolish);

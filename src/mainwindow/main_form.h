@@ -18,6 +18,8 @@
 #include "mainwindow/language_tables.h"
 #include "mainwindow/settings.h"
 #include "stack/alignment_view.h"
+#include "stack/auto_align.h"
+#include "stack/ghost_removal.h"
 #include "stack/messages.h"
 #include "stack/project.h"
 #include "tone/colour_balance.h"
@@ -28,7 +30,9 @@ class QAction;
 class QActionGroup;
 class QCheckBox;
 class QComboBox;
+class QBoxLayout;
 class QFrame;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -137,6 +141,7 @@ public:
     QMenu* Edit2 = nullptr;
     QAction* Undo1 = nullptr;
     QAction* Copy1 = nullptr;
+    QAction* Autoalign1 = nullptr;        // "Align new images automatically" (check item)
     QMenu* Language1 = nullptr;
     QAction* Polish1 = nullptr;
     QAction* English1 = nullptr;
@@ -207,6 +212,16 @@ public:
     PictureBox* Image16 = nullptr;        // worse than at the last tick
     PictureBox* Image17 = nullptr;        // not worse, not the best
     PictureBox* Image14 = nullptr;        // hidden holder of the new image's part
+    // Automatic alignment and ghost removal
+    QPushButton* Button27 = nullptr;      // "Align": the suggested shift into Offset X/Y
+    QRadioButton* RadioButton4 = nullptr; // "Ghosts": the ghost mask over the stack picture
+    QCheckBox* CheckBox6 = nullptr;       // "Remove ghosts"
+    QLabel* Label45 = nullptr;            // "Strength:"
+    QSlider* TrackBar16 = nullptr;        // ghost strength 0..100
+    QLabel* Label46 = nullptr;            // its value
+    QLabel* alignmentStatus = nullptr;    // status bar panel 4: the last suggestion's residual
+    GhostRemovalState ghosts;             // plain stack and mask while "Remove ghosts" is ticked
+    DisplayBitmap ghostBitmap;            // what the Ghosts view shows in Image4
 
     // Step 2 and Step 3 frames and the controls the window's own rules use (built by
     // buildProcessPage / buildFilterPage).
@@ -457,6 +472,21 @@ public:
     // The EXIF of exposure `index` in the language in force: each value named, one a line; or,
     // `compact`, the values alone on one line (the status bar).
     QString exifText(int index, bool compact) const;
+    // Automatic alignment and ghost removal (page_load_merge.cpp)
+    void buildMergeControls(QGridLayout* alignGrid, QBoxLayout* pageBox);
+    bool startAlignJob(std::function<void(const AutoAlignResult&)> done);
+    void applySuggestion(const AutoAlignResult& found, bool showDifference);
+    // `before` runs on the UI thread when the job is done, before the controls are brought up to date.
+    void startGhostJob(std::function<GhostResult(ProgressSink&)> work, std::function<void(const GhostResult&)> before = {});
+    void ghostMergeFinished(const GhostResult& result);
+    ExposureSource ghostSource();
+    void updateMergeControls();
+    void showAlignmentResidual();          // the status panel in the language in force (none: hidden)
+    float alignmentResidual = -1.0f;       // of the last suggestion; < 0: none
+    void drawGhostView();
+    void resetMergeState();
+    void addOpenedExposure();
+    void openNextFile();
     void updateSizeText();
 
     // Saving. A failure is shown in a box whose parent is `messageParent` (the options dialog
@@ -499,6 +529,12 @@ public slots:
     void Button4Click();   // Open
     void Button3Click();   // Add
     void Button9Click();   // Remove
+    void Button27Click();  // Align
+    void Autoalign1Click();
+    void CheckBox6Click(); // Remove ghosts on / off
+    void TrackBar16Change();
+    void TrackBar16Released();
+    void RadioButton4Click();
     void CSpinButton1DownClick();
     void CSpinButton1UpClick();
     // Alignment
@@ -580,11 +616,17 @@ private:
     std::vector<LanguageWindow> languageWindows() const;
     void setJobControlsEnabled(bool enabled);
     void returnToRest();
+    void finishStackJob(JobKind kind);
     void finishJob(JobKind kind);
     void finishFailedJob(JobKind kind);
     void copyGaugeFromJob();
     void showEngineMessage(const Message& message, bool error);
     void openFiles(const QStringList& files);
+    bool autoAlignChecked() const;
+    DecodeHooks openHooks();
+    // One file of an open, up to its list line: false when it was not opened (its message shown);
+    // `ended` when the buffers could not be obtained and the program ends.
+    bool openOneFile(const QString& file, bool batch, const DecodeHooks& hooks, bool& ended);
     void afterOpened(int exposureIndexBefore, bool batch, bool firstOfProject);
     void showDisplayBitmap();
     void setProjectCommandsAfterAdd();
@@ -614,6 +656,12 @@ private:
     // Undo controls' state before a job (restored when it leaves them unchanged).
     bool undoBeforeJob_ = false;
     JobKind runningKind_ = JobKind::ProcessAll;
+    // What the window does when an alignment or ghost job has finished (UI thread).
+    std::function<void()> stackJobDone_;
+    std::vector<std::string> jobNotices_;  // reader notices gathered by a worker, shown after it
+    QStringList openQueue_;                 // files of an open that goes on after each alignment
+    bool openBatch_ = false;
+    bool ghostMergePending_ = false;        // exposures went into the plain stack: merge once at the end
     // Declared last: destroyed (and so joined) before the project's buffers.
     JobRunner jobs_;
 };

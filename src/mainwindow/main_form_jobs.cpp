@@ -80,6 +80,10 @@ void TForm1::returnToRest() {
 void TForm1::finishJob(JobKind kind) {
     // The worker has ended: the gauge goes on from where it left it, for the drawing pass.
     copyGaugeFromJob();
+    if (jobGroup(kind) == JobGroup::Stack) {
+        finishStackJob(kind);
+        return;
+    }
     if (jobs_.outcome() != JobOutcome::Completed) {
         finishFailedJob(kind);
         return;
@@ -106,6 +110,7 @@ void TForm1::finishJob(JobKind kind) {
         case JobGroup::FilterRect:
             drawRegion(project.processedCopy, project.previewRect, displayBitmap, gaugeSink());
             break;
+        case JobGroup::Stack: break;  // finished by finishStackJob
     }
     showDisplayBitmap();
     bool undo = undoBeforeJob_;
@@ -121,6 +126,38 @@ void TForm1::finishJob(JobKind kind) {
     if (group != JobGroup::RenderWhole) Image4->setEnabled(true);
     if (group == JobGroup::FilterRect) Shape3->setEnabled(true);
     if (group == JobGroup::RenderWhole && TabbedNotebook1->currentIndex() == 2) setStep3GroupsEnabled(true);
+}
+
+void TForm1::finishStackJob(JobKind kind) {
+    Undo1->setEnabled(undoBeforeJob_);
+    Button17->setEnabled(undoBeforeJob_);
+    ToolButton6->setEnabled(undoBeforeJob_);
+    returnToRest();
+    Image4->setEnabled(true);
+    Shape3->setEnabled(true);
+    std::function<void()> done = std::move(stackJobDone_);
+    stackJobDone_ = nullptr;
+    if (jobs_.outcome() != JobOutcome::Completed) {
+        // A merge stopped half way: the plain stack comes back whole and ghost removal is off.
+        if (kind == JobKind::Deghost && !ghosts.plainStack.empty()) {
+            project.stackBuffer = std::move(ghosts.plainStack);
+            project.stackMax = ghosts.plainStackMax;
+            ghosts = GhostRemovalState{};
+            project.wholeImageProcessed = false;
+        }
+        openQueue_.clear();
+        ghostMergePending_ = false;
+        project.openInProgress = false;
+        updateMergeControls();
+        if (jobs_.outcome() == JobOutcome::OutOfMemory) {
+            prompter_->showError(this, text(Msg::NotEnoughMemory));
+        } else {
+            if (!jobs_.failureDetail().empty()) qWarning("job failed: %s", jobs_.failureDetail().c_str());
+            prompter_->showError(this, text(Msg::JobFailed));
+        }
+        return;
+    }
+    if (done) done();
 }
 
 void TForm1::finishFailedJob(JobKind kind) {

@@ -98,6 +98,8 @@ void TForm1::buildLoadPage(QWidget* page) {
     grid->addWidget(RadioButton1, 4, 0, 1, 3);
     grid->addWidget(RadioButton2, 5, 0, 1, 3);
     grid->addWidget(RadioButton3, 6, 0, 1, 3);
+    buildMergeControls(grid, box);
+    grid->addWidget(RadioButton4, 7, 0, 1, 3);
 
     Label34 = new QLabel(QStringLiteral("Difference:"), GroupBox3);
     Label34->setObjectName(QStringLiteral("Label34"));
@@ -114,8 +116,8 @@ void TForm1::buildLoadPage(QWidget* page) {
                                   QStringLiteral(".png")));
         boxes[i]->hide();
     }
-    grid->addWidget(Label34, 7, 0);
-    grid->addWidget(indicators, 7, 1, Qt::AlignLeft);
+    grid->addWidget(Label34, 8, 0);
+    grid->addWidget(indicators, 8, 1, Qt::AlignLeft);
     grid->setColumnStretch(1, 1);
 
     Image14 = new PictureBox(page, QStringLiteral("Image14"));
@@ -154,40 +156,62 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::openFiles(const QStringList& files) {
-    DecodeHooks hooks;
-    hooks.askGamma = [this] { return prompter_->askYesNo(this, text(Msg::GammaQuestion)); };
-    hooks.notify = [this](const Message& m) { showEngineMessage(m, false); };
+    if (autoAlignChecked() || ghosts.active) {
+        // Each file may wait for its alignment or the stack for a merge: the open goes on in steps.
+        openQueue_ = files;
+        openBatch_ = files.size() > 1;
+        project.openInProgress = true;
+        openNextFile();
+        return;
+    }
+    const DecodeHooks hooks = openHooks();
     const bool batch = files.size() > 1;
     project.openInProgress = true;
     for (const QString& file : files) {
-        if (aboutBox) aboutBox->hide();
-        const bool firstOfProject = project.exposureCount == 0;
-        OpenResult result = loadPicture(project, file.toStdString(), batch, hooks, gaugeSink());
-        if (!result.opened) {
-            if (result.error) {
-                const MessageId id = result.error->id;
-                // "Too many images!" is a plain message; the others are errors.
-                showEngineMessage(*result.error, id != MessageId::TooManyImages);
-            }
-            if (result.fatal) {
-                // The working buffers could not be obtained: nothing of the project survives.
-                releaseBuffers(project);
-                project.openInProgress = false;
-                if (options_.endProgram) options_.endProgram(1);
-                else QCoreApplication::exit(1);
-                return;
-            }
+        bool ended = false;
+        if (!openOneFile(file, batch, hooks, ended)) {
+            if (ended) return;
             continue;
         }
-        displayBitmap = std::move(result.bitmap);
-        markUnsaved();
-        afterOpened(project.exposureCount - 1, batch, firstOfProject);
         if (batch || project.exposureCount == 1) {
             addExposure(project, gaugeSink());
             setProjectCommandsAfterAdd();
         }
     }
     project.openInProgress = false;
+}
+
+DecodeHooks TForm1::openHooks() {
+    DecodeHooks hooks;
+    hooks.askGamma = [this] { return prompter_->askYesNo(this, text(Msg::GammaQuestion)); };
+    hooks.notify = [this](const Message& m) { showEngineMessage(m, false); };
+    return hooks;
+}
+
+bool TForm1::openOneFile(const QString& file, bool batch, const DecodeHooks& hooks, bool& ended) {
+    if (aboutBox) aboutBox->hide();
+    const bool firstOfProject = project.exposureCount == 0;
+    OpenResult result = loadPicture(project, file.toStdString(), batch, hooks, gaugeSink());
+    if (!result.opened) {
+        if (result.error) {
+            const MessageId id = result.error->id;
+            // "Too many images!" is a plain message; the others are errors.
+            showEngineMessage(*result.error, id != MessageId::TooManyImages);
+        }
+        if (result.fatal) {
+            // The working buffers could not be obtained: nothing of the project survives.
+            releaseBuffers(project);
+            project.openInProgress = false;
+            ended = true;
+            if (options_.endProgram) options_.endProgram(1);
+            else QCoreApplication::exit(1);
+        }
+        return false;
+    }
+    displayBitmap = std::move(result.bitmap);
+    markUnsaved();
+    afterOpened(project.exposureCount - 1, batch, firstOfProject);
+    return true;
 }
 
 void TForm1::afterOpened(int index, bool batch, bool firstOfProject) {
@@ -224,6 +248,7 @@ void TForm1::afterOpened(int index, bool batch, bool firstOfProject) {
         RadioButton2->setEnabled(true);
         RadioButton3->setEnabled(true);
     }
+    updateMergeControls();
     Edit3->setText(QStringLiteral("0"));
     Edit4->setText(QStringLiteral("0"));
     // A new exposure may not be rendered yet: Step 3 has to wait for "Process all" again.
@@ -287,6 +312,8 @@ void TForm1::showSelectedExif() {
 }
 
 void TForm1::showDisplayBitmap() {
+    // The picture replaces the Ghosts view, if it was shown.
+    if (RadioButton4 && RadioButton4->isChecked()) RadioButton1->setChecked(true);
     Image4->showBitmap(displayBitmap);
     Image4->update();
 }
@@ -295,6 +322,13 @@ void TForm1::showDisplayBitmap() {
 
 void TForm1::Button3Click() {
     if (jobRunning() || !Button3->isEnabled()) return;
+    if (ghosts.active) {
+        // Ghost removal stays on: the stack is merged again with the new exposure, on the worker.
+        startGhostJob([this](ProgressSink& progress) {
+            return addExposureWithoutGhosts(project, ghosts, ghostSource(), progress);
+        }, [this](const GhostResult&) { setProjectCommandsAfterAdd(); });
+        return;
+    }
     addExposure(project, gaugeSink());
     markUnsaved();
     setProjectCommandsAfterAdd();
@@ -324,6 +358,7 @@ void TForm1::setProjectCommandsAfterAdd() {
     setIndicator(0);
     Edit3->setText(QStringLiteral("0"));
     Edit4->setText(QStringLiteral("0"));
+    updateMergeControls();
 }
 
 void TForm1::CSpinButton1DownClick() {
@@ -350,6 +385,24 @@ void TForm1::Button9Click() {
     const QString name =
         QFileInfo(QString::fromStdString(project.exposures[static_cast<std::size_t>(index)].path)).fileName();
     if (!prompter_->askYesNo(this, text(Msg::RemoveConfirm, name))) return;
+    if (ghosts.active) {
+        // Ghost removal stays on: removed from the plain stack, then merged again on the worker.
+        const int countBefore = project.exposureCount;
+        startGhostJob([this, index](ProgressSink& progress) {
+            DecodeHooks hooks;
+            std::vector<std::string>* notices = &jobNotices_;
+            hooks.notify = [notices](const Message& m) { notices->push_back(englishText(m)); };
+            return removeExposureWithoutGhosts(project, ghosts, index, hooks, ghostSource(), progress);
+        }, [this, index, countBefore](const GhostResult&) {
+            if (project.exposureCount == countBefore) return;  // not removed: the error says why
+            if (project.exposureCount == 0) {
+                for (QWidget* w : std::initializer_list<QWidget*>{Button9, Button1, Button2, RadioButton2, RadioButton3})
+                    w->setEnabled(false);
+            }
+            delete ListBox1->takeItem(index);
+        });
+        return;
+    }
     DecodeHooks hooks;
     hooks.askGamma = [this] { return prompter_->askYesNo(this, text(Msg::GammaQuestion)); };
     hooks.notify = [this](const Message& m) { showEngineMessage(m, false); };
@@ -368,6 +421,7 @@ void TForm1::Button9Click() {
     for (int i = 0; i < ListBox1->count(); ++i) setListTooltip(i);
     showSelectedExif();
     setStep3GroupsEnabled(false);
+    updateMergeControls();
 }
 
 // ---------------------------------------------------------------------------- alignment
@@ -423,6 +477,8 @@ int TForm1::visibleIndicator() const {
 }
 
 void TForm1::RadioButton1Click() {
+    // Back from the Ghosts view to the picture.
+    if (!newImagePending() && RadioButton4->isEnabled()) showDisplayBitmap();
     image13Bitmap = image14Bitmap;
     Image13->setImage(copyOfBitmap(image13Bitmap));
     if (project.exposureCount > 0) {

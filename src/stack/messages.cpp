@@ -20,6 +20,8 @@ std::string englishText(const Message& m) {
         case MessageId::NotRegularFile: return "Not a regular file, so it was not read: " + m.detail;
         case MessageId::RawNotReadable: return "This camera raw file cannot be read: " + m.detail;
         case MessageId::DamagedFile: return "The picture is damaged and was not used: " + m.detail;
+        case MessageId::ImagesMayBeRotated:
+            return "The images may be rotated or the camera moved: check the difference view.";
     }
     return {};
 }

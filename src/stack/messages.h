@@ -21,6 +21,7 @@ enum class MessageId {
     NotRegularFile,        // a FIFO, device or folder given as a picture; + file name
     RawNotReadable,        // a camera raw file the raw decoder cannot read; + file name and camera
     DamagedFile,           // a picture whose data are damaged (bad checksum, undecodable); + file name
+    ImagesMayBeRotated,    // automatic alignment found no shift that explains the pair
 };
 
 struct Message {
