@@ -181,6 +181,7 @@ void TForm1::openFiles(const QStringList& files) {
         afterOpened(project.exposureCount - 1, batch, firstOfProject);
         if (batch || project.exposureCount == 1) {
             addExposure(project, gaugeSink());
+            stackChanged();
             setProjectCommandsAfterAdd();
         }
     }
@@ -256,6 +257,7 @@ void TForm1::showDisplayBitmap() {
 void TForm1::Button3Click() {
     if (jobRunning() || !Button3->isEnabled()) return;
     addExposure(project, gaugeSink());
+    stackChanged();
     markUnsaved();
     setProjectCommandsAfterAdd();
 }
@@ -318,6 +320,7 @@ void TForm1::Button9Click() {
         if (result.error) showEngineMessage(*result.error, true);
         return;
     }
+    stackChanged();
     markUnsaved();
     if (project.exposureCount == 0) {
         for (QWidget* w : std::initializer_list<QWidget*>{Button9, Button1, Button2, RadioButton2, RadioButton3})
