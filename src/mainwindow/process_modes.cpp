@@ -155,7 +155,8 @@ void TForm1::layoutProcessModeControls() {
     // Fusion: the caption and value above each bar (the weights' captions are long, and the
     // group has the curve's room).
     const int valueW = static_cast<int>(44 * s);
-    int y = 22;
+    // Below the caption line and the choice on it, whatever the face's size.
+    int y = std::max({22, line + 10, RadioButtonFusion->sizeHint().height() + 4});
     for (std::size_t i = 0; i < 3; ++i) {
         fusionCaptions[i]->setGeometry(8, y, width - valueW - 20, line);
         fusionValues[i]->setGeometry(width - valueW - 8, y, valueW, line);
