@@ -98,6 +98,17 @@ void fuseOperator(CliContext& context, const std::string& value, const Modifiers
     context.processedStale = false;
 }
 
+// "contrast 0..200 (default 100), ...": the settings of a table as the help lists them.
+template <std::size_t N>
+std::string describedRanges(const ParameterDescription (&table)[N]) {
+    std::string text;
+    for (const ParameterDescription& d : table) {
+        text += (text.empty() ? "" : ", ") + std::string(d.key) + " " + std::to_string(d.minimum) + ".." +
+                std::to_string(d.maximum) + " (default " + std::to_string(d.defaultPosition) + ")";
+    }
+    return text;
+}
+
 void localContrastOperator(CliContext& context, const std::string& value, const Modifiers&) {
     LocalContrastParams params;
     if (value == "off") {
@@ -208,15 +219,16 @@ void registerToneOperators(std::vector<Operator>& table) {
                      "(0 <= X < 199, 0 <= Y <= 199); give 1 to 7, one --point each",
                      pointOperator});
     table.push_back({"--local-contrast", "[compression=POS,detail=POS,radius=POS|off]", {},
-                     "local contrast before the render: compression 0..100 (default 50), detail 0..200 % "
-                     "(default 100), radius 5..100 tenths of a percent of the diagonal (default 20); "
-                     "keys left out take their defaults",
+                     "local contrast before the render: " + describedRanges(kLocalContrastParameters) +
+                         "; detail in percent, radius in tenths of a percent of the diagonal; keys left out take "
+                         "their defaults",
                      localContrastOperator, true});
     table.push_back({"--process", "", {}, "render the whole stack with the tone settings so far (\"Process all\")",
                      processOperator});
     table.push_back({"--fuse", "[contrast=POS,saturation=POS,exposure=POS]", {},
-                     "instead of --process: fuse the exposures (weights 0..200, exponent = POS / 100, default "
-                     "100 each), then the white and black points as on a render",
+                     "instead of --process: fuse the exposures with the weights " +
+                         describedRanges(kFusionParameters) +
+                         " (exponent = POS / 100), then the white and black points as on a render",
                      fuseOperator, true});
     table.push_back({"--dump-processed", "FILE.pfm", {}, "write the processed picture as PFM", dumpProcessedOperator});
 }
