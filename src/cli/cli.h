@@ -11,6 +11,7 @@
 #include "image/progress.h"
 #include "stack/ghost_removal.h"
 #include "stack/project.h"
+#include "tone/parameter_description.h"
 #include "tone/render.h"
 #include "tone/tone_curve.h"
 
@@ -103,6 +104,9 @@ struct Operator {
     std::vector<std::string> modifiers;  // options that may follow it: "--shift"
     std::string help;
     std::function<void(CliContext&, const std::string& value, const Modifiers& modifiers)> run;
+    // The value may be left out ("--fuse" alone): the next word is taken as the value only when it
+    // is not an option itself (does not begin with "--").
+    bool optionalValue = false;
 };
 
 void registerStackOperators(std::vector<Operator>& table);
@@ -121,5 +125,16 @@ std::vector<std::string> splitList(const std::string& text, char separator);
 // "a=1,b=2" into a map; unknown keys are refused.
 std::map<std::string, std::string> parseKeyValues(const std::string& text, const std::vector<std::string>& keys,
                                                   const std::string& what);
+// The position given for a described control (`what` and its key name it in a message), or its
+// default when the key was left out.
+int describedPosition(const std::map<std::string, std::string>& values, const ParameterDescription& description,
+                      const std::string& what);
+// The keys of a table of described controls, in its order.
+template <std::size_t N>
+std::vector<std::string> describedKeys(const ParameterDescription (&table)[N]) {
+    std::vector<std::string> keys;
+    for (const ParameterDescription& d : table) keys.emplace_back(d.key);
+    return keys;
+}
 
 }  // namespace sv::cli

@@ -121,7 +121,9 @@ std::vector<Step> parse(const std::vector<Operator>& table, const std::vector<st
             throw CliError(kUsage, "unknown option '" + word + "' (see --help)");
         }
         Step step{op, {}, {}};
-        if (!op->valueName.empty()) {
+        if (op->optionalValue) {
+            if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) step.value = args[++i];
+        } else if (!op->valueName.empty()) {
             if (i + 1 >= args.size()) throw CliError(kUsage, word + " needs " + op->valueName);
             step.value = args[++i];
         }

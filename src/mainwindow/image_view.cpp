@@ -253,7 +253,9 @@ void TForm1::FormResize() {
         ScrollBox2->setWidgetResizable(false);
         const int columnWidth = std::max(static_cast<int>(displayScale * 278), needed + scrollBar);
         ScrollBox2->setFixedWidth(columnWidth);
-        TabbedNotebook1->resize(columnWidth - scrollBar, static_cast<int>(displayScale * 635));
+        // Never shorter than the pages need (Step 2 with local contrast shown), or they would overlap.
+        TabbedNotebook1->resize(columnWidth - scrollBar, std::max(static_cast<int>(displayScale * 635),
+                                                                  TabbedNotebook1->minimumSizeHint().height()));
     } else {
         ScrollBox2->setWidgetResizable(true);
         ScrollBox2->setFixedWidth(std::max(static_cast<int>(displayScale * 261), needed));

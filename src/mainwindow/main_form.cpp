@@ -571,6 +571,7 @@ void TForm1::New1Click() {
 void TForm1::resetProjectUi() {
     ListBox1->clear();
     resetProject(project);
+    stackChanged();
     updateSizeText();
     Image4->hide();
     Image4->clear();
@@ -625,6 +626,7 @@ void TForm1::resetProjectUi() {
 void TForm1::switchLanguage(bool toPolish) {
     (toPolish ? Polish1 : English1)->setChecked(true);
     applyCaptionRows(captionTable(), languageWindows(), toPolish);
+    layoutProcessModeControls();  // the controls on caption lines take their new captions' widths
     syncPageTabs();
     openDialogFilter = openFilter(toPolish);
     saveDialogFilter = saveFilter();

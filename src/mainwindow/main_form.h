@@ -10,6 +10,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "image/display_bitmap.h"
 #include "image/progress.h"
@@ -23,6 +24,8 @@
 #include "stack/messages.h"
 #include "stack/project.h"
 #include "tone/colour_balance.h"
+#include "tone/exposure_fusion.h"
+#include "tone/local_contrast.h"
 #include "tone/render.h"
 #include "tone/tone_curve.h"
 
@@ -296,6 +299,40 @@ public:
     void rebuildCurve();                   // the table is rebuilt by the curve; this redraws the box
     void placePointMarkers();
     bool automaticPreviewAllowed() const;  // "Auto" ticked, no job, a stack exists
+
+    // The way of processing: the tone curve's render or exposure fusion (Preview, "Auto" and
+    // "Process all" follow the choice; the histogram and the points work on either result).
+    QWidget* ToneModeRow = nullptr;
+    QRadioButton* RadioButtonToneCurve = nullptr;
+    QRadioButton* RadioButtonFusion = nullptr;
+    // Exposure fusion: the three weights, in the order of kFusionParameters.
+    ToolGroup* GroupBoxFusion = nullptr;
+    std::array<QLabel*, 3> fusionCaptions{};
+    std::array<QSlider*, 3> fusionBars{};
+    std::array<QLabel*, 3> fusionValues{};
+    // Local contrast before the render: the check on the tone mapping group's caption line turns
+    // it on and shows its group, with the three settings in the order of kLocalContrastParameters.
+    QCheckBox* CheckBoxLocalContrast = nullptr;
+    ToolGroup* GroupBoxLocalContrast = nullptr;
+    std::array<QLabel*, 3> localCaptions{};
+    std::array<QSlider*, 3> localBars{};
+    std::array<QLabel*, 3> localValues{};
+    // Kept between jobs: the fusion's kept exposures and last preview, and the local contrast
+    // model of the whole stack. A running job owns them; the window drops them when the stack
+    // changes.
+    FusionPreviewCache fusionCache;
+    std::shared_ptr<const LocalContrastModel> localContrastModel;
+
+    void buildProcessModeControls(QWidget* page);
+    void layoutProcessModeControls();
+    bool fusionMode() const;               // "Fusion" is chosen
+    void ToneModeChange();
+    void fusionWeightChange(int index);
+    void localContrastChange(int index);   // -1: the on/off check
+    FusionParams fusionSnapshot() const;
+    LocalContrastParams localContrastSnapshot() const;
+    // The stack was built anew, added to or taken from: what was kept for it no longer holds.
+    void stackChanged();
     // --- end Step 2 ---
 
     // --- Step 3: Filter controls ---
@@ -435,8 +472,10 @@ public:
     // processedCopy into processedBuffer after the body. The Timer1 tick that sees the job's flag
     // draws the result and makes the window live again.
     bool startJob(JobKind kind, JobRunner::Body body);
-    // The render of the stack over a region with the Step 2 controls as they stand now.
+    // The render of the stack over a region with the Step 2 controls as they stand now (in fusion
+    // mode: the fusion of the exposures there, then the white and black points).
     JobRunner::Body makeRenderJob(const Region& region);
+    JobRunner::Body makeFusionJob(const Region& region, bool whole);
     // Step 2 snapshot of the render controls (defined by the Step 2 page).
     RenderParams renderSnapshot() const;
     // Draws the histogram of the last render (defined by the Step 2 page).
@@ -655,6 +694,9 @@ private:
     int wheelRemainder_ = 0;        // Ctrl+wheel turns short of a whole notch
     // Undo controls' state before a job (restored when it leaves them unchanged).
     bool undoBeforeJob_ = false;
+    // Why a job stopped, in the engine's words (a fusion's exposure that could not be read again);
+    // written by the worker before its flag, shown when the job is finished.
+    std::optional<Message> jobMessage_;
     JobKind runningKind_ = JobKind::ProcessAll;
     // What the window does when an alignment or ghost job has finished (UI thread).
     std::function<void()> stackJobDone_;

@@ -41,6 +41,7 @@ bool TForm1::startJob(JobKind kind, JobRunner::Body body) {
     if (isRectJob(kind)) Image4->setEnabled(false);
     if (disablesShape3(kind)) Shape3->setEnabled(false);
     runningKind_ = kind;
+    jobMessage_.reset();
 
     const bool apply = isApplyJob(kind);
     Project* p = &project;
@@ -192,6 +193,10 @@ void TForm1::finishFailedJob(JobKind kind) {
     // Told once the window is live again, in the language in force now.
     if (jobs_.outcome() == JobOutcome::OutOfMemory) {
         prompter_->showError(this, text(Msg::NotEnoughMemory));
+    } else if (jobMessage_) {
+        // The engine said why (an exposure the fusion could not read again).
+        showEngineMessage(*jobMessage_, true);
+        jobMessage_.reset();
     } else {
         if (!jobs_.failureDetail().empty()) qWarning("job failed: %s", jobs_.failureDetail().c_str());
         prompter_->showError(this, text(Msg::JobFailed));
@@ -215,16 +220,6 @@ void TForm1::Timer1Timer() {
     }
 }
 
-JobRunner::Body TForm1::makeRenderJob(const Region& region) {
-    const RenderParams params = renderSnapshot();
-    Project* p = &project;
-    RenderHistogram* histogram = &histogramData;
-    return [p, histogram, params, region](ProgressSink& progress) {
-        beginProgress(progress, 2ll * region.height);
-        renderRegion(p->stackBuffer, p->stackMax, region, params, p->processedBuffer, *histogram, progress);
-    };
-}
-
 void TForm1::Button1Click() {
     if (!Button1->isEnabled() || jobRunning()) return;
     startJob(JobKind::TonePreview, makeRenderJob(project.previewRect));
@@ -233,24 +228,6 @@ void TForm1::Button1Click() {
 void TForm1::Button2Click() {
     if (!Button2->isEnabled() || jobRunning()) return;
     startJob(JobKind::ProcessAll, makeRenderJob(Region{0, project.imageWidth, 0, project.imageHeight}));
-}
-
-void TForm1::autoPreview() {
-    // Synchronous, on the UI thread, and never while a job runs or before the throttle allows.
-    if (!CheckBox5 || !CheckBox5->isChecked() || jobRunning() || !previewAllowed) return;
-    if (!Button1->isEnabled() || !project.buffersAllocated || project.previewRect.empty()) return;
-    const Region region = project.previewRect;
-    beginProgress(gaugeSink(), 2ll * region.height);
-    renderRegion(project.stackBuffer, project.stackMax, region, renderSnapshot(), project.processedBuffer,
-                 histogramData, gaugeSink());
-    drawRegion(project.processedBuffer, region, displayBitmap, gaugeSink());
-    showDisplayBitmap();
-    drawHistogram(region);
-    project.wholeImageProcessed = false;
-    markUnsaved();
-    endProgress(gaugeSink(), project.imageHeight);
-    previewAllowed = false;
-    throttleCounter = 0;
 }
 
 void TForm1::Undo1Click() {

@@ -175,6 +175,7 @@ void TForm1::openFiles(const QStringList& files) {
         }
         if (batch || project.exposureCount == 1) {
             addExposure(project, gaugeSink());
+            stackChanged();
             setProjectCommandsAfterAdd();
         }
     }
@@ -330,6 +331,7 @@ void TForm1::Button3Click() {
         return;
     }
     addExposure(project, gaugeSink());
+    stackChanged();
     markUnsaved();
     setProjectCommandsAfterAdd();
 }
@@ -411,6 +413,7 @@ void TForm1::Button9Click() {
         if (result.error) showEngineMessage(*result.error, true);
         return;
     }
+    stackChanged();
     markUnsaved();
     if (project.exposureCount == 0) {
         for (QWidget* w : std::initializer_list<QWidget*>{Button9, Button1, Button2, RadioButton2, RadioButton3})

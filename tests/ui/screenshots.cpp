@@ -12,7 +12,11 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPixmap>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QCheckBox>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -112,6 +116,32 @@ int main(int argc, char** argv) {
                 QTest::qWait(30);
                 shot(prefix + QStringLiteral("%1_page%2").arg(languages[lang]).arg(page + 1));
             }
+        }
+        // Step 2 with local contrast on, and in fusion mode, previewed, at both sizes.
+        form.TabbedNotebook1->setCurrentIndex(1);
+        for (const QSize size : {QSize(1200, 820), restored}) {
+            form.resize(size);
+            const QString prefix = size == restored ? QStringLiteral("restored_") : QString();
+            form.CheckBoxLocalContrast->setChecked(true);
+            form.Button1Click();
+            form.waitForJob();
+            form.Timer1Timer();
+            QTest::qWait(50);
+            shot(prefix + languages[lang] + QStringLiteral("_page2_local_contrast"));
+            if (auto* bar = form.ScrollBox2->verticalScrollBar(); bar->maximum() > 0) {
+                bar->setValue(bar->maximum());
+                QTest::qWait(30);
+                shot(prefix + languages[lang] + QStringLiteral("_page2_local_contrast_scrolled"));
+                bar->setValue(0);
+            }
+            form.CheckBoxLocalContrast->setChecked(false);
+            form.RadioButtonFusion->click();
+            form.Button1Click();
+            form.waitForJob();
+            form.Timer1Timer();
+            QTest::qWait(50);
+            shot(prefix + languages[lang] + QStringLiteral("_page2_fusion"));
+            form.RadioButtonToneCurve->click();
         }
         form.resize(1200, 820);
         tiff.showCentred();
