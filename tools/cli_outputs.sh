@@ -22,6 +22,16 @@ samples=$(realpath "${2:-$(dirname "$0")/../samples}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+# The sRGB profile embedded in JPEG, PNG and float TIFF files carries the time it was made: the
+# runs see a stopped clock, so that two runs of one build write the same bytes.
+cat >clock.c <<'C'
+#include <time.h>
+time_t time(time_t* t) { if (t) *t = 946684800; return 946684800; }
+C
+cc -shared -fPIC -O1 -o clock.so clock.c
+export LD_PRELOAD="$work/clock.so"
+# A sanitizer build accepts a library loaded before its runtime.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 # Short relative names: the report prints the paths as given.
 cp "$samples/bracket_minus2.jpg" m2.jpg
 cp "$samples/bracket_0.jpg" e0.jpg
@@ -174,6 +184,25 @@ manifest save-empty --save out/a.tif
 manifest modifier-alone "${bracket[@]}" --bits 8
 convert e0.jpg -resize 50% small.jpg
 manifest wrong-size --open e0.jpg --open small.jpg
+
+# ---- automatic alignment, ghost removal, fusion, local contrast, the newer files
+manifest shift-auto --open m2.jpg --open e0.jpg --shift auto --open p2.jpg --shift auto --dump-stack out/s.pfm --report out/r.json
+manifest deghost "${bracket[@]}" --deghost 2,strength=70 --dump-stack out/s.pfm --dump-ghost-mask out/g.pfm --report -
+manifest deghost-range "${bracket[@]}" --deghost 2,strength=101
+manifest ghost-mask-alone "${bracket[@]}" --dump-ghost-mask out/g.pfm
+manifest fuse "${bracket[@]}" --fuse contrast=150,saturation=50,exposure=120 --dump-processed out/p.pfm
+manifest fuse-defaults "${bracket[@]}" --fuse --save out/a.tif --bits 16
+manifest fuse-range "${bracket[@]}" --fuse exposure=201
+manifest local-contrast "${bracket[@]}" --local-contrast compression=70,detail=150,radius=30 --dump-processed out/p.pfm
+manifest local-contrast-defaults "${bracket[@]}" --local-contrast --process --save out/a.png --bits 16
+manifest local-contrast-range "${bracket[@]}" --local-contrast radius=4
+manifest save-png8 "${bracket[@]}" --save out/a.png --metadata no
+manifest save-hdr-exr "${bracket[@]}" --save-hdr out/a.exr
+manifest save-hdr-rgbe "${bracket[@]}" --save-hdr out/a.hdr
+manifest save-hdr-tiff "${bracket[@]}" --save-hdr out/a.tif
+manifest save-hdr-pfm "${bracket[@]}" --save-hdr out/a.pfm
+convert e0.jpg e0.png
+manifest open-png --open m2.jpg --open e0.png --open p2.jpg --process --dump-processed out/p.pfm
 }
 
 if [ -z "$check" ]; then

@@ -165,4 +165,11 @@ ParameterValues parseParameters(ParameterList parameters, const std::string& tex
     return values;
 }
 
+int describedPosition(const std::map<std::string, std::string>& values, const ParameterDescription& description,
+                      const std::string& what) {
+    const auto it = values.find(description.key);
+    if (it == values.end()) return description.defaultPosition;
+    return parseIntInRange(it->second, description.minimum, description.maximum, what + " " + description.key);
+}
+
 }  // namespace sv::cli

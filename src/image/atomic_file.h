@@ -25,7 +25,8 @@ public:
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-    // `folder`/`stem`XXXXXX`suffix` with `mode` (the kernel takes the umask off it). False with
+    // `folder`/`stem`XXXXXX`suffix` with `mode` (the kernel takes the umask off it), open for reading
+    // and writing (what a helper program wrote into it can be read back). False with
     // errno set when no such file could be made.
     bool create(const std::string& folder, const std::string& stem, const std::string& suffix, mode_t mode);
     int fd() const { return fd_; }

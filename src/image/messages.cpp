@@ -44,6 +44,8 @@ const char* englishReason(WriteFailure reason) {
         case WriteFailure::JpegEncoderMissing: return "the JPEG encoder cjpeg was not found";
         case WriteFailure::JpegEncoderFailed: return "the JPEG encoder failed";
         case WriteFailure::JpegEncoderWroteNothing: return "the JPEG encoder wrote nothing";
+        case WriteFailure::MetadataNotWritten: return "the metadata could not be added";
+        case WriteFailure::EncodingFailed: return "the picture could not be encoded";
         case WriteFailure::System: return "system error";
     }
     return "";
@@ -88,6 +90,10 @@ std::string englishText(const Message& m) {
             return "The picture is incomplete (its data end too early) and was not used: " + m.detail;
         case MessageId::NotRegularFile: return "Not a regular file, so it was not read: " + m.detail;
         case MessageId::CannotWrite: return englishText(m.write);
+        case MessageId::RawNotReadable: return "This camera raw file cannot be read: " + m.detail;
+        case MessageId::DamagedFile: return "The picture is damaged and was not used: " + m.detail;
+        case MessageId::ImagesMayBeRotated:
+            return "The images may be rotated or the camera moved: check the difference view.";
     }
     return {};
 }

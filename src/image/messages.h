@@ -23,6 +23,8 @@ enum class WriteFailure {
     JpegEncoderMissing,
     JpegEncoderFailed,    // did not start, failed or was killed; `detail` holds its first message line
     JpegEncoderWroteNothing,
+    MetadataNotWritten,   // the camera's metadata or the colour profile could not be added
+    EncodingFailed,       // the picture library refused to encode the picture
     System,               // any other errno, kept in `code`
 };
 
@@ -55,6 +57,9 @@ enum class MessageId {
     IncompleteFile,        // the picture's data end before the whole picture; + file name
     NotRegularFile,        // a FIFO, device or folder given as a picture; + file name
     CannotWrite,           // a file could not be written; `write` says why
+    RawNotReadable,        // a camera raw file the raw decoder cannot read; + file name and camera
+    DamagedFile,           // a picture whose data are damaged (bad checksum, undecodable); + file name
+    ImagesMayBeRotated,    // automatic alignment found no shift that explains the pair
 };
 
 struct Message {

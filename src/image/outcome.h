@@ -33,4 +33,12 @@ struct Outcome {
     bool ok() const { return !error; }
 };
 
+// For the writers' forms that report a bool: true when nothing failed, otherwise false with the
+// reason of the CannotWrite message in `error`.
+inline bool written(const Failure& failed, WriteError& error) {
+    if (!failed) return true;
+    error = failed->write;
+    return false;
+}
+
 }  // namespace sv

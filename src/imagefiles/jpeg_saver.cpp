@@ -70,6 +70,30 @@ int runEncoder(const std::string& encoder, int quality, const std::string& input
     return status;
 }
 
+// Reads back what the encoder wrote, adds the metadata and writes the whole file again in place.
+bool addMetadataToEncoderOutput(int fd, std::size_t size, const OutputMetadata& metadata, WriteError& error) {
+    std::vector<std::uint8_t> file(size);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = pread(fd, file.data() + done, size - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            error = writeErrorFromErrno(got < 0 ? errno : EIO);
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    if (!addMetadataToJpeg(file, metadata)) {
+        error = WriteError{WriteFailure::MetadataNotWritten, 0, {}};
+        return false;
+    }
+    if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0 || !writeAll(fd, file.data(), file.size())) {
+        error = writeErrorFromErrno(errno);
+        return false;
+    }
+    return true;
+}
+
 std::string firstLine(const std::string& text) {
     const auto end = text.find('\n');
     return text.substr(0, end);
@@ -97,6 +121,16 @@ std::string locateJpegEncoder(const std::string& programFolder) {
 }
 
 Failure saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder) {
+    return saveJpeg(bitmap, target, quality, encoder, nullptr);
+}
+
+bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
+              const OutputMetadata* metadata, WriteError& error) {
+    return written(saveJpeg(bitmap, target, quality, encoder, metadata), error);
+}
+
+Failure saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
+                 const OutputMetadata* metadata) {
     const auto failed = [](WriteError error) -> Failure { return cannotWrite(std::move(error)); };
     if (encoder.empty() || !isExecutableFile(encoder)) return failed(WriteError{WriteFailure::JpegEncoderMissing, 0, {}});
     const std::vector<std::uint8_t> bmp = encodeBmp24(bitmap);
@@ -120,6 +154,12 @@ Failure saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int qua
         return failed(WriteError{WriteFailure::JpegEncoderFailed, 0, firstLine(messages)});
     }
     if (fstat(output.fd(), &st) != 0 || st.st_size == 0) return failed(WriteError{WriteFailure::JpegEncoderWroteNothing, 0, {}});
+    if (metadata) {
+        WriteError error;
+        if (!addMetadataToEncoderOutput(output.fd(), static_cast<std::size_t>(st.st_size), *metadata, error)) {
+            return failed(std::move(error));
+        }
+    }
     return output.commit();
 }
 

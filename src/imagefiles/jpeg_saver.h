@@ -4,6 +4,7 @@
 
 #include "image/atomic_file.h"
 #include "image/display_bitmap.h"
+#include "imagefiles/exif_metadata.h"
 
 namespace sv {
 
@@ -18,5 +19,12 @@ std::string locateJpegEncoder(const std::string& programFolder);
 // The temporary BMP is always deleted. A message says why when the target cannot be written or
 // the encoder is missing, fails or writes nothing.
 Failure saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder);
+// The same, and with `metadata` its EXIF and ICC profile are added to what the encoder wrote
+// before the target is replaced.
+Failure saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
+                 const OutputMetadata* metadata);
+// The same, false with the reason in `error` when anything fails.
+bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
+              const OutputMetadata* metadata, WriteError& error);
 
 }  // namespace sv

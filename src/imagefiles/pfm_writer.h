@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "image/atomic_file.h"
 #include "image/float_image.h"
 #include "image/outcome.h"
 

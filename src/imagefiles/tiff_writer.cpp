@@ -175,6 +175,22 @@ Outcome<std::vector<std::uint8_t>> encodeTiff(const FloatImage& source, int bits
 
 Failure writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
                   TiffCompressionChoice compression, ProgressSink& progress) {
+    return writeTiff(fileName, source, width, height, bits, compression, nullptr, progress);
+}
+
+bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
+               TiffCompressionChoice compression, ProgressSink& progress, WriteError& error) {
+    return written(writeTiff(fileName, source, width, height, bits, compression, nullptr, progress), error);
+}
+
+bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
+               TiffCompressionChoice compression, const OutputMetadata* metadata, ProgressSink& progress,
+               WriteError& error) {
+    return written(writeTiff(fileName, source, width, height, bits, compression, metadata, progress), error);
+}
+
+Failure writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
+                  TiffCompressionChoice compression, const OutputMetadata* metadata, ProgressSink& progress) {
     if (source.width() != width || source.height() != height || width <= 0 || height <= 0) {
         return cannotWrite(WriteError{WriteFailure::NothingToWrite, 0, {}});
     }
@@ -191,6 +207,9 @@ Failure writeTiff(const std::string& fileName, const FloatImage& source, int wid
         file = cannotWrite(writeErrorFromErrno(EINVAL));
     }
     Failure failed = file.error;
+    if (!failed && metadata && !addMetadataToTiff(file.value, *metadata)) {
+        failed = cannotWrite(WriteError{WriteFailure::MetadataNotWritten, 0, {}});
+    }
     if (!failed) failed = out.writeAll(file.value.data(), file.value.size());
     if (!failed) failed = out.commit();
     endProgress(progress, height);

@@ -7,6 +7,7 @@
 #include "image/atomic_file.h"
 #include "image/float_image.h"
 #include "image/progress.h"
+#include "imagefiles/exif_metadata.h"
 
 namespace sv {
 
@@ -35,5 +36,15 @@ Outcome<std::vector<std::uint8_t>> encodeTiff(const FloatImage& source, int bits
 // encoding starts). When anything fails the target is untouched and the message says why.
 Failure writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
                   TiffCompressionChoice compression, ProgressSink& progress);
+// The same layout with the EXIF and ICC profile of `metadata` added to its directory (Exiv2
+// rewrites the file around the strips); without metadata exactly writeTiff.
+Failure writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
+                  TiffCompressionChoice compression, const OutputMetadata* metadata, ProgressSink& progress);
+// The same two, false with the reason in `error` when anything fails.
+bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
+               TiffCompressionChoice compression, ProgressSink& progress, WriteError& error);
+bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
+               TiffCompressionChoice compression, const OutputMetadata* metadata, ProgressSink& progress,
+               WriteError& error);
 
 }  // namespace sv

@@ -128,5 +128,7 @@ void showParameterValue(QLabel* label, const ParameterDescriptor& parameter, int
 
 // The "Save" (default) and "Cancel" buttons at the foot of a save dialog, right-aligned.
 void addSaveCancelRow(QWidget* dialog, QBoxLayout* layout, QPushButton*& save, QPushButton*& cancel);
+// Sizes a dialog to its contents, centres it on the screen and shows it without blocking.
+void showCentredOnScreen(QWidget* dialog);
 
 }  // namespace sv

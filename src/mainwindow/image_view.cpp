@@ -144,6 +144,19 @@ void TForm1::buildStatusBar() {
     statusPanels[1]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     for (int i = 0; i < 4; ++i) StatusBar1->addWidget(statusPanels[static_cast<std::size_t>(i)], i == 3 ? 1 : 0);
+    exifPanel = new QLabel(StatusBar1);
+    exifPanel->setObjectName(QStringLiteral("ExifPanel"));
+    exifPanel->setFrameShape(QFrame::Panel);
+    exifPanel->setFrameShadow(QFrame::Sunken);
+    exifPanel->hide();  // shown while a line of Step 1 is selected
+    StatusBar1->addWidget(exifPanel, 2);
+    // The residual of the last alignment suggestion; shown only once there is one.
+    alignmentStatus = new QLabel(StatusBar1);
+    alignmentStatus->setObjectName(QStringLiteral("StatusBar1Panel4"));
+    alignmentStatus->setFrameShape(QFrame::Panel);
+    alignmentStatus->setFrameShadow(QFrame::Sunken);
+    StatusBar1->addWidget(alignmentStatus, 0);
+    alignmentStatus->hide();
     StatusBar1->setMinimumHeight(24);
 
     connect(TrackBar1, &QSlider::valueChanged, this, &TForm1::TrackBar1Change);
@@ -240,7 +253,9 @@ void TForm1::FormResize() {
         ScrollBox2->setWidgetResizable(false);
         const int columnWidth = std::max(static_cast<int>(displayScale * 278), needed + scrollBar);
         ScrollBox2->setFixedWidth(columnWidth);
-        TabbedNotebook1->resize(columnWidth - scrollBar, static_cast<int>(displayScale * 635));
+        // Never shorter than the pages need (Step 2 with local contrast shown), or they would overlap.
+        TabbedNotebook1->resize(columnWidth - scrollBar, std::max(static_cast<int>(displayScale * 635),
+                                                                  TabbedNotebook1->minimumSizeHint().height()));
     } else {
         ScrollBox2->setWidgetResizable(true);
         ScrollBox2->setFixedWidth(std::max(static_cast<int>(displayScale * 261), needed));

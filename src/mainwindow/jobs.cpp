@@ -7,22 +7,25 @@
 namespace sv {
 
 namespace {
-bool renderLike(JobKind kind) { return operationKind(kind.operation) == OperationKind::RenderLike; }
+bool renderLike(JobKind kind) {
+    return kind.stack == StackJob::None && operationKind(kind.operation) == OperationKind::RenderLike;
+}
 }  // namespace
 
 JobGroup jobGroup(JobKind kind) {
+    if (kind.stack != StackJob::None) return JobGroup::Stack;
     if (renderLike(kind)) return isRectJob(kind) ? JobGroup::RenderRect : JobGroup::RenderWhole;
     return isRectJob(kind) ? JobGroup::FilterRect : JobGroup::FilterWhole;
 }
 
-bool isRectJob(JobKind kind) { return kind.mode == JobMode::Preview; }
+bool isRectJob(JobKind kind) { return kind.stack == StackJob::None && kind.mode == JobMode::Preview; }
 
-bool isApplyJob(JobKind kind) { return !renderLike(kind) && !isRectJob(kind); }
+bool isApplyJob(JobKind kind) { return !renderLike(kind) && kind.stack == StackJob::None && !isRectJob(kind); }
 
 bool disablesShape3(JobKind kind) { return !renderLike(kind) && isRectJob(kind); }
 
 UndoEffect undoEffect(JobKind kind) {
-    if (renderLike(kind)) return UndoEffect::Unchanged;
+    if (renderLike(kind) || jobGroup(kind) == JobGroup::Stack) return UndoEffect::Unchanged;
     return isApplyJob(kind) ? UndoEffect::Enable : UndoEffect::Disable;
 }
 

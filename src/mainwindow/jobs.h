@@ -20,21 +20,34 @@ namespace sv {
 // render-like operation's "Process all", a filter-like one's Apply) or on the preview rectangle.
 enum class JobMode : int { Whole, Preview };
 
+// The two jobs on the stack itself, outside the registry: the automatic alignment of the new image
+// (reads the stack and the new image) and ghost removal (merges the stack again).
+enum class StackJob : int { None, Align, Deghost };
+
 struct JobKind {
     OperationId operation = OperationId::Render;
     JobMode mode = JobMode::Whole;
+    StackJob stack = StackJob::None;
 
     constexpr JobKind() = default;
     constexpr JobKind(OperationId operation, JobMode mode) : operation(operation), mode(mode) {}
-    // The kind of completion flag `index`: each operation's whole-picture job, then its preview.
+    constexpr explicit JobKind(StackJob stack) : stack(stack) {}
+    // The kind of completion flag `index`: each operation's whole-picture job, then its preview;
+    // after all of them the stack jobs.
     constexpr explicit JobKind(int index)
-        : operation(static_cast<OperationId>(index / 2)), mode(static_cast<JobMode>(index % 2)) {}
-    constexpr int index() const { return 2 * static_cast<int>(operation) + static_cast<int>(mode); }
+        : operation(index < 2 * kOperationCount ? static_cast<OperationId>(index / 2) : OperationId::Render),
+          mode(index < 2 * kOperationCount ? static_cast<JobMode>(index % 2) : JobMode::Whole),
+          stack(index < 2 * kOperationCount ? StackJob::None : static_cast<StackJob>(index - 2 * kOperationCount + 1)) {}
+    constexpr int index() const {
+        if (stack != StackJob::None) return 2 * kOperationCount + static_cast<int>(stack) - 1;
+        return 2 * static_cast<int>(operation) + static_cast<int>(mode);
+    }
     constexpr bool operator==(const JobKind&) const = default;
 
     // The jobs by the names of the window's buttons.
     static const JobKind ProcessAll, TonePreview, BlurApply, BlurPreview, SharpenApply, SharpenPreview, MedianApply,
-        MedianPreview, BilateralApply, BilateralPreview, NeutralApply, NeutralPreview, BalanceApply, BalancePreview;
+        MedianPreview, BilateralApply, BilateralPreview, NeutralApply, NeutralPreview, BalanceApply, BalancePreview,
+        Align, Deghost;
 };
 inline constexpr JobKind JobKind::ProcessAll{OperationId::Render, JobMode::Whole};
 inline constexpr JobKind JobKind::TonePreview{OperationId::Render, JobMode::Preview};
@@ -50,11 +63,13 @@ inline constexpr JobKind JobKind::NeutralApply{OperationId::Neutral, JobMode::Wh
 inline constexpr JobKind JobKind::NeutralPreview{OperationId::Neutral, JobMode::Preview};
 inline constexpr JobKind JobKind::BalanceApply{OperationId::Balance, JobMode::Whole};
 inline constexpr JobKind JobKind::BalancePreview{OperationId::Balance, JobMode::Preview};
+inline constexpr JobKind JobKind::Align{StackJob::Align};
+inline constexpr JobKind JobKind::Deghost{StackJob::Deghost};
 
-inline constexpr int kJobKinds = 2 * kOperationCount;
+inline constexpr int kJobKinds = 2 * kOperationCount + 2;
 
 // Which part of the timer finishes a job.
-enum class JobGroup { RenderWhole, RenderRect, FilterWhole, FilterRect };
+enum class JobGroup { RenderWhole, RenderRect, FilterWhole, FilterRect, Stack };
 JobGroup jobGroup(JobKind kind);
 
 // What a finished job does to the Undo controls.
