@@ -8,6 +8,7 @@
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
 
+#include "filters/bilateral_passes.h"
 #include "filters/vector_float.h"
 #include "filters/weighted_sums.h"
 
@@ -199,28 +200,15 @@ void columnStrip(const StripJob& job, int s0, int width, float* weightRing, floa
 
 }  // namespace
 
-void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const BilateralParams& params,
-                     ProgressSink& progress) {
-    Region r;
-    if (!beginFilter(buffers, regionIn, 3, progress, r)) return;
-    const FloatImage& P = buffers.processed;
-    FloatImage& N = buffers.working;
-    FloatImage& C = buffers.output;
+namespace detail {
 
-    const float op = fractionFromPosition(params.opacityPosition);
-    const float sigmaR = fractionFromPosition(params.thresholdPosition);
-    const float e = 2.0f * sigmaR * sigmaR;
-    // -diff^2 / e is taken as diff^2 x (-1 / e): one multiplication instead of a division.
-    const float negInvE = -1.0f / e;
-    const FilterKernel kernel = makeBilateralKernel(sigmaFromPosition(params.sigmaPosition));
-    const int m = bilateralWindowStart(kernel);
-    const int R = kKernelCentre - m;
-    std::vector<float> swRow, swColumn;
-    for (int t = m; t <= 32 - m; ++t) {
-        swRow.push_back(kernel.weights[t][kKernelCentre]);
-        swColumn.push_back(kernel.weights[kKernelCentre][t]);
-    }
-
+void bilateralTwoPass(const BilateralPlan& plan, ProgressSink& progress) {
+    const FloatImage& P = *plan.P;
+    FloatImage& N = *plan.N;
+    FloatImage& C = *plan.C;
+    const Region& r = plan.region;
+    const int R = plan.radius;
+    const float negInvE = plan.negInvE;
     const int w = r.width;
     const int h = r.height;
     const int n = 3 * w;
@@ -244,7 +232,7 @@ void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const
             const float* src = P.row(y) + x0s;
             std::memcpy(N.row(y) + x0s, src, static_cast<std::size_t>(n) * sizeof(float));
             std::memcpy(s.line.data() + kPad, src, static_cast<std::size_t>(n) * sizeof(float));
-            rowPass(s.line.data() + kPad, n, R, swRow.data(), negInvE, s.weights.data(), s.out.data());
+            rowPass(s.line.data() + kPad, n, R, plan.swRow, negInvE, s.weights.data(), s.out.data());
             std::memcpy(C.row(y) + x0s, s.out.data(), static_cast<std::size_t>(n) * sizeof(float));
         }
         progress.advance(2 * static_cast<std::int64_t>(range.end() - range.begin()));
@@ -254,7 +242,7 @@ void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const
     constexpr int kStrip = 384;  // samples: 128 pixels
     const int strips = (n + kStrip - 1) / kStrip;
     ProportionalProgress gauge(progress, static_cast<std::int64_t>(h) * strips, h);
-    const StripJob job{&P, &C, r.x, r.y, h, R, swColumn.data(), negInvE, op, 1.0f - op};
+    const StripJob job{&P, &C, r.x, r.y, h, R, plan.swColumn, negInvE, plan.op, plan.rest};
     struct ColumnScratch {
         std::vector<float> weightRing, rowRing;
     };
@@ -271,6 +259,41 @@ void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const
             columnStrip(job, s0, std::min(kStrip, n - s0), s.weightRing.data(), s.rowRing.data(), gauge);
         }
     });
+}
+
+}  // namespace detail
+
+void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const BilateralParams& params,
+                     ProgressSink& progress) {
+    Region r;
+    if (!beginFilter(buffers, regionIn, 3, progress, r)) return;
+
+    const float sigmaR = fractionFromPosition(params.thresholdPosition);
+    const float e = 2.0f * sigmaR * sigmaR;
+    const FilterKernel kernel = makeBilateralKernel(sigmaFromPosition(params.sigmaPosition));
+    const int m = bilateralWindowStart(kernel);
+    std::vector<float> swRow, swColumn;
+    for (int t = m; t <= 32 - m; ++t) {
+        swRow.push_back(kernel.weights[t][kKernelCentre]);
+        swColumn.push_back(kernel.weights[kKernelCentre][t]);
+    }
+    detail::BilateralPlan plan;
+    plan.P = &buffers.processed;
+    plan.N = &buffers.working;
+    plan.C = &buffers.output;
+    plan.region = r;
+    plan.radius = kKernelCentre - m;
+    plan.swRow = swRow.data();
+    plan.swColumn = swColumn.data();
+    // -diff^2 / e is taken as diff^2 x (-1 / e): one multiplication instead of a division.
+    plan.negInvE = -1.0f / e;
+    plan.op = fractionFromPosition(params.opacityPosition);
+    plan.rest = 1.0f - plan.op;
+    if (detail::bilateralSweepUsable()) {
+        detail::bilateralSweep(plan, progress);
+    } else {
+        detail::bilateralTwoPass(plan, progress);
+    }
 }
 
 }  // namespace sv
