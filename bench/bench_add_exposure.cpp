@@ -122,7 +122,7 @@ void registerSize(int megapixels) {
     std::string size = "/";
     size += std::to_string(megapixels) + "MP";
     auto timed = [](benchmark::internal::Benchmark* b) {
-        b->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5)->Repetitions(3);
+        b->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(0.5)->Repetitions(3);
     };
     timed(benchmark::RegisterBenchmark(("MemoryPassCopy" + size).c_str(), memoryPassCopy, megapixels));
     timed(benchmark::RegisterBenchmark(("MemoryPassReadAddWrite" + size).c_str(), memoryPassReadAddWrite,
@@ -137,6 +137,7 @@ void registerSize(int megapixels) {
         benchmark::RegisterBenchmark(("AddExposureDirectOneCore" + size).c_str(), addExposureDirect, megapixels)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
+            ->MeasureProcessCPUTime()
             ->Iterations(3);
     }
 }

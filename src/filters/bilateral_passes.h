@@ -16,7 +16,7 @@ struct BilateralPlan {
     int radius = 1;                   // taps -radius .. radius
     const float* swRow = nullptr;     // 2 x radius + 1 spatial weights of the row pass
     const float* swColumn = nullptr;  // and of the column pass
-    float negInvE = 0.0f;             // -1 / (2 sigma_r^2)
+    float rangeScale = 0.0f;          // range weight = 2^(diff^2 x rangeScale / 8)
     float op = 1.0f;                  // opacity, and 1 - opacity
     float rest = 0.0f;
 };

@@ -10,6 +10,7 @@
 
 #include "filters/bilateral_passes.h"
 #include "filters/filter_framework.h"
+#include "filters/vector_float.h"
 #include "filters/weighted_sums.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -35,53 +36,43 @@ constexpr int kMaxRadius = 16;
 constexpr int kAhead = 4;  // rows
 constexpr int kPad = 64;  // zero samples around a strip row: more than 3 x kMaxRadius + 8
 
-// vec::exp step for step (the same IEEE operations, so the same bits) on K vectors at once:
-// a chain of some thirty dependent steps, so independent ones are interleaved to keep the
-// floating-point units busy. max and min are the comparisons x > -87 ? x : -87 and
-// x < 88 ? x : 88; the floor of fx (which lies within -126 .. 128 here) is the truncation
-// corrected downwards.
+// vec::exp2Eighths step for step (the same IEEE operations, so the same bits) on K vectors at
+// once, interleaved to keep the floating-point units busy. The nearest integer is taken by
+// rounding (ties to even), which gives what adding and subtracting 1.5 x 2^23 gives.
 template <int K>
-SV_AVX2 inline void exp8(__m256* v) {
-    __m256 x[K], y[K];
-    __m256i scale[K];
+SV_AVX2 inline void exp2Eighths(__m256* v) {
+    using namespace vec::exp2eighths;
+    const __m256 table = _mm256_loadu_ps(kTable);
     for (int i = 0; i < K; ++i) {
-        // The arguments here are never above 0, but the clamp also turns NaN into -87.
-        x[i] = _mm256_min_ps(_mm256_max_ps(v[i], _mm256_set1_ps(-87.0f)), _mm256_set1_ps(88.0f));
-        const __m256 fn = _mm256_floor_ps(
-            _mm256_add_ps(_mm256_mul_ps(x[i], _mm256_set1_ps(1.44269504088896341f)), _mm256_set1_ps(0.5f)));
-        x[i] = _mm256_sub_ps(x[i], _mm256_mul_ps(fn, _mm256_set1_ps(0.693359375f)));
-        x[i] = _mm256_sub_ps(x[i], _mm256_mul_ps(fn, _mm256_set1_ps(-2.12194440e-4f)));
-        scale[i] = _mm256_slli_epi32(_mm256_add_epi32(_mm256_cvttps_epi32(fn), _mm256_set1_epi32(127)), 23);
-        y[i] = _mm256_set1_ps(1.9875691500e-4f);
-    }
-    constexpr float kCoefficients[] = {1.3981999507e-3f, 8.3334519073e-3f, 4.1665795894e-2f, 1.6666665459e-1f,
-                                       5.0000001201e-1f};
-    for (float c : kCoefficients) {
-        for (int i = 0; i < K; ++i) y[i] = _mm256_add_ps(_mm256_mul_ps(y[i], x[i]), _mm256_set1_ps(c));
-    }
-    for (int i = 0; i < K; ++i) {
-        const __m256 z = _mm256_mul_ps(x[i], x[i]);
-        y[i] = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(y[i], z), x[i]), _mm256_set1_ps(1.0f));
-        v[i] = _mm256_mul_ps(y[i], _mm256_castsi256_ps(scale[i]));
+        const __m256 t = _mm256_max_ps(v[i], _mm256_set1_ps(kLowest));
+        const __m256 kf = _mm256_round_ps(t, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+        const __m256i k = _mm256_cvttps_epi32(kf);
+        const __m256 f = _mm256_sub_ps(t, kf);
+        __m256 p = _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(kC3), f), _mm256_set1_ps(kC2));
+        p = _mm256_add_ps(_mm256_mul_ps(p, f), _mm256_set1_ps(kC1));
+        p = _mm256_add_ps(_mm256_mul_ps(p, f), _mm256_set1_ps(1.0f));
+        const __m256 q = _mm256_mul_ps(_mm256_permutevar8x32_ps(table, k), p);
+        v[i] = _mm256_castsi256_ps(
+            _mm256_add_epi32(_mm256_castps_si256(q), _mm256_slli_epi32(_mm256_srai_epi32(k, 3), 23)));
     }
 }
 
-// exp(diff^2 x negInvE) of `count` (a multiple of 8) pairs a[i], b[i], four vectors at a time.
-SV_AVX2 inline void rangeWeights(const float* a, const float* b, int count, __m256 negInvE, float* out) {
+// Range weights 2^(diff^2 x rangeScale / 8) of `count` (a multiple of 8) pairs a[i], b[i], four vectors at a time.
+SV_AVX2 inline void rangeWeights(const float* a, const float* b, int count, __m256 rangeScale, float* out) {
     int i = 0;
     for (; i + 32 <= count; i += 32) {
         __m256 v[4];
         for (int q = 0; q < 4; ++q) {
             const __m256 diff = _mm256_sub_ps(_mm256_loadu_ps(b + i + 8 * q), _mm256_loadu_ps(a + i + 8 * q));
-            v[q] = _mm256_mul_ps(_mm256_mul_ps(diff, diff), negInvE);
+            v[q] = _mm256_mul_ps(_mm256_mul_ps(diff, diff), rangeScale);
         }
-        exp8<4>(v);
+        exp2Eighths<4>(v);
         for (int q = 0; q < 4; ++q) _mm256_storeu_ps(out + i + 8 * q, v[q]);
     }
     for (; i < count; i += 8) {
         const __m256 diff = _mm256_sub_ps(_mm256_loadu_ps(b + i), _mm256_loadu_ps(a + i));
-        __m256 v[1] = {_mm256_mul_ps(_mm256_mul_ps(diff, diff), negInvE)};
-        exp8<1>(v);
+        __m256 v[1] = {_mm256_mul_ps(_mm256_mul_ps(diff, diff), rangeScale)};
+        exp2Eighths<1>(v);
         _mm256_storeu_ps(out + i, v[0]);
     }
 }
@@ -248,7 +239,7 @@ SV_AVX2 void sweepStrip(const BilateralPlan& plan, int p0, int p1, Scratch& scra
         swRow[t] = _mm256_set1_ps(plan.swRow[t]);
         swColumn[t] = _mm256_set1_ps(plan.swColumn[t]);
     }
-    const __m256 negInvE = _mm256_set1_ps(plan.negInvE);
+    const __m256 rangeScale = _mm256_set1_ps(plan.rangeScale);
     ColumnOut out;
     out.n = n;
     out.nv = nv;
@@ -264,22 +255,15 @@ SV_AVX2 void sweepStrip(const BilateralPlan& plan, int p0, int p1, Scratch& scra
         if (j < h) {
             const float* src = plan.P->row(r.y + j) + lineStart;
             if (j + kAhead < h) {
-                // The rows a few steps ahead, in cache before they are needed: P to read, and
-                // N and C (one step behind) to write.
+                // The strip row a few steps ahead, in cache before it is needed.
                 const float* ahead = plan.P->row(r.y + j + kAhead) + lineStart;
                 for (int i = 0; i < nLine; i += 16) __builtin_prefetch(ahead + i, 0, 3);
-                float* copyAhead = plan.N->row(r.y + j + kAhead) + outStart;
-                for (int i = 0; i < n; i += 16) __builtin_prefetch(copyAhead + i, 1, 3);
-                if (j + kAhead - R >= 0) {
-                    float* outAhead = plan.C->row(r.y + j + kAhead - R) + outStart;
-                    for (int i = 0; i < n; i += 16) __builtin_prefetch(outAhead + i, 1, 3);
-                }
             }
             std::memcpy(line, src, static_cast<std::size_t>(nLine) * sizeof(float));
             std::memcpy(plan.N->row(r.y + j) + outStart, src + a, static_cast<std::size_t>(n) * sizeof(float));
             for (int d = 1; d <= R; ++d) {
                 float* Ed = pairs + (d - 1) * span;
-                rangeWeights(line + first, line + first + 3 * d, span, negInvE, Ed);
+                rangeWeights(line + first, line + first + 3 * d, span, rangeScale, Ed);
                 // Pairs that leave the region carry no weight.
                 for (int k = first; k < 0; ++k) Ed[k - first] = 0.0f;
                 for (int k = std::max(first, nLine - 3 * d); k < first + span; ++k) Ed[k - first] = 0.0f;
@@ -290,7 +274,7 @@ SV_AVX2 void sweepStrip(const BilateralPlan& plan, int p0, int p1, Scratch& scra
         if (y < 0) continue;
 
         const float* here = ringRow(y);
-        for (int d = 1; d <= R && y + d < h; ++d) rangeWeights(here, ringRow(y + d), nv, negInvE, pairRow(y, d));
+        for (int d = 1; d <= R && y + d < h; ++d) rangeWeights(here, ringRow(y + d), nv, rangeScale, pairRow(y, d));
         // The taps in order (o = R .. 1, the centre, -1 .. -R), without those beyond the region.
         int taps = 0;
         for (int o = R; o >= 1; --o) {

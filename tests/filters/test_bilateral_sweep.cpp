@@ -1,8 +1,10 @@
 // The bilateral's one-sweep form (column strips, AVX2) against its two-pass form: the same bits
 // in C and N for every radius, over regions narrower and wider than a strip and touching every
-// edge, and nothing written outside the region.
+// edge, and nothing written outside the region. And its range weights' power of two against
+// the exact one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -14,6 +16,7 @@
 #include "filter_reference.h"
 #include "filters/bilateral_passes.h"
 #include "filters/filter_kernel.h"
+#include "filters/vector_float.h"
 
 namespace sv {
 namespace {
@@ -34,7 +37,7 @@ struct Outputs {
 
 // Runs both forms of one plan on P and expects identical N and C everywhere.
 void expectSameBits(const FloatImage& P, const Region& region, int radius, const std::vector<float>& swRow,
-                    const std::vector<float>& swColumn, float negInvE, float op) {
+                    const std::vector<float>& swColumn, float rangeScale, float op) {
     Outputs twoPass(P.width(), P.height()), sweep(P.width(), P.height());
     detail::BilateralPlan plan;
     plan.P = &P;
@@ -42,7 +45,7 @@ void expectSameBits(const FloatImage& P, const Region& region, int radius, const
     plan.radius = radius;
     plan.swRow = swRow.data();
     plan.swColumn = swColumn.data();
-    plan.negInvE = negInvE;
+    plan.rangeScale = rangeScale;
     plan.op = op;
     plan.rest = 1.0f - op;
     NullProgress none;
@@ -90,12 +93,12 @@ TEST(BilateralSweep, GivesTheTwoPassBitsForEveryRadiusOfTheSigmaControl) {
             swColumn.push_back(kernel.weights[kKernelCentre][t]);
         }
         const float sigmaR = fractionFromPosition(static_cast<int>(1 + rng() % 30));
-        const float negInvE = -1.0f / (2.0f * sigmaR * sigmaR);
+        const float rangeScale = -8.0f / (2.0f * sigmaR * sigmaR * 0.6931472f);
         const float op = fractionFromPosition(sigmaPos % 3 == 0 ? 55 : 100);
         const Region regions[] = {{0, w, 0, h}, {1, 128, 2, 20}, {7, 129, 0, 1}, {w - 5, 5, 3, 17}, {100, 200, h - 2, 2}};
         for (const Region& r : regions) {
             SCOPED_TRACE("radius " + std::to_string(lastRadius) + ", " + describe(r));
-            expectSameBits(P, r, lastRadius, swRow, swColumn, negInvE, op);
+            expectSameBits(P, r, lastRadius, swRow, swColumn, rangeScale, op);
         }
     }
     EXPECT_EQ(lastRadius, 14);
@@ -116,7 +119,7 @@ TEST(BilateralSweep, GivesTheTwoPassBitsOnRandomRegionsAndWildSamples) {
         for (int t = 0; t <= 2 * radius; ++t) sw[t] = 1.0f / (1.0f + std::abs(t - radius));
         for (const Region& r : reference::testRegions(w, h, 100 + radius, 3)) {
             SCOPED_TRACE("radius " + std::to_string(radius) + ", " + describe(r));
-            expectSameBits(P, r, radius, sw, sw, -50.0f, radius == 2 ? 0.3f : 1.0f);
+            expectSameBits(P, r, radius, sw, sw, -577.0f, radius == 2 ? 0.3f : 1.0f);
         }
     }
 }
@@ -125,10 +128,40 @@ TEST(BilateralSweep, AdvancesTheGaugeByTheSameThreeStepsPerRow) {
     const FloatImage P = reference::testPicture(300, 31, 73);
     Outputs run(300, 31);
     std::vector<float> sw(7, 0.2f);
-    detail::BilateralPlan plan{&P, &run.N, &run.C, Region{5, 290, 2, 29}, 3, sw.data(), sw.data(), -50.0f, 1.0f, 0.0f};
+    detail::BilateralPlan plan{&P, &run.N, &run.C, Region{5, 290, 2, 29}, 3, sw.data(), sw.data(), -577.0f, 1.0f, 0.0f};
     AtomicProgress progress;
     detail::bilateralSweep(plan, progress);
     EXPECT_EQ(progress.position(), 3 * 29);
+}
+
+// The range weights' power of two against the library's, over the whole range the bilateral
+// uses (t = -diff^2 x 8 / (e ln 2) <= 0), at every 1/64 and at random points.
+TEST(Exp2Eighths, StaysWithin2e7OfTheExactPowerAndEndsAtTheSmallestNormal) {
+    std::mt19937 rng(3);
+    std::vector<float> points;
+    for (int i = 0; i <= 64 * 1000; ++i) points.push_back(-static_cast<float>(i) / 64.0f);
+    for (int i = 0; i < 20000; ++i) points.push_back(-std::uniform_real_distribution<float>(0.0f, 1000.0f)(rng));
+    double worst = 0.0;
+    for (std::size_t i = 0; i + 8 <= points.size(); i += 8) {
+        vec::vfloat t = vec::load(&points[i]);
+        const vec::vfloat got = vec::exp2Eighths(t);
+        for (int lane = 0; lane < 8; ++lane) {
+            const double exact = std::exp2(static_cast<double>(points[i + lane]) / 8.0);
+            worst = std::max(worst, std::abs(got[lane] - exact) / exact);
+        }
+    }
+    EXPECT_LT(worst, 2e-7);
+    const vec::vfloat edge = {0.0f, -0.0f, -8.0f, -1000.0f, -5000.0f, std::numeric_limits<float>::quiet_NaN(),
+                              -std::numeric_limits<float>::infinity(), -0.5f};
+    const vec::vfloat got = vec::exp2Eighths(edge);
+    EXPECT_EQ(got[0], 1.0f);
+    EXPECT_EQ(got[1], 1.0f);
+    EXPECT_EQ(got[2], 0.5f);
+    EXPECT_EQ(got[3], std::ldexp(1.0f, -125));
+    EXPECT_EQ(got[4], got[3]) << "far below the range: the smallest value, not garbage";
+    EXPECT_EQ(got[5], got[3]) << "NaN counts as far below";
+    EXPECT_EQ(got[6], got[3]);
+    EXPECT_NEAR(got[7], std::exp2(-0.0625), 2e-7);
 }
 
 }  // namespace
