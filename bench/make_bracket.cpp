@@ -17,8 +17,8 @@ namespace {
 // A smooth random field in 0..1 with features about `cell` pixels across (hashed lattice values,
 // smoothly interpolated).
 double lattice(std::int64_t i, std::int64_t j, std::uint32_t seed) {
-    std::uint64_t h = static_cast<std::uint64_t>(i) * 0x9E3779B97F4A7C15ull ^ static_cast<std::uint64_t>(j) * 0xC2B2AE3D27D4EB4Full ^
-                      seed * 0x165667B19E3779F9ull;
+    std::uint64_t h = static_cast<std::uint64_t>(i) * 0x9E3779B97F4A7C15ull ^
+                      static_cast<std::uint64_t>(j) * 0xC2B2AE3D27D4EB4Full ^ seed * 0x165667B19E3779F9ull;
     h ^= h >> 29;
     h *= 0xBF58476D1CE4E5B9ull;
     h ^= h >> 32;
@@ -112,7 +112,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string prefix = argv[3];
-    const struct { const char* suffix; double ev; } shots[] = {{"_minus2.jpg", -2.0}, {"_0.jpg", 0.0}, {"_plus2.jpg", 2.0}};
+    const struct {
+        const char* suffix;
+        double ev;
+    } shots[] = {{"_minus2.jpg", -2.0}, {"_0.jpg", 0.0}, {"_plus2.jpg", 2.0}};
     Encoder encoders[3];
     for (int k = 0; k < 3; ++k) {
         Encoder& e = encoders[k];
@@ -136,7 +139,9 @@ int main(int argc, char** argv) {
     }
     // The sRGB-like curve of 8-bit output, by table: linear (0..1, 4096 steps) to code value.
     std::vector<unsigned char> curve(4097);
-    for (int i = 0; i <= 4096; ++i) curve[i] = static_cast<unsigned char>(std::lround(255.0 * std::pow(i / 4096.0, 1 / 2.2)));
+    for (int i = 0; i <= 4096; ++i) {
+        curve[i] = static_cast<unsigned char>(std::lround(255.0 * std::pow(i / 4096.0, 1 / 2.2)));
+    }
     std::vector<double> scene(static_cast<std::size_t>(w) * 3);
     std::vector<unsigned char> row(static_cast<std::size_t>(w) * 3);
     for (int y = 0; y < h; ++y) {

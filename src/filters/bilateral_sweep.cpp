@@ -1,7 +1,6 @@
 #include <algorithm>
-#include <array>
-#include <utility>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <tbb/blocked_range.h>
@@ -33,8 +32,8 @@ namespace {
 // region's rows; the row pass of a strip row also reads up to `radius` pixels either side.
 constexpr int kStripPixels = 128;
 constexpr int kMaxRadius = 16;
-constexpr int kAhead = 4;  // rows
-constexpr int kPad = 64;  // zero samples around a strip row: more than 3 x kMaxRadius + 8
+constexpr int kAhead = 4;  // rows read ahead of the row being filtered
+constexpr int kPad = 64;   // zero samples around a strip row: more than 3 x kMaxRadius + 13
 
 // vec::exp2Eighths step for step (the same IEEE operations, so the same bits) on K vectors at
 // once, interleaved to keep the floating-point units busy. The nearest integer is taken by
@@ -57,7 +56,8 @@ SV_AVX2 inline void exp2Eighths(__m256* v) {
     }
 }
 
-// Range weights 2^(diff^2 x rangeScale / 8) of `count` (a multiple of 8) pairs a[i], b[i], four vectors at a time.
+// Range weights 2^(diff^2 x rangeScale / 8) of `count` (a multiple of 8) pairs a[i], b[i],
+// four vectors at a time.
 SV_AVX2 inline void rangeWeights(const float* a, const float* b, int count, __m256 rangeScale, float* out) {
     int i = 0;
     for (; i + 32 <= count; i += 32) {
@@ -84,11 +84,9 @@ struct Scratch {
     std::vector<float> columnPairs;  // column pass: range weights of the last R + 1 rows
 };
 
-
-// The sums of the row pass for outputs [a, a + nv) of a strip row: taps o = R .. 1, the
-// centre, then -1 .. -R, each weighted by its spatial weight times the pair's range weight
-// E[(|o| - 1) x span + k - first], k the left sample of the pair. Two vectors at a time, so that
-// two chains of additions run side by side.
+// The sums of the row pass for output sample k of a strip row: taps o = R .. 1, the centre,
+// then -1 .. -R, each weighted by its spatial weight times the range weight of its pair,
+// pairs[(|o| - 1) x span + (left sample of the pair) - first].
 template <int R>
 SV_AVX2 inline void rowSumsAt(const float* line, const float* pairs, int span, int first, int k, const __m256* sw,
                               __m256& total, __m256& sum) {
@@ -111,6 +109,8 @@ SV_AVX2 inline void rowSumsAt(const float* line, const float* pairs, int span, i
     }
 }
 
+// Outputs [a, a + nv) of a strip row into out[0, nv), two vectors at a time so that two chains
+// of additions run side by side.
 template <int R>
 SV_AVX2 void rowSums(const float* line, const float* pairs, int span, int a, int nv, const __m256* sw, float* out) {
     const int first = a - 3 * R;
@@ -144,7 +144,8 @@ SV_AVX2 inline void storeMixed(const ColumnOut& out, int i, __m256 f) {
                          _mm256_add_ps(_mm256_mul_ps(out.op, f), _mm256_mul_ps(out.rest, _mm256_loadu_ps(out.p + i))));
     } else {
         const __m256 base = _mm256_maskload_ps(out.p + i, out.tailMask);
-        _mm256_maskstore_ps(out.c + i, out.tailMask, _mm256_add_ps(_mm256_mul_ps(out.op, f), _mm256_mul_ps(out.rest, base)));
+        const __m256 mixed = _mm256_add_ps(_mm256_mul_ps(out.op, f), _mm256_mul_ps(out.rest, base));
+        _mm256_maskstore_ps(out.c + i, out.tailMask, mixed);
     }
 }
 

@@ -95,7 +95,8 @@ TEST(BilateralSweep, GivesTheTwoPassBitsForEveryRadiusOfTheSigmaControl) {
         const float sigmaR = fractionFromPosition(static_cast<int>(1 + rng() % 30));
         const float rangeScale = -8.0f / (2.0f * sigmaR * sigmaR * 0.6931472f);
         const float op = fractionFromPosition(sigmaPos % 3 == 0 ? 55 : 100);
-        const Region regions[] = {{0, w, 0, h}, {1, 128, 2, 20}, {7, 129, 0, 1}, {w - 5, 5, 3, 17}, {100, 200, h - 2, 2}};
+        const Region regions[] = {
+            {0, w, 0, h}, {1, 128, 2, 20}, {7, 129, 0, 1}, {w - 5, 5, 3, 17}, {100, 200, h - 2, 2}};
         for (const Region& r : regions) {
             SCOPED_TRACE("radius " + std::to_string(lastRadius) + ", " + describe(r));
             expectSameBits(P, r, lastRadius, swRow, swColumn, rangeScale, op);

@@ -67,7 +67,8 @@ void expectAllFormsAgree(const std::vector<float>& stack, const std::vector<floa
         ASSERT_EQ(dst.front(), 123.0f);
         ASSERT_EQ(dst.back(), 123.0f);
         for (std::size_t i = 0; i < stack.size(); ++i) {
-            ASSERT_TRUE(sameBits(dst[i + 1], expected[i])) << "sample " << i << ": " << dst[i + 1] << " vs " << expected[i];
+            ASSERT_TRUE(sameBits(dst[i + 1], expected[i]))
+                << "sample " << i << ": " << dst[i + 1] << " vs " << expected[i];
         }
     }
 }
