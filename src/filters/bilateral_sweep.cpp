@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -84,6 +85,20 @@ struct Scratch {
     std::vector<float> columnPairs;  // column pass: range weights of the last R + 1 rows
 };
 
+// N and C are written once and not read again by the filter: stores that bypass the caches
+// save reading each line before it is written, and keep the caches for the rows in reach.
+inline bool isAligned32(const float* p) { return (reinterpret_cast<std::uintptr_t>(p) & 31) == 0; }
+
+SV_AVX2 inline void copyPastCaches(float* to, const float* from, int n) {
+    if (!isAligned32(to)) {
+        std::memcpy(to, from, static_cast<std::size_t>(n) * sizeof(float));
+        return;
+    }
+    int i = 0;
+    for (; i + 8 <= n; i += 8) _mm256_stream_ps(to + i, _mm256_loadu_ps(from + i));
+    for (; i < n; ++i) to[i] = from[i];
+}
+
 // The sums of the row pass for output sample k of a strip row: taps o = R .. 1, the centre,
 // then -1 .. -R, each weighted by its spatial weight times the range weight of its pair,
 // pairs[(|o| - 1) x span + (left sample of the pair) - first].
@@ -133,6 +148,7 @@ SV_AVX2 void rowSums(const float* line, const float* pairs, int span, int a, int
 struct ColumnOut {
     const float* p;
     float* c;
+    bool stream;  // c is 32-byte aligned: written past the caches, as nothing here reads it again
     int n, nv;
     __m256 op, rest;
     __m256i tailMask;  // the lanes of a last, partial vector
@@ -140,8 +156,13 @@ struct ColumnOut {
 
 SV_AVX2 inline void storeMixed(const ColumnOut& out, int i, __m256 f) {
     if (i + 8 <= out.n) {
-        _mm256_storeu_ps(out.c + i,
-                         _mm256_add_ps(_mm256_mul_ps(out.op, f), _mm256_mul_ps(out.rest, _mm256_loadu_ps(out.p + i))));
+        const __m256 base = _mm256_loadu_ps(out.p + i);
+        const __m256 mixed = _mm256_add_ps(_mm256_mul_ps(out.op, f), _mm256_mul_ps(out.rest, base));
+        if (out.stream) {
+            _mm256_stream_ps(out.c + i, mixed);
+        } else {
+            _mm256_storeu_ps(out.c + i, mixed);
+        }
     } else {
         const __m256 base = _mm256_maskload_ps(out.p + i, out.tailMask);
         const __m256 mixed = _mm256_add_ps(_mm256_mul_ps(out.op, f), _mm256_mul_ps(out.rest, base));
@@ -261,7 +282,7 @@ SV_AVX2 void sweepStrip(const BilateralPlan& plan, int p0, int p1, Scratch& scra
                 for (int i = 0; i < nLine; i += 16) __builtin_prefetch(ahead + i, 0, 3);
             }
             std::memcpy(line, src, static_cast<std::size_t>(nLine) * sizeof(float));
-            std::memcpy(plan.N->row(r.y + j) + outStart, src + a, static_cast<std::size_t>(n) * sizeof(float));
+            copyPastCaches(plan.N->row(r.y + j) + outStart, src + a, n);
             for (int d = 1; d <= R; ++d) {
                 float* Ed = pairs + (d - 1) * span;
                 rangeWeights(line + first, line + first + 3 * d, span, rangeScale, Ed);
@@ -295,6 +316,7 @@ SV_AVX2 void sweepStrip(const BilateralPlan& plan, int p0, int p1, Scratch& scra
         }
         out.p = plan.P->row(r.y + y) + outStart;
         out.c = plan.C->row(r.y + y) + outStart;
+        out.stream = isAligned32(out.c);
         if (taps == 2 * R + 1) {
             sums.column(rows, weights, swColumn, out);
         } else {
@@ -302,6 +324,7 @@ SV_AVX2 void sweepStrip(const BilateralPlan& plan, int p0, int p1, Scratch& scra
         }
         if ((y & 63) == 63 || y == h - 1) gauge.done((y & 63) + 1);
     }
+    _mm_sfence();  // the streamed stores are seen before anything that follows
 }
 
 }  // namespace
