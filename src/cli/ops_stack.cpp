@@ -1,9 +1,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include "cli/cli.h"
 #include "image/atomic_file.h"
+#include "image/memory_budget.h"
 #include "imagefiles/pfm_writer.h"
 #include "stack/exposure_stack.h"
 
@@ -22,7 +24,7 @@ DecodeHooks cliHooks(CliContext& context, std::optional<Message>& refusal) {
     return hooks;
 }
 
-void openOperator(CliContext& context, const std::string& path, const Modifiers& modifiers) {
+std::pair<int, int> shiftOf(const Modifiers& modifiers) {
     int shiftX = 0, shiftY = 0;
     if (auto it = modifiers.find("--shift"); it != modifiers.end()) {
         const auto parts = splitList(it->second, ',');
@@ -30,26 +32,53 @@ void openOperator(CliContext& context, const std::string& path, const Modifiers&
         shiftX = parseInt(parts[0], "--shift DX");
         shiftY = parseInt(parts[1], "--shift DY");
     }
+    return {shiftX, shiftY};
+}
+
+void openOperator(CliContext& context, const std::string& path, const Modifiers& modifiers) {
+    openFiles(context, {{path, modifiers}});
+}
+
+}  // namespace
+
+void openFiles(CliContext& context, const std::vector<std::pair<std::string, Modifiers>>& files) {
+    std::vector<std::string> paths;
+    std::vector<std::pair<int, int>> shifts;
+    for (const auto& [path, modifiers] : files) {
+        paths.push_back(path);
+        shifts.push_back(shiftOf(modifiers));
+    }
+    // Notices reach hooks.notify on this thread, file by file, before that file's beforeAdd.
     std::optional<Message> refusal;
     const DecodeHooks hooks = cliHooks(context, refusal);
-    Project& project = context.project;
-    project.openInProgress = true;
-    OpenResult result = loadPicture(project, path, false, hooks, context.progress);
-    project.openInProgress = false;
-    if (result.error) throw CliError(kBadInput, path + ": " + englishText(*result.error));
+    std::optional<CliError> failure;
+    OpenSequenceControl control;
+    control.stopAtFailure = true;
+    control.beforeAdd = [&](std::size_t k, OpenResult&) {
+        Project& project = context.project;
+        if (refusal) {
+            // Take the record back out: nothing of this file reaches the stack.
+            --project.exposureCount;
+            return false;
+        }
+        ExposureRecord& record = project.newestExposure();
+        record.shiftX = shifts[k].first;
+        record.shiftY = shifts[k].second;
+        context.processedStale = true;
+        return true;
+    };
+    const std::vector<OpenResult> results =
+        openSequence(context.project, paths, false, hooks, context.progress, control);
+    const std::size_t last = results.size() - 1;
+    const OpenResult& result = results[last];
+    const std::string& path = paths[last];
+    if (result.error) throw CliError(kBadInput, path + ": " + messageLine(*result.error));
     // A file the reader could not decode is not recorded; its notice says why.
     if (!result.opened) throw CliError(kBadInput, path + ": " + (refusal ? englishText(*refusal) : "not opened"));
-    if (refusal) {
-        // Take the record back out: nothing of this file reaches the stack.
-        --project.exposureCount;
-        throw CliError(kBadInput, path + ": " + englishText(*refusal));
-    }
-    ExposureRecord& record = project.newestExposure();
-    record.shiftX = shiftX;
-    record.shiftY = shiftY;
-    addExposure(project, context.progress);
-    context.processedStale = true;
+    if (refusal) throw CliError(kBadInput, path + ": " + englishText(*refusal));
 }
+
+namespace {
 
 void removeOperator(CliContext& context, const std::string& value, const Modifiers&) {
     const int n = parseInt(value, "--remove");
@@ -61,7 +90,7 @@ void removeOperator(CliContext& context, const std::string& value, const Modifie
     std::optional<Message> refusal;
     const DecodeHooks hooks = cliHooks(context, refusal);
     const RemoveResult result = removeExposure(context.project, n - 1, hooks, context.progress);
-    if (result.error) throw CliError(kBadInput, englishText(*result.error));
+    if (result.error) throw CliError(kBadInput, messageLine(*result.error));
     context.processedStale = true;
     if (refusal) throw CliError(kBadInput, englishText(*refusal));
 }
@@ -172,6 +201,9 @@ std::string reportJson(const CliContext& context) {
                 ", \"shiftX\": " + std::to_string(r.shiftX) + ", \"shiftY\": " + std::to_string(r.shiftY) + "}";
     }
     json += p.exposureCount ? "\n  ]" : "]";
+    // What the project's working buffers, a filter's scratch picture and the display bitmap take.
+    const std::uint64_t needed = p.buffersAllocated ? projectNeed(p.imageWidth, p.imageHeight).bytes : 0;
+    json += ",\n  \"memoryNeeded\": " + std::to_string(needed);
     if (!context.histogram.empty() && !context.processedStale) {
         json += ",\n  \"histogram\": [";
         for (std::size_t i = 0; i < context.histogram.size(); ++i) {
@@ -216,7 +248,7 @@ void registerStackOperators(std::vector<Operator>& table) {
     table.push_back({"--remove", "N", {}, "take exposure N (1-based, in opening order) out again", removeOperator});
     table.push_back({"--dump-stack", "FILE.pfm", {}, "write the raw stack (not divided by stackMax) as PFM",
                      dumpStackOperator});
-    table.push_back({"--report", "FILE.json|-", {}, "write size, stackMax, exposures and histogram as JSON (UTF-8: bytes of a file name "
+    table.push_back({"--report", "FILE.json|-", {}, "write size, stackMax, exposures, memoryNeeded (bytes) and histogram as JSON (UTF-8: bytes of a file name "
                      "that are not UTF-8 show as U+FFFD)",
                      reportOperator});
 }

@@ -1,5 +1,7 @@
 #include "mainwindow/language_tables.h"
 
+#include "image/memory_budget.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
@@ -224,6 +226,8 @@ const std::vector<MessageRow>& messageTable() {
          "Zdjęcie jest niekompletne (jego dane kończą się zbyt wcześnie) i nie zostało użyte: "},
         {Msg::NotRegularFile, "Not a regular file, so it was not read: ",
          "To nie jest zwykły plik, więc nie został odczytany: "},
+        {Msg::MemoryStatus, "Memory: %1 of %2", "Pamięć: %1 z %2"},
+        {Msg::MemoryStatusHint, "Memory: %1 needed, %2 available", "Pamięć: potrzeba %1, dostępne %2"},
     };
     return rows;
 }
@@ -325,6 +329,13 @@ QString designOpenFilter() {
 QString designSaveFilter() {
     // Same three entries in the same order: the entry chosen decides the format.
     return u("TIFF (*.tif; *.tiff)|*.tif;*.tiff|JPEG (*.jpg; *.jpeg)|*.jpg;*.jpeg|Bitmaps (*.bmp)|*.bmp");
+}
+
+QString memoryText(bool polish, std::uint64_t needed, std::uint64_t available, bool hint) {
+    const char separator = polish ? ',' : '.';
+    return messageText(hint ? Msg::MemoryStatusHint : Msg::MemoryStatus, polish)
+        .arg(QString::fromStdString(gigabytesText(needed, true, separator)),
+             QString::fromStdString(gigabytesText(available, false, separator)));
 }
 
 QString sizeText(bool polish, int width, int height) {

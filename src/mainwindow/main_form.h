@@ -168,6 +168,7 @@ public:
     // Status bar
     QStatusBar* StatusBar1 = nullptr;
     std::array<QLabel*, 4> statusPanels{};  // panel 0..3 (the texts of panels 1..3)
+    QLabel* memoryPanel = nullptr;  // what the open project needs of memory, and what is available
     QWidget* Panel9 = nullptr;
     Gauge* CGauge1 = nullptr;
     QSlider* TrackBar1 = nullptr;
@@ -444,7 +445,7 @@ public:
     void setIndicator(int which);         // 15, 16, 17 or 0 for none
     int visibleIndicator() const;
     void setListLine(int index, bool pending);
-    void updateSizeText();
+    void updateSizeText();  // the size panel and the memory panel
 
     // Saving. A failure is shown in a box whose parent is `messageParent` (the options dialog
     // that asked for the write), or the main window; success puts the name in the caption.
