@@ -8,6 +8,10 @@
 #   bench/end_to_end.sh                 # all three sizes, each run twice (the faster one counts)
 #   SIZES="24 96" REPEAT=3 bench/end_to_end.sh
 #   BUILD=build-other bench/end_to_end.sh
+#   BASE=/path/to/older/sombrel-cli bench/end_to_end.sh   # also times that build, run for run
+#
+# With BASE, each run of ours is followed by one of the other build on the same bracket, and the
+# table adds our time as a ratio to theirs (and checks that both wrote the same TIFF).
 #
 # The brackets live in a temporary folder that is removed at the end. A size whose run would not
 # fit in the memory available now (about 50 bytes a pixel, 10 GB at 200 megapixels) is skipped.
@@ -40,7 +44,21 @@ dimensions() {
 
 available_kb() { awk '/^MemAvailable:/ { print $2 }' /proc/meminfo; }
 
-declare -A seconds cpu peak
+base=${BASE:-}
+declare -A seconds cpu peak baseSeconds baseCpu
+
+# Runs one CLI on the bracket under /usr/bin/time; sets wall, used and rss.
+timed() {
+    /usr/bin/time -v -o "$work/time.txt" "$1" --quiet \
+        --open "$work/scene_minus2.jpg" --open "$work/scene_0.jpg" --open "$work/scene_plus2.jpg" \
+        --process --save "$2" --bits 16 --compression deflate
+    # "Elapsed (wall clock) time (h:mm:ss or m:ss): 0:02.61" -> seconds
+    wall=$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0;
+               for (i = 1; i <= n; ++i) s = s * 60 + p[i]; print s }' "$work/time.txt")
+    used=$(awk -F': ' '/User time|System time/ { s += $2 } END { print s }' "$work/time.txt")
+    rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt")
+}
+smaller() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
 for mp in $sizes; do
     read -r w h <<<"$(dimensions "$mp")"
     need_kb=$(( w * h / 1024 * 50 ))
@@ -51,22 +69,23 @@ for mp in $sizes; do
     echo "${mp} MP: making the bracket (${w} x ${h})" >&2
     "$maker" "$w" "$h" "$work/scene"
     for (( run = 1; run <= repeat; ++run )); do
-        /usr/bin/time -v -o "$work/time.txt" "$cli" --quiet \
-            --open "$work/scene_minus2.jpg" --open "$work/scene_0.jpg" --open "$work/scene_plus2.jpg" \
-            --process --save "$work/out.tif" --bits 16 --compression deflate
-        # "Elapsed (wall clock) time (h:mm:ss or m:ss): 0:02.61" -> seconds
-        wall=$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0;
-                   for (i = 1; i <= n; ++i) s = s * 60 + p[i]; print s }' "$work/time.txt")
-        used=$(awk -F': ' '/User time|System time/ { s += $2 } END { print s }' "$work/time.txt")
-        rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt")
+        timed "$cli" "$work/out.tif"
         echo "${mp} MP: run ${run}: ${wall} s, ${used} s of processor time, $(( rss / 1024 )) MB peak" >&2
-        if [[ -z ${seconds[$mp]:-} ]] || awk -v a="$wall" -v b="${seconds[$mp]}" 'BEGIN { exit !(a < b) }'; then
+        if [[ -z ${seconds[$mp]:-} ]] || smaller "$wall" "${seconds[$mp]}"; then
             seconds[$mp]=$wall
         fi
-        if [[ -z ${cpu[$mp]:-} ]] || awk -v a="$used" -v b="${cpu[$mp]}" 'BEGIN { exit !(a < b) }'; then
+        if [[ -z ${cpu[$mp]:-} ]] || smaller "$used" "${cpu[$mp]}"; then
             cpu[$mp]=$used
         fi
         if [[ -z ${peak[$mp]:-} ]] || (( rss > peak[$mp] )); then peak[$mp]=$rss; fi
+        if [[ -n $base ]]; then
+            timed "$base" "$work/base.tif"
+            echo "${mp} MP: run ${run}: the other build: ${wall} s, ${used} s of processor time, $(( rss / 1024 )) MB peak" >&2
+            cmp -s "$work/out.tif" "$work/base.tif" || echo "${mp} MP: the two builds wrote different TIFFs" >&2
+            if [[ -z ${baseSeconds[$mp]:-} ]] || smaller "$wall" "${baseSeconds[$mp]}"; then baseSeconds[$mp]=$wall; fi
+            if [[ -z ${baseCpu[$mp]:-} ]] || smaller "$used" "${baseCpu[$mp]}"; then baseCpu[$mp]=$used; fi
+            rm -f "$work/base.tif"
+        fi
         rm -f "$work/out.tif"
     done
     rm -f "$work"/scene_*.jpg
@@ -84,3 +103,13 @@ for mp in $sizes; do
         "$(awk -v k="${peak[$mp]}" 'BEGIN { print k / 1048576 }')" "$(ratio "${seconds[$mp]}" "${seconds[24]:-}")" \
         "$(ratio "${cpu[$mp]}" "${cpu[24]:-}")" "$(awk -v m="$mp" 'BEGIN { printf "%.2fx", m / 24 }')"
 done
+if [[ -n $base ]]; then
+    echo
+    echo "against $base, run for run (the faster of each)"
+    printf '%-6s %12s %12s\n' size "time / base" "cpu / base"
+    for mp in $sizes; do
+        [[ -n ${baseSeconds[$mp]:-} ]] || continue
+        printf '%-6s %12s %12s\n' "${mp}MP" "$(ratio "${seconds[$mp]}" "${baseSeconds[$mp]}")" \
+            "$(ratio "${cpu[$mp]}" "${baseCpu[$mp]}")"
+    done
+fi

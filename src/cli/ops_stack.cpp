@@ -54,8 +54,10 @@ void openFiles(CliContext& context, const std::vector<std::pair<std::string, Mod
     std::optional<CliError> failure;
     OpenSequenceControl control;
     control.stopAtFailure = true;
-    control.beforeAdd = [&](std::size_t k, OpenResult&) {
+    control.beforeAdd = [&](std::size_t k, OpenResult& result) {
         Project& project = context.project;
+        // The CLI shows no picture: the bitmap goes before the next file is decoded.
+        result.bitmap = DisplayBitmap();
         if (refusal) {
             // Take the record back out: nothing of this file reaches the stack.
             --project.exposureCount;
