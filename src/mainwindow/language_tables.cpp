@@ -226,7 +226,7 @@ const std::vector<MessageRow>& messageTable() {
          "Zdjęcie jest niekompletne (jego dane kończą się zbyt wcześnie) i nie zostało użyte: "},
         {Msg::NotRegularFile, "Not a regular file, so it was not read: ",
          "To nie jest zwykły plik, więc nie został odczytany: "},
-        {Msg::MemoryStatus, "Memory: %1 of %2", "Pamięć: %1 z %2"},
+        {Msg::MemoryStatus, "RAM: %1/%2", "RAM: %1/%2"},
         {Msg::MemoryStatusHint, "Memory: %1 needed, %2 available", "Pamięć: potrzeba %1, dostępne %2"},
     };
     return rows;
@@ -333,9 +333,11 @@ QString designSaveFilter() {
 
 QString memoryText(bool polish, std::uint64_t needed, std::uint64_t available, bool hint) {
     const char separator = polish ? ',' : '.';
+    QString neededText = QString::fromStdString(gigabytesText(needed, true, separator));
+    // The panel is narrow: "0.1/20.6 GB" names the unit once.
+    if (!hint) neededText.chop(3);
     return messageText(hint ? Msg::MemoryStatusHint : Msg::MemoryStatus, polish)
-        .arg(QString::fromStdString(gigabytesText(needed, true, separator)),
-             QString::fromStdString(gigabytesText(available, false, separator)));
+        .arg(neededText, QString::fromStdString(gigabytesText(available, false, separator)));
 }
 
 QString sizeText(bool polish, int width, int height) {

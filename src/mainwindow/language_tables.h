@@ -69,7 +69,7 @@ enum class Msg {
     JobFailed,          // a background job stopped on an unexpected error
     IncompleteFile,     // + file name
     NotRegularFile,     // + file name
-    MemoryStatus,       // the status bar's memory panel: %1 needed of %2 available (gigabytes)
+    MemoryStatus,       // the status bar's memory panel: %1 needed / %2 available (gigabytes)
     MemoryStatusHint,   // its tool tip, spelt out
 };
 
@@ -106,8 +106,9 @@ QString designSaveFilter();
 
 // "Size: 640x480" / "Wymiary: 640x480".
 QString sizeText(bool polish, int width, int height);
-// The status bar's memory panel: "Memory: 12.8 GB of 18.3 GB" / "Pamięć: 12,8 GB z 18,3 GB"; its
-// hint spells it out: "Memory: 12.8 GB needed, 18.3 GB available".
+// The status bar's memory panel, the open project's need and what is available: "RAM:
+// 12.8/18.3 GB" / "RAM: 12,8/18,3 GB"; its hint spells it out: "Memory: 12.8 GB needed,
+// 18.3 GB available".
 QString memoryText(bool polish, std::uint64_t needed, std::uint64_t available, bool hint = false);
 
 // Items of the median shape list and of the sampling tool lists.
