@@ -9,6 +9,8 @@
 #include <string>
 
 #include "imagefiles/bmp_writer.h"
+#include "imagefiles/pfm_writer.h"
+#include "imagefiles/png_writer.h"
 #include "imagefiles/tiff_writer.h"
 #include "imagefiles/file_builders.h"
 
@@ -147,16 +149,33 @@ void bmpSeeds(const std::filesystem::path& dir) {
 
 }  // namespace
 
+// PNG at 8 and 16 bits (libpng's own encoder) and PFM, small.
+void pngAndPfmSeeds(const std::filesystem::path& png, const std::filesystem::path& pfm) {
+    sv::NullProgress progress;
+    for (int k = 0; k < 3; ++k) {
+        const int w = 3 + 5 * k, h = 2 + 3 * k;
+        const sv::FloatImage image = picture(w, h, 40u + static_cast<unsigned>(k));
+        sv::WriteError error;
+        sv::writePng16(image, (png / ("seed" + std::to_string(k) + ".png")).string(), nullptr, progress, error);
+        sv::DisplayBitmap bitmap(w, h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) bitmap.at(x, y) = static_cast<std::uint32_t>(x * 40 + y * 9000 + k);
+        sv::writePng8(bitmap, (png / ("seed8_" + std::to_string(k) + ".png")).string(), nullptr, progress, error);
+        sv::writePfm((pfm / ("seed" + std::to_string(k) + ".pfm")).string(), image, error);
+    }
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: make_fuzz_seeds FOLDER\n");
         return 1;
     }
     const std::filesystem::path root(argv[1]);
-    for (const char* kind : {"tiff", "rgbe", "jpeg", "bmp"}) std::filesystem::create_directories(root / kind);
+    for (const char* kind : {"tiff", "rgbe", "jpeg", "bmp", "png", "pfm"}) std::filesystem::create_directories(root / kind);
     tiffSeeds(root / "tiff");
     rgbeSeeds(root / "rgbe");
     jpegSeeds(root / "jpeg");
     bmpSeeds(root / "bmp");
+    pngAndPfmSeeds(root / "png", root / "pfm");
     return 0;
 }

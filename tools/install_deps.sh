@@ -11,6 +11,8 @@ packages=(
   imagemagick libtiff-tools python3 python3-pil python3-numpy
   xvfb xauth x11-apps
   enfuse libopencv-dev python3-opencv python3-skimage
+  libraw-dev libexiv2-dev libopenexr-dev liblcms2-dev libpng-dev
+  libimage-exiftool-perl openexr libmagickcore-6.q16-6-extra nlohmann-json3-dev
 )
 packages+=("$@")  # more packages a caller needs (tools/install_bench_peers.sh)
 missing=()

@@ -11,7 +11,9 @@
 
 #include "image/progress.h"
 #include "stack/messages.h"
+#include "stack/ghost_removal.h"
 #include "stack/project.h"
+#include "tone/parameter_description.h"
 #include "tone/render.h"
 #include "tone/tone_curve.h"
 
@@ -42,6 +44,14 @@ private:
     std::atomic<int> lastPercent_{-1};
 };
 
+// How an exposure's shift was chosen, for the report.
+enum class AlignmentKind { None, Manual, Auto };
+struct AlignmentNote {
+    AlignmentKind kind = AlignmentKind::None;
+    float residual = 0.0f;   // automatic alignment only
+    bool doubtful = false;
+};
+
 struct CliContext;
 // "Process all": renders the whole stack into processedBuffer with the tone settings given so far
 // and keeps the histogram for the report (defined with the tone operators).
@@ -54,6 +64,13 @@ struct CliContext {
     Project project;
     StderrProgress progress;
     bool tiffGamma = true;
+
+    // One note per exposure record, in record order; the report lists them once any --open has
+    // asked for automatic alignment (so reports of runs without it stay as they were).
+    std::vector<AlignmentNote> alignments;
+    bool alignmentReported = false;
+    // Ghost removal (--deghost): the plain stack and the mask while it is on.
+    GhostRemovalState ghosts;
 
     // Processed picture: stale whenever the stack changed since the last render.
     bool processedStale = true;
@@ -89,6 +106,9 @@ struct Operator {
     std::vector<std::string> modifiers;  // options that may follow it: "--shift"
     std::string help;
     std::function<void(CliContext&, const std::string& value, const Modifiers& modifiers)> run;
+    // The value may be left out ("--fuse" alone): the next word is taken as the value only when it
+    // is not an option itself (does not begin with "--").
+    bool optionalValue = false;
 };
 
 // Opens and adds a run of --open files (path and its modifiers) through the engine's open
@@ -100,6 +120,7 @@ void registerStackOperators(std::vector<Operator>& table);
 void registerFileOperators(std::vector<Operator>& table);
 void registerToneOperators(std::vector<Operator>& table);
 void registerFilterOperators(std::vector<Operator>& table);
+void registerHdrOperators(std::vector<Operator>& table);
 
 // An engine message as the CLI prints it: the English text, and for "Not enough memory!" what was
 // needed and what was available ("Not enough memory! (needed 12.8 GB, available 9.3 GB)").
@@ -118,5 +139,16 @@ std::vector<std::string> splitList(const std::string& text, char separator);
 // "a=1,b=2" into a map; unknown keys are refused.
 std::map<std::string, std::string> parseKeyValues(const std::string& text, const std::vector<std::string>& keys,
                                                   const std::string& what);
+// The position given for a described control (`what` and its key name it in a message), or its
+// default when the key was left out.
+int describedPosition(const std::map<std::string, std::string>& values, const ParameterDescription& description,
+                      const std::string& what);
+// The keys of a table of described controls, in its order.
+template <std::size_t N>
+std::vector<std::string> describedKeys(const ParameterDescription (&table)[N]) {
+    std::vector<std::string> keys;
+    for (const ParameterDescription& d : table) keys.emplace_back(d.key);
+    return keys;
+}
 
 }  // namespace sv::cli

@@ -131,4 +131,11 @@ std::map<std::string, std::string> parseKeyValues(const std::string& text, const
     return values;
 }
 
+int describedPosition(const std::map<std::string, std::string>& values, const ParameterDescription& description,
+                      const std::string& what) {
+    const auto it = values.find(description.key);
+    if (it == values.end()) return description.defaultPosition;
+    return parseIntInRange(it->second, description.minimum, description.maximum, what + " " + description.key);
+}
+
 }  // namespace sv::cli

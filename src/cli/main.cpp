@@ -76,11 +76,12 @@ std::vector<Operator> operatorTable() {
     registerToneOperators(table);
     registerFilterOperators(table);
     registerFileOperators(table);
+    registerHdrOperators(table);
     return table;
 }
 
 void printHelp(const std::vector<Operator>& table) {
-    std::printf("Usage: sombrel-cli [--tiff-gamma yes|no] [--quiet] --open FILE [--shift DX,DY] ... [operators]\n"
+    std::printf("Usage: sombrel-cli [--tiff-gamma yes|no] [--quiet] --open FILE [--shift DX,DY|auto] ... [operators]\n"
                 "Operators run in the order given; positions are those of the window's controls.\n\n");
     for (const Operator& op : table) {
         std::string head = op.name + (op.valueName.empty() ? "" : " " + op.valueName);
@@ -120,7 +121,9 @@ std::vector<Step> parse(const std::vector<Operator>& table, const std::vector<st
             throw CliError(kUsage, "unknown option '" + word + "' (see --help)");
         }
         Step step{op, {}, {}};
-        if (!op->valueName.empty()) {
+        if (op->optionalValue) {
+            if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) step.value = args[++i];
+        } else if (!op->valueName.empty()) {
             if (i + 1 >= args.size()) throw CliError(kUsage, word + " needs " + op->valueName);
             step.value = args[++i];
         }

@@ -5,7 +5,9 @@
 
 #include "cli/cli.h"
 #include "imagefiles/bmp_writer.h"
+#include "imagefiles/exif_metadata.h"
 #include "imagefiles/jpeg_saver.h"
+#include "imagefiles/png_writer.h"
 #include "imagefiles/save_format.h"
 #include "imagefiles/tiff_writer.h"
 #include "tone/render.h"
@@ -19,6 +21,9 @@ struct SaveOptions {
     int bits = 8;
     TiffCompressionChoice compression = TiffCompressionChoice::Deflate;
     int quality = kDefaultJpegQuality;
+    // The first exposure's EXIF and an sRGB profile: by default in JPEG and PNG, not in TIFF,
+    // whose documented layout other tools rely on.
+    bool metadata = false;
 };
 
 const std::string* find(const Modifiers& modifiers, const char* name) {
@@ -31,18 +36,26 @@ SaveOptions parseSaveOptions(const std::string& path, const Modifiers& modifiers
     SaveOptions o;
     if (const std::string* f = find(modifiers, "--format")) {
         const auto format = saveFormatFromName(*f);
-        if (!format) throw CliError(kUsage, "--format takes tiff, bmp or jpeg");
+        if (!format) throw CliError(kUsage, "--format takes tiff, bmp, jpeg or png");
         o.format = *format;
     } else {
         const auto format = saveFormatFromExtension(path);
-        if (!format) throw CliError(kUsage, "--save " + path + ": give --format tiff|bmp|jpeg for this file name");
+        if (!format) throw CliError(kUsage, "--save " + path + ": give --format tiff|bmp|jpeg|png for this file name");
         o.format = *format;
     }
     const std::string* bits = find(modifiers, "--bits");
     const std::string* compression = find(modifiers, "--compression");
     const std::string* quality = find(modifiers, "--quality");
-    if (o.format != SaveFormat::Tiff && (bits || compression)) {
-        throw CliError(kUsage, "--bits and --compression apply to TIFF only");
+    const std::string* metadata = find(modifiers, "--metadata");
+    if (o.format != SaveFormat::Tiff && compression) throw CliError(kUsage, "--compression applies to TIFF only");
+    if (o.format != SaveFormat::Tiff && o.format != SaveFormat::Png && bits) {
+        throw CliError(kUsage, "--bits applies to TIFF and PNG only");
+    }
+    if (o.format == SaveFormat::Bmp && metadata) throw CliError(kUsage, "--metadata applies to JPEG, PNG and TIFF only");
+    o.metadata = o.format == SaveFormat::Jpeg || o.format == SaveFormat::Png;
+    if (metadata) {
+        if (*metadata != "yes" && *metadata != "no") throw CliError(kUsage, "--metadata takes yes or no");
+        o.metadata = *metadata == "yes";
     }
     if (o.format != SaveFormat::Jpeg && quality) throw CliError(kUsage, "--quality applies to JPEG only");
     if (bits) {
@@ -80,11 +93,34 @@ void saveOperator(CliContext& context, const std::string& path, const Modifiers&
     if (picture.empty()) throw CliError(kBadInput, "there is no processed picture to save");
 
     std::string error;
+    WriteError failure;
     bool ok = false;
+    // Taken from the first exposure as it was opened.
+    OutputMetadata kept;
+    if (options.metadata && context.project.exposureCount > 0) {
+        const ExposureRecord& first = context.project.exposures[0];
+        kept = outputMetadata(first.path, first.exif, picture.width(), picture.height());
+    }
+    const OutputMetadata* metadata = options.metadata ? &kept : nullptr;
     switch (options.format) {
         case SaveFormat::Tiff:
-            ok = writeTiff(path, picture, picture.width(), picture.height(), options.bits, options.compression,
-                           context.progress, error);
+            if (metadata) {
+                ok = writeTiff(path, picture, picture.width(), picture.height(), options.bits, options.compression,
+                               metadata, context.progress, failure);
+                if (!ok) error = englishText(failure);
+            } else {
+                ok = writeTiff(path, picture, picture.width(), picture.height(), options.bits, options.compression,
+                               context.progress, error);
+            }
+            break;
+        case SaveFormat::Png:
+            if (options.bits == 8) {
+                const DisplayBitmap display = drawPicture(picture, context.progress);
+                ok = writePng8(display, path, metadata, context.progress, failure);
+            } else {
+                ok = writePng16(picture, path, metadata, context.progress, failure);
+            }
+            if (!ok) error = englishText(failure);
             break;
         case SaveFormat::Bmp: {
             // BMP and JPEG take the display bitmap: the whole processed picture drawn as it stands.
@@ -99,7 +135,8 @@ void saveOperator(CliContext& context, const std::string& path, const Modifiers&
                                "cannot write " + path + ": " + englishReason(WriteFailure::JpegEncoderMissing));
             }
             const DisplayBitmap display = drawPicture(picture, context.progress);
-            ok = saveJpeg(display, path, options.quality, encoder, error);
+            ok = saveJpeg(display, path, options.quality, encoder, metadata, failure);
+            if (!ok) error = englishText(failure);
             break;
         }
     }
@@ -109,9 +146,11 @@ void saveOperator(CliContext& context, const std::string& path, const Modifiers&
 }  // namespace
 
 void registerFileOperators(std::vector<Operator>& table) {
-    table.push_back({"--save", "FILE", {"--format", "--bits", "--compression", "--quality"},
-                     "save the processed picture: --format tiff|bmp|jpeg (default: by the extension), "
-                     "TIFF --bits 8|16 (8) --compression none|deflate (deflate), JPEG --quality 10..100 (95)",
+    table.push_back({"--save", "FILE", {"--format", "--bits", "--compression", "--quality", "--metadata"},
+                     "save the processed picture: --format tiff|bmp|jpeg|png (default: by the extension), "
+                     "TIFF --bits 8|16 (8) --compression none|deflate (deflate), JPEG --quality 10..100 (95), "
+                     "PNG --bits 8|16 (8); --metadata yes|no copies the first exposure's EXIF (orientation 1, "
+                     "software Sombrel Varno) and embeds an sRGB profile (default: yes for JPEG and PNG, no for TIFF)",
                      saveOperator});
 }
 

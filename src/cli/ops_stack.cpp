@@ -7,7 +7,9 @@
 #include "image/atomic_file.h"
 #include "image/memory_budget.h"
 #include "imagefiles/pfm_writer.h"
+#include "stack/auto_align.h"
 #include "stack/exposure_stack.h"
+#include "stack/ghost_removal.h"
 
 namespace sv::cli {
 
@@ -24,15 +26,73 @@ DecodeHooks cliHooks(CliContext& context, std::optional<Message>& refusal) {
     return hooks;
 }
 
-std::pair<int, int> shiftOf(const Modifiers& modifiers) {
-    int shiftX = 0, shiftY = 0;
+// How --shift places a file: DX,DY, or "auto" for the suggestion of automatic alignment.
+struct ShiftChoice {
+    int x = 0, y = 0;
+    bool automatic = false;
+    AlignmentNote note;
+};
+
+ShiftChoice shiftOf(const Modifiers& modifiers) {
+    ShiftChoice choice;
     if (auto it = modifiers.find("--shift"); it != modifiers.end()) {
-        const auto parts = splitList(it->second, ',');
-        if (parts.size() != 2) throw CliError(kUsage, "--shift takes DX,DY");
-        shiftX = parseInt(parts[0], "--shift DX");
-        shiftY = parseInt(parts[1], "--shift DY");
+        if (it->second == "auto") {
+            choice.automatic = true;
+        } else {
+            const auto parts = splitList(it->second, ',');
+            if (parts.size() != 2) throw CliError(kUsage, "--shift takes DX,DY or auto");
+            choice.x = parseInt(parts[0], "--shift DX");
+            choice.y = parseInt(parts[1], "--shift DY");
+            choice.note.kind = AlignmentKind::Manual;
+        }
     }
-    return {shiftX, shiftY};
+    return choice;
+}
+
+// Places the newest record: its shift (the suggestion when asked for) and its alignment note.
+void placeNewest(CliContext& context, const std::string& path, ShiftChoice choice) {
+    Project& project = context.project;
+    // The first picture starts the project: there is nothing to align it with.
+    if (choice.automatic && project.exposureCount > 1) {
+        const AutoAlignResult found =
+            autoAlign(project.newImageBuffer, project.stackBuffer, AutoAlignParams{}, context.progress);
+        choice.x = found.shiftX;
+        choice.y = found.shiftY;
+        choice.note = AlignmentNote{AlignmentKind::Auto, found.residual, found.doubtful};
+        if (found.doubtful) {
+            std::fprintf(stderr, "sombrel-cli: %s: %s\n", path.c_str(),
+                         englishText(Message{MessageId::ImagesMayBeRotated}).c_str());
+        }
+    }
+    ExposureRecord& record = project.newestExposure();
+    record.shiftX = choice.x;
+    record.shiftY = choice.y;
+    context.alignments.resize(static_cast<std::size_t>(project.exposureCount - 1));
+    context.alignments.push_back(choice.note);
+    context.processedStale = true;
+}
+
+// One file while ghost removal is on: the stack is merged again with the new exposure, so there
+// is no plain add to overlap with the next decode.
+void openWithGhostRemoval(CliContext& context, const std::string& path, const ShiftChoice& choice) {
+    std::optional<Message> refusal;
+    const DecodeHooks hooks = cliHooks(context, refusal);
+    Project& project = context.project;
+    project.openInProgress = true;
+    OpenResult result = loadPicture(project, path, false, hooks, context.progress);
+    project.openInProgress = false;
+    if (result.error) throw CliError(kBadInput, path + ": " + messageLine(*result.error));
+    // A file the reader could not decode is not recorded; its notice says why.
+    if (!result.opened) throw CliError(kBadInput, path + ": " + (refusal ? englishText(*refusal) : "not opened"));
+    if (refusal) {
+        // Take the record back out: nothing of this file reaches the stack.
+        --project.exposureCount;
+        throw CliError(kBadInput, path + ": " + englishText(*refusal));
+    }
+    placeNewest(context, path, choice);
+    const GhostResult merged =
+        addExposureWithoutGhosts(project, context.ghosts, exposureFiles(project, hooks), context.progress);
+    if (merged.error) throw CliError(kBadInput, path + ": ghost removal: " + englishText(*merged.error));
 }
 
 void openOperator(CliContext& context, const std::string& path, const Modifiers& modifiers) {
@@ -43,15 +103,19 @@ void openOperator(CliContext& context, const std::string& path, const Modifiers&
 
 void openFiles(CliContext& context, const std::vector<std::pair<std::string, Modifiers>>& files) {
     std::vector<std::string> paths;
-    std::vector<std::pair<int, int>> shifts;
+    std::vector<ShiftChoice> shifts;
     for (const auto& [path, modifiers] : files) {
         paths.push_back(path);
         shifts.push_back(shiftOf(modifiers));
+        if (shifts.back().automatic) context.alignmentReported = true;
+    }
+    if (context.ghosts.active) {
+        for (std::size_t k = 0; k < paths.size(); ++k) openWithGhostRemoval(context, paths[k], shifts[k]);
+        return;
     }
     // Notices reach hooks.notify on this thread, file by file, before that file's beforeAdd.
     std::optional<Message> refusal;
     const DecodeHooks hooks = cliHooks(context, refusal);
-    std::optional<CliError> failure;
     OpenSequenceControl control;
     control.stopAtFailure = true;
     control.beforeAdd = [&](std::size_t k, OpenResult& result) {
@@ -63,10 +127,7 @@ void openFiles(CliContext& context, const std::vector<std::pair<std::string, Mod
             --project.exposureCount;
             return false;
         }
-        ExposureRecord& record = project.newestExposure();
-        record.shiftX = shifts[k].first;
-        record.shiftY = shifts[k].second;
-        context.processedStale = true;
+        placeNewest(context, paths[k], shifts[k]);
         return true;
     };
     const std::vector<OpenResult> results =
@@ -91,10 +152,55 @@ void removeOperator(CliContext& context, const std::string& value, const Modifie
     }
     std::optional<Message> refusal;
     const DecodeHooks hooks = cliHooks(context, refusal);
-    const RemoveResult result = removeExposure(context.project, n - 1, hooks, context.progress);
+    const GhostResult result = removeExposureWithoutGhosts(context.project, context.ghosts, n - 1, hooks,
+                                                           exposureFiles(context.project, hooks), context.progress);
     if (result.error) throw CliError(kBadInput, messageLine(*result.error));
     context.processedStale = true;
+    if (static_cast<int>(context.alignments.size()) >= n) {
+        context.alignments.erase(context.alignments.begin() + (n - 1));
+    }
     if (refusal) throw CliError(kBadInput, englishText(*refusal));
+}
+
+// --deghost REF[,strength=POS]: REF is 1-based as --remove.
+void deghostOperator(CliContext& context, const std::string& value, const Modifiers&) {
+    const std::size_t comma = value.find(',');
+    const std::string refText = value.substr(0, comma);
+    const int count = context.project.exposureCount;
+    const int ref = parseInt(refText, "--deghost REF");
+    if (ref < 1 || ref > count) {
+        throw CliError(kUsage, "--deghost " + refText + ": there " + (count == 1 ? "is " : "are ") +
+                                   countOf(count, "exposure", "exposures"));
+    }
+    const StackParameter& strengthRange = kGhostRemovalParameters[1];
+    GhostRemovalParams params;
+    params.reference = ref - 1;
+    if (comma != std::string::npos) {
+        const auto settings = parseKeyValues(value.substr(comma + 1), {"strength"}, "--deghost");
+        if (auto it = settings.find("strength"); it != settings.end()) {
+            params.strength = parseIntInRange(it->second, strengthRange.minimum, strengthRange.maximum,
+                                              "--deghost strength");
+        }
+    }
+    std::optional<Message> refusal;
+    const DecodeHooks hooks = cliHooks(context, refusal);
+    const GhostResult result = removeGhosts(context.project, context.ghosts, params, count,
+                                            exposureFiles(context.project, hooks), context.progress);
+    context.processedStale = true;
+    if (result.error) throw CliError(kBadInput, "--deghost: " + englishText(*result.error));
+    if (refusal) throw CliError(kBadInput, englishText(*refusal));
+}
+
+void dumpGhostMaskOperator(CliContext& context, const std::string& path, const Modifiers&) {
+    const Project& project = context.project;
+    const std::vector<float>& mask = context.ghosts.mask;
+    if (!context.ghosts.active) throw CliError(kUsage, "--dump-ghost-mask needs --deghost first");
+    FloatImage picture(project.imageWidth, project.imageHeight);
+    for (std::size_t i = 0; i < mask.size(); ++i) {
+        for (int c = 0; c < 3; ++c) picture.data()[3 * i + static_cast<std::size_t>(c)] = mask[i];
+    }
+    std::string error;
+    if (!writePfm(path, picture, error)) throw CliError(kBadOutput, "cannot write " + path + ": " + error);
 }
 
 void dumpStackOperator(CliContext& context, const std::string& path, const Modifiers&) {
@@ -189,6 +295,22 @@ std::string number(double value) {
     return text;
 }
 
+// What the file recorded about one exposure; "ev" is relative to the first exposure (see
+// relativeExposureValue). Values the file did not carry are left out.
+std::string exifJson(const ExposureExif& exif, const ExposureExif& first) {
+    std::string json = "{";
+    auto add = [&](const char* key, const std::string& value) {
+        json += (json.size() > 1 ? ", \"" : "\"") + std::string(key) + "\": " + value;
+    };
+    if (exif.exposureTime) add("exposureTime", number(*exif.exposureTime));
+    if (exif.fNumber) add("fNumber", number(*exif.fNumber));
+    if (exif.iso) add("iso", number(*exif.iso));
+    if (exif.exposureBias) add("exposureBias", number(*exif.exposureBias));
+    if (!exif.captureTime.empty()) add("captureTime", jsonString(exif.captureTime));
+    if (const auto ev = relativeExposureValue(first, exif)) add("ev", number(*ev));
+    return json + "}";
+}
+
 std::string reportJson(const CliContext& context) {
     const Project& p = context.project;
     std::string json = "{\n";
@@ -200,12 +322,24 @@ std::string reportJson(const CliContext& context) {
         const ExposureRecord& r = p.exposures[static_cast<std::size_t>(i)];
         json += i ? ",\n    " : "\n    ";
         json += "{\"path\": " + jsonString(r.path) + ", \"multiplier\": " + number(r.multiplier) +
-                ", \"shiftX\": " + std::to_string(r.shiftX) + ", \"shiftY\": " + std::to_string(r.shiftY) + "}";
+                ", \"shiftX\": " + std::to_string(r.shiftX) + ", \"shiftY\": " + std::to_string(r.shiftY) +
+                ", \"exif\": " + exifJson(r.exif, p.exposures[0].exif);
+        if (context.alignmentReported && static_cast<std::size_t>(i) < context.alignments.size()) {
+            const AlignmentNote& a = context.alignments[static_cast<std::size_t>(i)];
+            static constexpr const char* kKinds[] = {"none", "manual", "auto"};
+            json += std::string(", \"alignment\": \"") + kKinds[static_cast<int>(a.kind)] + "\"";
+            if (a.kind == AlignmentKind::Auto) {
+                json += ", \"alignmentResidual\": " + number(a.residual) +
+                        ", \"alignmentDoubtful\": " + (a.doubtful ? "true" : "false");
+            }
+        }
+        json += "}";
     }
     json += p.exposureCount ? "\n  ]" : "]";
-    // What the project's working buffers, a filter's scratch picture and the display bitmap take.
-    const std::uint64_t needed = p.buffersAllocated ? projectNeed(p.imageWidth, p.imageHeight).bytes : 0;
-    json += ",\n  \"memoryNeeded\": " + std::to_string(needed);
+    if (context.ghosts.active) {
+        json += ",\n  \"deghost\": {\"reference\": " + std::to_string(context.ghosts.params.reference + 1) +
+                ", \"strength\": " + std::to_string(context.ghosts.params.strength) + "}";
+    }
     if (!context.histogram.empty() && !context.processedStale) {
         json += ",\n  \"histogram\": [";
         for (std::size_t i = 0; i < context.histogram.size(); ++i) {
@@ -245,13 +379,22 @@ void registerStackOperators(std::vector<Operator>& table) {
                      }});
     table.push_back({"--open", "FILE", {"--shift"},
                      "open a picture and add it to the stack (the first starts the project); "
-                     "--shift DX,DY aligns it first",
+                     "--shift DX,DY aligns it first, --shift auto finds the shift (warns when none explains the pair)",
                      openOperator});
     table.push_back({"--remove", "N", {}, "take exposure N (1-based, in opening order) out again", removeOperator});
+    table.push_back({"--deghost", "REF[,strength=POS]", {},
+                     "remove ghosts: merge the stack again with what moved taken from exposure REF (1-based); "
+                     "strength 0..100, default " + std::to_string(kGhostStrengthDefault) +
+                         "; stays on for later --open and --remove",
+                     deghostOperator});
+    table.push_back({"--dump-ghost-mask", "FILE.pfm", {},
+                     "write the ghost mask (0..1 per pixel, repeated in R, G, B) as PFM", dumpGhostMaskOperator});
     table.push_back({"--dump-stack", "FILE.pfm", {}, "write the raw stack (not divided by stackMax) as PFM",
                      dumpStackOperator});
-    table.push_back({"--report", "FILE.json|-", {}, "write size, stackMax, exposures, memoryNeeded (bytes) and histogram as JSON (UTF-8: bytes of a file name "
-                     "that are not UTF-8 show as U+FFFD)",
+    table.push_back({"--report", "FILE.json|-", {}, "write size, stackMax, exposures and histogram as JSON (UTF-8: bytes of a file name "
+                     "that are not UTF-8 show as U+FFFD); each exposure's \"exif\" holds exposureTime (s), fNumber, "
+                     "iso, exposureBias (EV), captureTime and ev = log2(t1/t) + 2 log2(N/N1) + log2(ISO1/ISO) "
+                     "relative to the first exposure",
                      reportOperator});
 }
 

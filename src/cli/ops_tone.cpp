@@ -3,7 +3,11 @@
 
 #include "cli/cli.h"
 #include "imagefiles/pfm_writer.h"
+#include "tone/exposure_fusion.h"
+#include "tone/fused_levels.h"
+#include "tone/fusion_source.h"
 #include "tone/histogram.h"
+#include "tone/local_contrast.h"
 #include "tone/render.h"
 #include "tone/tone_curve.h"
 
@@ -34,8 +38,90 @@ void noteToneAfterRender(const CliContext& context, const char* option) {
 
 void processOperator(CliContext& context, const std::string&, const Modifiers&) {
     if (context.project.exposureCount == 0) throw CliError(kBadInput, "no picture has been opened");
+    // The render from now on, also when a later operator processes again (after a --fuse).
+    context.process = renderWholeStack;
     context.process(context);
     context.processedStale = false;
+}
+
+std::string fusionFailure(const FusionOutcome& outcome, const FileFusionSource& source) {
+    switch (outcome.status) {
+        case FusionStatus::ExposureUnavailable:
+            if (source.failure()) return englishText(*source.failure());
+            return "exposure " + std::to_string(outcome.exposure + 1) + " could not be read again";
+        case FusionStatus::WrongSize:
+            return "exposure " + std::to_string(outcome.exposure + 1) + " no longer has the picture's size";
+        case FusionStatus::NotEnoughMemory: return "Not enough memory!";
+        case FusionStatus::NoExposures: return "no picture has been opened";
+        case FusionStatus::Done: break;
+    }
+    return "the exposures could not be fused";
+}
+
+// "Process all" by fusion: the exposures read again from their files (as they were opened),
+// fused, then the white and black points and the histogram as on a render.
+void fuseWholeBracket(CliContext& context, const FusionParams& params) {
+    Project& project = context.project;
+    if (project.exposureCount == 0 || !project.buffersAllocated) {
+        throw CliError(kBadInput, "no picture has been opened");
+    }
+    FileFusionSource source = projectFusionSource(project, DecodeHooks{});
+    beginProgress(context.progress, fusionProgressSteps(project.exposureCount, project.imageHeight) + project.imageHeight);
+    const FusionOutcome outcome = fusePicture(source, params, project.processedBuffer, context.progress);
+    if (!outcome.ok()) {
+        endProgress(context.progress, project.imageHeight);
+        throw CliError(kBadInput, "--fuse: " + fusionFailure(outcome, source));
+    }
+    RenderHistogram result;
+    fusedLevels(project.processedBuffer, 0, 0, project.processedBuffer.bounds(), context.tone.whitePosition,
+                context.tone.blackPosition, project.processedBuffer, result, context.progress);
+    endProgress(context.progress, project.imageHeight);
+    context.histogram.assign(result.histogram.begin(), result.histogram.end());
+    context.histogramPeak = result.histogramPeak;
+    project.wholeImageProcessed = true;
+}
+
+void fuseOperator(CliContext& context, const std::string& value, const Modifiers&) {
+    const auto kv = parseKeyValues(value, describedKeys(kFusionParameters), "--fuse");
+    FusionParams params;
+    for (std::size_t i = 0; i < std::size(kFusionParameters); ++i) {
+        params.*kFusionFields[i] = describedPosition(kv, kFusionParameters[i], "--fuse");
+    }
+    if (context.project.exposureCount == 0) throw CliError(kBadInput, "no picture has been opened");
+    if (context.tone.localContrast.enabled) {
+        std::fprintf(stderr, "sombrel-cli: warning: --local-contrast has no effect on a fused picture\n");
+    }
+    // Fusion stays the way of processing: a later operator that needs the picture after the stack
+    // changed fuses again (until a --process chooses the render).
+    context.process = [params](CliContext& c) { fuseWholeBracket(c, params); };
+    context.process(context);
+    context.processedStale = false;
+}
+
+// "contrast 0..200 (default 100), ...": the settings of a table as the help lists them.
+template <std::size_t N>
+std::string describedRanges(const ParameterDescription (&table)[N]) {
+    std::string text;
+    for (const ParameterDescription& d : table) {
+        text += (text.empty() ? "" : ", ") + std::string(d.key) + " " + std::to_string(d.minimum) + ".." +
+                std::to_string(d.maximum) + " (default " + std::to_string(d.defaultPosition) + ")";
+    }
+    return text;
+}
+
+void localContrastOperator(CliContext& context, const std::string& value, const Modifiers&) {
+    LocalContrastParams params;
+    if (value == "off") {
+        params.enabled = false;
+    } else {
+        const auto kv = parseKeyValues(value, describedKeys(kLocalContrastParameters), "--local-contrast");
+        params.enabled = true;
+        for (std::size_t i = 0; i < std::size(kLocalContrastParameters); ++i) {
+            params.*kLocalContrastFields[i] = describedPosition(kv, kLocalContrastParameters[i], "--local-contrast");
+        }
+    }
+    context.tone.localContrast = params;
+    noteToneAfterRender(context, "--local-contrast");
 }
 
 void pointOperator(CliContext& context, const std::string& value, const Modifiers&) {
@@ -70,10 +156,19 @@ void renderWholeStack(CliContext& context) {
     RenderParams params = context.tone;
     params.curveTable = curveTableOf(context);
     RenderHistogram result;
-    // No display in the CLI: the render is the job's only pass; BMP and JPEG draw when they save.
-    beginProgress(context.progress, project.imageHeight);
-    renderRegion(project.stackBuffer, project.stackMax, project.stackBuffer.bounds(), params,
-                 project.processedBuffer, result, context.progress);
+    if (params.localContrast.enabled) {
+        // The local contrast model of the whole stack first, on the same progress line.
+        beginProgress(context.progress, 2ll * project.imageHeight);
+        const auto model = buildLocalContrastModel(project.stackBuffer, project.stackMax,
+                                                   params.localContrast.radiusPosition, context.progress);
+        renderRegion(project.stackBuffer, project.stackMax, project.stackBuffer.bounds(), params, model,
+                     project.processedBuffer, result, context.progress);
+    } else {
+        // No display in the CLI: the render is the job's only pass; BMP and JPEG draw when they save.
+        beginProgress(context.progress, project.imageHeight);
+        renderRegion(project.stackBuffer, project.stackMax, project.stackBuffer.bounds(), params,
+                     project.processedBuffer, result, context.progress);
+    }
     endProgress(context.progress, project.imageHeight);
     context.histogram.assign(result.histogram.begin(), result.histogram.end());
     context.histogramPeak = result.histogramPeak;
@@ -123,8 +218,18 @@ void registerToneOperators(std::vector<Operator>& table) {
                      "a movable curve point in box pixels of the 200 x 200 box, Y from the bottom "
                      "(0 <= X < 199, 0 <= Y <= 199); give 1 to 7, one --point each",
                      pointOperator});
+    table.push_back({"--local-contrast", "[compression=POS,detail=POS,radius=POS|off]", {},
+                     "local contrast before the render: " + describedRanges(kLocalContrastParameters) +
+                         "; detail in percent, radius in tenths of a percent of the diagonal; keys left out take "
+                         "their defaults",
+                     localContrastOperator, true});
     table.push_back({"--process", "", {}, "render the whole stack with the tone settings so far (\"Process all\")",
                      processOperator});
+    table.push_back({"--fuse", "[contrast=POS,saturation=POS,exposure=POS]", {},
+                     "instead of --process: fuse the exposures with the weights " +
+                         describedRanges(kFusionParameters) +
+                         " (exponent = POS / 100), then the white and black points as on a render",
+                     fuseOperator, true});
     table.push_back({"--dump-processed", "FILE.pfm", {}, "write the processed picture as PFM", dumpProcessedOperator});
 }
 

@@ -57,6 +57,8 @@ const char* englishReason(WriteFailure reason) {
         case WriteFailure::JpegEncoderMissing: return "the JPEG encoder cjpeg was not found";
         case WriteFailure::JpegEncoderFailed: return "the JPEG encoder failed";
         case WriteFailure::JpegEncoderWroteNothing: return "the JPEG encoder wrote nothing";
+        case WriteFailure::MetadataNotWritten: return "the metadata could not be added";
+        case WriteFailure::EncodingFailed: return "the picture could not be encoded";
         case WriteFailure::System: return "system error";
     }
     return "";
@@ -157,7 +159,7 @@ bool TemporaryFile::create(const std::string& folder, const std::string& stem, c
         // Listed before it exists: a signal on any thread between the two steps then finds nothing
         // to delete rather than missing a file that was just made.
         const int slot = watch(candidate);
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+        const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
         if (fd < 0) {
             const int code = errno;
             unwatch(slot);

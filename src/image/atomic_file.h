@@ -28,6 +28,8 @@ enum class WriteFailure {
     JpegEncoderMissing,
     JpegEncoderFailed,    // did not start, failed or was killed; `detail` holds its first message line
     JpegEncoderWroteNothing,
+    MetadataNotWritten,   // the camera's metadata or the colour profile could not be added
+    EncodingFailed,       // the picture library refused to encode the picture
     System,               // any other errno, kept in `code`
 };
 
@@ -56,7 +58,8 @@ public:
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-    // `folder`/`stem`XXXXXX`suffix` with `mode` (the kernel takes the umask off it). False with
+    // `folder`/`stem`XXXXXX`suffix` with `mode` (the kernel takes the umask off it), open for reading
+    // and writing (what a helper program wrote into it can be read back). False with
     // errno set when no such file could be made.
     bool create(const std::string& folder, const std::string& stem, const std::string& suffix, mode_t mode);
     int fd() const { return fd_; }

@@ -70,6 +70,30 @@ int runEncoder(const std::string& encoder, int quality, const std::string& input
     return status;
 }
 
+// Reads back what the encoder wrote, adds the metadata and writes the whole file again in place.
+bool addMetadataToEncoderOutput(int fd, std::size_t size, const OutputMetadata& metadata, WriteError& error) {
+    std::vector<std::uint8_t> file(size);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = pread(fd, file.data() + done, size - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            error = writeErrorFromErrno(got < 0 ? errno : EIO);
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    if (!addMetadataToJpeg(file, metadata)) {
+        error = WriteError{WriteFailure::MetadataNotWritten, 0, {}};
+        return false;
+    }
+    if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0 || !writeAll(fd, file.data(), file.size())) {
+        error = writeErrorFromErrno(errno);
+        return false;
+    }
+    return true;
+}
+
 std::string firstLine(const std::string& text) {
     const auto end = text.find('\n');
     return text.substr(0, end);
@@ -98,6 +122,11 @@ std::string locateJpegEncoder(const std::string& programFolder) {
 
 bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
               WriteError& error) {
+    return saveJpeg(bitmap, target, quality, encoder, nullptr, error);
+}
+
+bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
+              const OutputMetadata* metadata, WriteError& error) {
     if (encoder.empty() || !isExecutableFile(encoder)) {
         error = WriteError{WriteFailure::JpegEncoderMissing, 0, {}};
         return false;
@@ -132,6 +161,9 @@ bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int qualit
     }
     if (fstat(output.fd(), &st) != 0 || st.st_size == 0) {
         error = WriteError{WriteFailure::JpegEncoderWroteNothing, 0, {}};
+        return false;
+    }
+    if (metadata && !addMetadataToEncoderOutput(output.fd(), static_cast<std::size_t>(st.st_size), *metadata, error)) {
         return false;
     }
     return output.commit(error);

@@ -4,6 +4,7 @@
 
 #include "image/atomic_file.h"
 #include "image/display_bitmap.h"
+#include "imagefiles/exif_metadata.h"
 
 namespace sv {
 
@@ -22,5 +23,9 @@ bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int qualit
 // The same with the reason as one line of English.
 bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
               std::string& error);
+// The same, and with `metadata` its EXIF and ICC profile are added to what the encoder wrote
+// before the target is replaced.
+bool saveJpeg(const DisplayBitmap& bitmap, const std::string& target, int quality, const std::string& encoder,
+              const OutputMetadata* metadata, WriteError& error);
 
 }  // namespace sv

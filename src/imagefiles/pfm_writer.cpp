@@ -8,6 +8,13 @@
 namespace sv {
 
 bool writePfm(const std::string& path, const FloatImage& image, std::string& error) {
+    WriteError e;
+    const bool ok = writePfm(path, image, e);
+    if (!ok) error = englishText(e);
+    return ok;
+}
+
+bool writePfm(const std::string& path, const FloatImage& image, WriteError& error) {
     static_assert(std::endian::native == std::endian::little, "PFM \"-1.0\" means little-endian samples");
     return writeFileAtomically(path, [&](std::FILE* file) {
         if (std::fprintf(file, "PF\n%d %d\n-1.0\n", image.width(), image.height()) < 0) return false;

@@ -10,6 +10,11 @@
 
 #include "image/memory_budget.h"
 #include "image/parallel_rows.h"
+#include "imagefiles/exif_metadata.h"
+#include "imagefiles/exr_reader.h"
+#include "imagefiles/pfm_reader.h"
+#include "imagefiles/png_reader.h"
+#include "imagefiles/raw_reader.h"
 #include "imagefiles/rgbe_reader.h"
 #include "imagefiles/tiff_reader.h"
 
@@ -31,6 +36,10 @@ PictureFormat formatFromPath(std::string_view path) {
     if (ext == ".jpg" || ext == ".jpeg") return PictureFormat::Jpeg;
     if (ext == ".tif" || ext == ".tiff") return PictureFormat::Tiff;
     if (ext == ".hdr") return PictureFormat::Rgbe;
+    if (ext == ".png") return PictureFormat::Png;
+    if (ext == ".exr") return PictureFormat::Exr;
+    if (ext == ".pfm") return PictureFormat::Pfm;
+    if (isRawExtension(ext)) return PictureFormat::Raw;
     return PictureFormat::Unknown;
 }
 
@@ -95,6 +104,14 @@ std::optional<Message> admitBySize(const PictureClaim& claim, MemoryNeed besides
     return std::nullopt;
 }
 
+std::optional<Message> admitPicture(const PictureClaim& claim, const DecodeHooks& hooks) {
+    if (hooks.admit) return hooks.admit(claim);
+    if (const MemoryLimit limit = availableMemory(); !fits(claim.decodeNeed(), limit)) {
+        return memoryRefusal(claim.name, claim.decodeNeed(), limit);
+    }
+    return std::nullopt;
+}
+
 bool preparePicture(DecodedPicture& out, const PictureClaim& claim, const DecodeHooks& hooks) {
     out.probedWidth = claim.width;
     out.probedHeight = claim.height;
@@ -102,13 +119,7 @@ bool preparePicture(DecodedPicture& out, const PictureClaim& claim, const Decode
         out.failure = Message{MessageId::CannotReadFile, 0, claim.name};
         return false;
     }
-    std::optional<Message> refusal;
-    if (hooks.admit) {
-        refusal = hooks.admit(claim);
-    } else if (const MemoryLimit limit = availableMemory(); !fits(claim.decodeNeed(), limit)) {
-        refusal = memoryRefusal(claim.name, claim.decodeNeed(), limit);
-    }
-    if (refusal) {
+    if (std::optional<Message> refusal = admitPicture(claim, hooks)) {
         out.failure = *refusal;
         out.outOfMemory = refusal->id == MessageId::NotEnoughMemory;
         out.incomplete = refusal->id == MessageId::IncompleteFile;
@@ -118,10 +129,7 @@ bool preparePicture(DecodedPicture& out, const PictureClaim& claim, const Decode
         out.pixels = FloatImage(claim.width, claim.height);
         out.bitmap = DisplayBitmap(claim.width, claim.height);
     } catch (const std::bad_alloc&) {
-        out.pixels.release();
-        out.bitmap = DisplayBitmap();
-        out.failure = Message{MessageId::NotEnoughMemory, 0, claim.name};
-        out.outOfMemory = true;
+        refuseOutOfMemory(out, claim.name);
         return false;
     }
     return true;
@@ -148,9 +156,10 @@ void floatsFromBitmap(DisplayBitmap& bitmap, FloatImage& pixels, ProgressSink& p
 
 namespace {
 
-// Reads the file (regular files only) and hands its bytes to one of the memory decoders.
+// Reads the file (regular files only) and hands its bytes to one of the memory decoders. For the
+// formats that carry EXIF, a picture that opened gets the exposure's values from the same bytes.
 template <typename Decode>
-DecodedPicture decodeFile(const std::string& path, Decode decode) {
+DecodedPicture decodeFile(const std::string& path, Decode decode, bool withExif = false) {
     std::string contents;
     if (std::optional<Message> failure = readPictureFile(path, contents)) {
         DecodedPicture out;
@@ -158,16 +167,19 @@ DecodedPicture decodeFile(const std::string& path, Decode decode) {
         out.outOfMemory = failure->id == MessageId::NotEnoughMemory;
         return out;
     }
-    return decode(reinterpret_cast<const unsigned char*>(contents.data()), contents.size(), fileNameOf(path));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(contents.data());
+    DecodedPicture picture = decode(bytes, contents.size(), fileNameOf(path));
+    if (withExif && picture.ok) picture.exif = readExposureExif(bytes, contents.size());
+    return picture;
 }
 
 }  // namespace
 
 // Each format from a path: the file's bytes with the decoder of that format.
-#define SV_DECODE_FROM_PATH(decoder)                                                                  \
+#define SV_DECODE_FROM_PATH(decoder, ...)                                                             \
     decodeFile(path, [&](const unsigned char* data, std::size_t size, const std::string& name) {   \
         return decoder(data, size, name, hooks, progress);                                          \
-    })
+    } __VA_OPT__(,) __VA_ARGS__)
 
 DecodedPicture decodeTiffPicture(const std::string& path, const DecodeHooks& hooks, ProgressSink& progress) {
     return SV_DECODE_FROM_PATH(decodeTiffMemory);
@@ -190,15 +202,27 @@ DecodedPicture decodeJpegFile(const std::string& path, ProgressSink& progress) {
 DecodedPicture decodePicture(const std::string& path, const DecodeHooks& hooks, ProgressSink& progress) {
     switch (formatFromPath(path)) {
         case PictureFormat::Bmp: return SV_DECODE_FROM_PATH(decodeBmpMemory);
-        case PictureFormat::Jpeg: return SV_DECODE_FROM_PATH(decodeJpegMemory);
-        case PictureFormat::Tiff: return SV_DECODE_FROM_PATH(decodeTiffMemory);
+        case PictureFormat::Jpeg: return SV_DECODE_FROM_PATH(decodeJpegMemory, true);
+        case PictureFormat::Tiff: return SV_DECODE_FROM_PATH(decodeTiffMemory, true);
         case PictureFormat::Rgbe: return SV_DECODE_FROM_PATH(decodeRgbeMemory);
+        case PictureFormat::Png: return SV_DECODE_FROM_PATH(decodePngMemory, true);
+        // EXR carries its own exposure attributes; the raw decoder reads the camera's values itself.
+        case PictureFormat::Exr: return SV_DECODE_FROM_PATH(decodeExrMemory);
+        case PictureFormat::Pfm: return SV_DECODE_FROM_PATH(decodePfmMemory);
+        case PictureFormat::Raw: return SV_DECODE_FROM_PATH(decodeRawMemory);
         case PictureFormat::Unknown: break;
     }
 #undef SV_DECODE_FROM_PATH
     DecodedPicture unknown;
     unknown.failure = Message{MessageId::UnsupportedFileType, 0, fileNameOf(path)};
     return unknown;
+}
+
+void refuseOutOfMemory(DecodedPicture& out, const std::string& name) {
+    out.pixels.release();
+    out.bitmap = DisplayBitmap();
+    out.failure = Message{MessageId::NotEnoughMemory, 0, name};
+    out.outOfMemory = true;
 }
 
 }  // namespace sv

@@ -10,13 +10,15 @@
 #include "image/float_image.h"
 #include "image/memory_budget.h"
 #include "image/progress.h"
+#include "imagefiles/exposure_exif.h"
 #include "stack/messages.h"
 
 namespace sv {
 
-enum class PictureFormat { Unknown, Bmp, Jpeg, Tiff, Rgbe };
+enum class PictureFormat { Unknown, Bmp, Jpeg, Tiff, Rgbe, Png, Exr, Pfm, Raw };
 
-// The decoder is chosen by the lower-cased extension: .bmp, .jpg/.jpeg, .tif/.tiff, .hdr.
+// The decoder is chosen by the lower-cased extension: .bmp, .jpg/.jpeg, .tif/.tiff, .hdr, .png,
+// .exr, .pfm and the camera raw extensions (rawExtensions()).
 PictureFormat formatFromPath(std::string_view path);
 
 // What a decoder knows once it has read the header, before it obtains or decodes anything.
@@ -68,6 +70,7 @@ struct DecodedPicture {
     DisplayBitmap bitmap;     // the same picture as 32-bit words, for the view
     bool readerError = false; // the TIFF reader reported an error; pixels hold what it left
     bool incomplete = false;  // the data end before the whole picture; pixels hold what was there
+    ExposureExif exif;        // what the file recorded about the exposure, when it says
 };
 
 // Decodes a whole picture. The progress sink advances once per converted row.
@@ -88,10 +91,16 @@ DecodedPicture decodeJpegMemory(const unsigned char* data, std::size_t size, Pro
 DecodedPicture decodeJpegMemory(const unsigned char* data, std::size_t size, const std::string& name,
                                 const DecodeHooks& hooks, ProgressSink& progress);
 
-// Admits the claimed size (hooks.admit, or the decode's own memory need when there is none) and
-// obtains the float picture and the bitmap; on failure sets out.failure (and outOfMemory when
+// Asks hooks.admit (or, without one, checks the decode's own memory need) whether a picture of the
+// claimed size may be decoded; a message refuses it.
+std::optional<Message> admitPicture(const PictureClaim& claim, const DecodeHooks& hooks);
+
+// Admits the claimed size (admitPicture) and obtains the float picture and the bitmap; on failure sets out.failure (and outOfMemory when
 // memory was short) and returns false.
 bool preparePicture(DecodedPicture& out, const PictureClaim& claim, const DecodeHooks& hooks);
+// Refuses the picture for want of memory: "Not enough memory!" naming the file, and whatever
+// buffers it held released.
+void refuseOutOfMemory(DecodedPicture& out, const std::string& name);
 
 // Fills `pixels` (v / 256) from a 32-bit bitmap, zeroing its unused top byte; one step per row.
 void floatsFromBitmap(DisplayBitmap& bitmap, FloatImage& pixels, ProgressSink& progress);

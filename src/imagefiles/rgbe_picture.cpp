@@ -3,6 +3,7 @@
 #include <new>
 
 #include "image/parallel_rows.h"
+#include "imagefiles/input_scales.h"
 #include "imagefiles/picture_decoder.h"
 #include "imagefiles/rgbe_reader.h"
 
@@ -37,16 +38,7 @@ DecodedPicture decodeRgbeMemory(const unsigned char* data, std::size_t size, con
         out.failure = Message{MessageId::IncompleteFile, 0, name};
     }
     // Normalise so that the brightest sample becomes 10^0.4. An all-black file (M = 0) stays black.
-    const float largest = read.largest;
-    if (largest > 0.0f) {
-        parallelRows(0, out.pixels.height(), [&](int y) {
-            float* row = out.pixels.row(y);
-            for (std::size_t i = 0; i < out.pixels.rowSamples(); ++i) {
-                const float q = row[i] / largest * 10.0f;
-                row[i] = static_cast<float>(std::pow(static_cast<double>(q), 0.4));
-            }
-        });
-    }
+    normaliseHdrSamples(out.pixels, read.largest);
     out.ok = true;
     return out;
 }

@@ -23,6 +23,7 @@ std::optional<SaveFormat> saveFormatFromName(std::string_view name) {
     if (name == "tiff" || name == "tif") return SaveFormat::Tiff;
     if (name == "jpeg" || name == "jpg") return SaveFormat::Jpeg;
     if (name == "bmp") return SaveFormat::Bmp;
+    if (name == "png") return SaveFormat::Png;
     return std::nullopt;
 }
 
@@ -31,6 +32,7 @@ std::optional<SaveFormat> saveFormatFromExtension(std::string_view path) {
         case PictureFormat::Tiff: return SaveFormat::Tiff;
         case PictureFormat::Jpeg: return SaveFormat::Jpeg;
         case PictureFormat::Bmp: return SaveFormat::Bmp;
+        case PictureFormat::Png: return SaveFormat::Png;
         default: return std::nullopt;
     }
 }

@@ -9,8 +9,9 @@
 namespace sv {
 
 // The entries of the save dialog's file-type list, 1-based: the chosen entry, never the file
-// name's extension, decides what is written.
-enum class SaveFormat { Tiff = 1, Jpeg = 2, Bmp = 3 };
+// name's extension, decides what is written. PNG (8 or 16 bits) is saved from the command line
+// and has no entry in the list yet.
+enum class SaveFormat { Tiff = 1, Jpeg = 2, Bmp = 3, Png = 4 };
 
 // The file-type list, the same in both languages.
 inline constexpr const char* kSaveDialogFilter =
@@ -38,8 +39,8 @@ inline TiffCompressionChoice tiffCompressionFromIndex(int index) {
 }
 inline int tiffBitsFromIndex(int index) { return index == 1 ? 16 : 8; }
 
-// For the command line: "tiff", "bmp", "jpeg" (or "jpg"), and the format a file name suggests
-// (.tif/.tiff, .bmp, .jpg/.jpeg, compared lower-cased).
+// For the command line: "tiff", "bmp", "jpeg" (or "jpg"), "png", and the format a file name
+// suggests (.tif/.tiff, .bmp, .jpg/.jpeg, .png, compared lower-cased).
 std::optional<SaveFormat> saveFormatFromName(std::string_view name);
 std::optional<SaveFormat> saveFormatFromExtension(std::string_view path);
 

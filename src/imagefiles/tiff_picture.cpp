@@ -3,25 +3,11 @@
 #include <new>
 
 #include "image/parallel_rows.h"
+#include "imagefiles/input_scales.h"
 #include "imagefiles/picture_decoder.h"
 #include "imagefiles/tiff_reader.h"
 
 namespace sv {
-
-namespace {
-
-// The gamma correction offered for 16/32-bit TIFFs, which usually hold linear HDR values.
-void applyTiffGamma(FloatImage& pixels) {
-    parallelRows(0, pixels.height(), [&](int y) {
-        float* row = pixels.row(y);
-        for (std::size_t i = 0; i < pixels.rowSamples(); ++i) {
-            // A negative sample has no real power: it takes the curve's value at 0 instead of NaN.
-            row[i] = row[i] < 0.0f ? 0.0f : static_cast<float>(std::pow(0.04 * static_cast<double>(row[i]), 0.4));
-        }
-    });
-}
-
-}  // namespace
 
 DecodedPicture decodeTiffMemory(const unsigned char* data, std::size_t size, const std::string& name,
                                 const DecodeHooks& hooks, ProgressSink& progress) {
@@ -47,10 +33,7 @@ DecodedPicture decodeTiffMemory(const unsigned char* data, std::size_t size, con
     try {
         read = readTiffStrips(data, size, out.pixels, out.bitmap, progress);
     } catch (const std::bad_alloc&) {
-        out.pixels.release();
-        out.bitmap = DisplayBitmap();
-        out.failure = Message{MessageId::NotEnoughMemory, 0, name};
-        out.outOfMemory = true;
+        refuseOutOfMemory(out, name);
         return out;
     }
     const int code = read.code;
@@ -67,7 +50,7 @@ DecodedPicture decodeTiffMemory(const unsigned char* data, std::size_t size, con
     // (a predictor) make it as unusable as an error does.
     out.readerError = code != 0 || (probe.predictor != 0 && probe.predictor != 1);
     // A picture that will not be used is left as the reader left it.
-    if (gamma && !out.readerError && !out.incomplete) applyTiffGamma(out.pixels);
+    if (gamma && !out.readerError && !out.incomplete) applyGammaCorrection(out.pixels);
     out.ok = true;
     return out;
 }

@@ -172,6 +172,12 @@ std::vector<std::uint8_t> encodeTiff(const FloatImage& source, int bits, TiffCom
 
 bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
                TiffCompressionChoice compression, ProgressSink& progress, WriteError& error) {
+    return writeTiff(fileName, source, width, height, bits, compression, nullptr, progress, error);
+}
+
+bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
+               TiffCompressionChoice compression, const OutputMetadata* metadata, ProgressSink& progress,
+               WriteError& error) {
     if (source.width() != width || source.height() != height || width <= 0 || height <= 0) {
         error = WriteError{WriteFailure::NothingToWrite, 0, {}};
         return false;
@@ -194,6 +200,11 @@ bool writeTiff(const std::string& fileName, const FloatImage& source, int width,
     } catch (const std::invalid_argument&) {  // a sample size other than 8 or 16
         endProgress(progress, height);
         error = writeErrorFromErrno(EINVAL);
+        return false;
+    }
+    if (metadata && !addMetadataToTiff(file, *metadata)) {
+        endProgress(progress, height);
+        error = WriteError{WriteFailure::MetadataNotWritten, 0, {}};
         return false;
     }
     const bool ok = out.writeAll(file.data(), file.size(), error) && out.commit(error);

@@ -7,6 +7,7 @@
 #include "image/atomic_file.h"
 #include "image/float_image.h"
 #include "image/progress.h"
+#include "imagefiles/exif_metadata.h"
 
 namespace sv {
 
@@ -38,5 +39,10 @@ bool writeTiff(const std::string& fileName, const FloatImage& source, int width,
 // The same with the reason as one line of English.
 bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
                TiffCompressionChoice compression, ProgressSink& progress, std::string& error);
+// The same layout with the EXIF and ICC profile of `metadata` added to its directory (Exiv2
+// rewrites the file around the strips); without metadata exactly writeTiff.
+bool writeTiff(const std::string& fileName, const FloatImage& source, int width, int height, int bits,
+               TiffCompressionChoice compression, const OutputMetadata* metadata, ProgressSink& progress,
+               WriteError& error);
 
 }  // namespace sv

@@ -1,6 +1,8 @@
 #include "mainwindow/controls.h"
 
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QScreen>
 #include <QLabel>
 #include <QSlider>
 #include <QMouseEvent>
@@ -174,6 +176,14 @@ void addSaveCancelRow(QWidget* dialog, QBoxLayout* layout, QPushButton*& save, Q
     buttons->addWidget(save);
     buttons->addWidget(cancel);
     layout->addLayout(buttons);
+}
+
+void showCentredOnScreen(QWidget* dialog) {
+    dialog->adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        dialog->move(screen->availableGeometry().center() - dialog->rect().center());
+    dialog->show();
+    dialog->raise();
 }
 
 }  // namespace sv

@@ -119,5 +119,7 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text);
 
 // The "Save" (default) and "Cancel" buttons at the foot of a save dialog, right-aligned.
 void addSaveCancelRow(QWidget* dialog, QBoxLayout* layout, QPushButton*& save, QPushButton*& cancel);
+// Sizes a dialog to its contents, centres it on the screen and shows it without blocking.
+void showCentredOnScreen(QWidget* dialog);
 
 }  // namespace sv

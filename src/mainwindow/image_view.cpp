@@ -147,11 +147,24 @@ void TForm1::buildStatusBar() {
     // Filled once a project is open, so that a large panorama's need is seen before a filter asks
     // for its scratch picture.
     memoryPanel = new QLabel(StatusBar1);
-    memoryPanel->setObjectName(QStringLiteral("StatusBar1Panel4"));
+    memoryPanel->setObjectName(QStringLiteral("MemoryPanel"));
     memoryPanel->setFrameShape(QFrame::Panel);
     memoryPanel->setFrameShadow(QFrame::Sunken);
     memoryPanel->hide();
     StatusBar1->addPermanentWidget(memoryPanel);
+    exifPanel = new QLabel(StatusBar1);
+    exifPanel->setObjectName(QStringLiteral("ExifPanel"));
+    exifPanel->setFrameShape(QFrame::Panel);
+    exifPanel->setFrameShadow(QFrame::Sunken);
+    exifPanel->hide();  // shown while a line of Step 1 is selected
+    StatusBar1->addWidget(exifPanel, 2);
+    // The residual of the last alignment suggestion; shown only once there is one.
+    alignmentStatus = new QLabel(StatusBar1);
+    alignmentStatus->setObjectName(QStringLiteral("StatusBar1Panel4"));
+    alignmentStatus->setFrameShape(QFrame::Panel);
+    alignmentStatus->setFrameShadow(QFrame::Sunken);
+    StatusBar1->addWidget(alignmentStatus, 0);
+    alignmentStatus->hide();
     StatusBar1->setMinimumHeight(24);
 
     connect(TrackBar1, &QSlider::valueChanged, this, &TForm1::TrackBar1Change);
@@ -248,7 +261,9 @@ void TForm1::FormResize() {
         ScrollBox2->setWidgetResizable(false);
         const int columnWidth = std::max(static_cast<int>(displayScale * 278), needed + scrollBar);
         ScrollBox2->setFixedWidth(columnWidth);
-        TabbedNotebook1->resize(columnWidth - scrollBar, static_cast<int>(displayScale * 635));
+        // Never shorter than the pages need (Step 2 with local contrast shown), or they would overlap.
+        TabbedNotebook1->resize(columnWidth - scrollBar, std::max(static_cast<int>(displayScale * 635),
+                                                                  TabbedNotebook1->minimumSizeHint().height()));
     } else {
         ScrollBox2->setWidgetResizable(true);
         ScrollBox2->setFixedWidth(std::max(static_cast<int>(displayScale * 261), needed));

@@ -10,6 +10,8 @@ JobGroup jobGroup(JobKind kind) {
     switch (kind) {
         case JobKind::ProcessAll: return JobGroup::RenderWhole;
         case JobKind::TonePreview: return JobGroup::RenderRect;
+        case JobKind::Align:
+        case JobKind::Deghost: return JobGroup::Stack;
         default: return isRectJob(kind) ? JobGroup::FilterRect : JobGroup::FilterWhole;
     }
 }
@@ -27,12 +29,15 @@ bool isRectJob(JobKind kind) {
     }
 }
 
-bool isApplyJob(JobKind kind) { return kind != JobKind::ProcessAll && !isRectJob(kind); }
+bool isApplyJob(JobKind kind) {
+    return kind != JobKind::ProcessAll && kind != JobKind::Align && kind != JobKind::Deghost && !isRectJob(kind);
+}
 
 bool disablesShape3(JobKind kind) { return kind != JobKind::TonePreview && isRectJob(kind); }
 
 UndoEffect undoEffect(JobKind kind) {
-    if (kind == JobKind::ProcessAll || kind == JobKind::TonePreview) return UndoEffect::Unchanged;
+    if (kind == JobKind::ProcessAll || kind == JobKind::TonePreview || jobGroup(kind) == JobGroup::Stack)
+        return UndoEffect::Unchanged;
     return isApplyJob(kind) ? UndoEffect::Enable : UndoEffect::Disable;
 }
 

@@ -30,11 +30,13 @@ enum class JobKind : int {
     NeutralPreview,
     BalanceApply,
     BalancePreview,
+    Align,      // automatic alignment of the new image (reads the stack and the new image)
+    Deghost,    // ghost removal: merges the stack again (writes the stack)
 };
-inline constexpr int kJobKinds = 14;
+inline constexpr int kJobKinds = 16;
 
 // Which part of the timer finishes a job.
-enum class JobGroup { RenderWhole, RenderRect, FilterWhole, FilterRect };
+enum class JobGroup { RenderWhole, RenderRect, FilterWhole, FilterRect, Stack };
 JobGroup jobGroup(JobKind kind);
 
 // What a finished job does to the Undo controls.

@@ -1,5 +1,6 @@
 #include "mainwindow/jpeg_save_dialog.h"
 
+#include <QCheckBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -37,6 +38,10 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent) : QDialog(parent) {
     row->addWidget(TrackBar1, 1);
     row->addWidget(Label2);
     layout->addLayout(row);
+    CheckBox1 = new QCheckBox(QStringLiteral("Keep metadata"), this);
+    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
+    CheckBox1->setChecked(true);
+    layout->addWidget(CheckBox1);
     addSaveCancelRow(this, layout, Button2, Button1);
     connect(TrackBar1, &QSlider::valueChanged, this, &TOKBottomDlg::TrackBar1Change);
     connect(Button2, &QPushButton::clicked, this, &TOKBottomDlg::Button2Click);
@@ -54,13 +59,7 @@ void TOKBottomDlg::TrackBar1Change() { Label2->setText(QString::number(TrackBar1
 
 void TOKBottomDlg::setSaveEnabled(bool enabled) { Button2->setEnabled(enabled); }
 
-void TOKBottomDlg::showCentred() {
-    adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-    show();
-    raise();
-}
+void TOKBottomDlg::showCentred() { showCentredOnScreen(this); }
 
 void TOKBottomDlg::Button2Click() {
     if (!form_ || !Button2->isEnabled()) return;
@@ -70,7 +69,7 @@ void TOKBottomDlg::Button2Click() {
         goOn = form_->prompter().askYesNo(this, question);
     if (goOn) {
         form_->saveDefaultExtension = QStringLiteral("*.jpg");
-        form_->writeJpegFile(form_->saveFileName, quality(), this);
+        form_->writeJpegFile(form_->saveFileName, quality(), this, CheckBox1->isChecked());
     }
     hide();
 }

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QSlider;
@@ -26,6 +27,7 @@ public:
     QLabel* Label1 = nullptr;       // "Quality:"
     QSlider* TrackBar1 = nullptr;
     QLabel* Label2 = nullptr;       // the number
+    QCheckBox* CheckBox1 = nullptr; // "Keep metadata": the first exposure's EXIF and an sRGB profile
     QPushButton* Button2 = nullptr; // Save
     QPushButton* Button1 = nullptr; // Cancel
 

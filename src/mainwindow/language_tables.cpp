@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "imagefiles/raw_reader.h"
+
 namespace sv {
 
 namespace {
@@ -35,6 +37,7 @@ const std::vector<CaptionRow>& captionTable() {
         {"TForm1", "ToolButton4", "hint", "Save", "Zapisz"},
         {"TForm1", "Saveas1", "caption", "Save as", "Zapisz jako"},
         {"TForm1", "ToolButton5", "hint", "Save as", "Zapisz jako"},
+        {"TForm1", "SaveHdr1", "caption", "Save HDR as...", "Zapisz HDR jako..."},
         {"TForm1", "Exit1", "caption", "Exit", "Wyjście"},
         {"TForm1", "Edit2", "caption", "Edit", "Edycja"},
         {"TForm1", "Undo1", "caption", "Undo", "Cofnij"},
@@ -67,6 +70,11 @@ const std::vector<CaptionRow>& captionTable() {
         {"TForm1", "Button4", "caption", "Open", "Otwórz"},
         {"TForm1", "Button9", "caption", "Remove", "Usuń"},
         {"TForm1", "Button3", "caption", "Add", "Dodaj"},
+        {"TForm1", "Button27", "caption", "Align", "Wyrównaj"},
+        {"TForm1", "RadioButton4", "caption", "Ghosts", "Duchy"},
+        {"TForm1", "CheckBox6", "caption", "Remove ghosts", "Usuń duchy"},
+        {"TForm1", "Label45", "caption", "Strength:", "Siła:"},
+        {"TForm1", "Autoalign1", "caption", "Align new images automatically", "Wyrównuj nowe zdjęcia automatycznie"},
         // ---- Step 2 ----
         {"TForm1", "GroupBox2", "caption", "Curve adjust", "Krzywe"},
         {"TForm1", "GroupBox6", "caption", "Tone mapping", "Mapowanie luminancji"},
@@ -76,6 +84,17 @@ const std::vector<CaptionRow>& captionTable() {
         {"TForm1", "Button1", "caption", "Preview", "Podgląd"},
         {"TForm1", "Button2", "caption", "Process all", "Wszystko"},
         {"TForm1", "GroupBox4", "caption", "Histogram, white && black point", "Histogram, punkty bieli i czerni"},
+        {"TForm1", "RadioButtonToneCurve", "caption", "Tone curve", "Krzywa tonalna"},
+        {"TForm1", "RadioButtonFusion", "caption", "Fusion", "Fuzja"},
+        {"TForm1", "GroupBoxFusion", "caption", "Exposure fusion", "Fuzja ekspozycji"},
+        {"TForm1", "LabelFusionContrast", "caption", "Contrast weight:", "Waga kontrastu:"},
+        {"TForm1", "LabelFusionSaturation", "caption", "Saturation weight:", "Waga nasycenia:"},
+        {"TForm1", "LabelFusionExposure", "caption", "Exposure weight:", "Waga ekspozycji:"},
+        {"TForm1", "CheckBoxLocalContrast", "caption", "Local contrast", "Kontrast lokalny"},
+        {"TForm1", "GroupBoxLocalContrast", "caption", "Local contrast", "Kontrast lokalny"},
+        {"TForm1", "LabelLocalCompression", "caption", "Compression:", "Kompresja:"},
+        {"TForm1", "LabelLocalDetail", "caption", "Detail:", "Szczegóły:"},
+        {"TForm1", "LabelLocalRadius", "caption", "Radius:", "Promień:"},
         // ---- Step 3 ----
         {"TForm1", "Panel21", "caption", "Image filtering", "Filtrowanie obrazu"},
         {"TForm1", "GroupBox8", "caption", "Gaussian blur", "Rozmycie gaussowskie"},
@@ -130,6 +149,7 @@ const std::vector<CaptionRow>& captionTable() {
         // ---- JPEG dialog ----
         {"TOKBottomDlg", "TOKBottomDlg", "title", "Save as JPEG", "Zapisz jako JPEG"},
         {"TOKBottomDlg", "Label1", "caption", "Quality:", "Jakość:"},
+        {"TOKBottomDlg", "CheckBox1", "caption", "Keep metadata", "Zachowaj metadane"},
         {"TOKBottomDlg", "Button2", "caption", "Save", "Zapisz"},
         {"TOKBottomDlg", "Button1", "caption", "Cancel", "Anuluj"},
         // ---- TIFF dialog ----
@@ -140,8 +160,17 @@ const std::vector<CaptionRow>& captionTable() {
         {"TForm5", "RadioGroup2", "caption", "Bit depth", "Głębia bitowa"},
         {"TForm5", "RadioGroup2", "item0", "24 bit RGB (8 bit per channel)", "24 bit RGB (8 bit na kanał)"},
         {"TForm5", "RadioGroup2", "item1", "48 bit RGB (16 bit per channel)", "48 bit RGB (16 bit na kanał)"},
+        {"TForm5", "CheckBox1", "caption", "Keep metadata", "Zachowaj metadane"},
         {"TForm5", "Button2", "caption", "Save", "Zapisz"},
         {"TForm5", "Button1", "caption", "Cancel", "Anuluj"},
+        // ---- PNG dialog (a child of the main window) ----
+        {"TForm1", "PngSaveDialog", "title", "Save as PNG", "Zapisz jako PNG"},
+        {"TForm1", "PngBitDepth", "caption", "Bit depth", "Głębia bitowa"},
+        {"TForm1", "PngBitDepth", "item0", "24 bit RGB (8 bit per channel)", "24 bit RGB (8 bit na kanał)"},
+        {"TForm1", "PngBitDepth", "item1", "48 bit RGB (16 bit per channel)", "48 bit RGB (16 bit na kanał)"},
+        {"TForm1", "PngMetadata", "caption", "Keep metadata", "Zachowaj metadane"},
+        {"TForm1", "PngSave", "caption", "Save", "Zapisz"},
+        {"TForm1", "PngCancel", "caption", "Cancel", "Anuluj"},
         // ---- colour picker ----
         {"TForm14", "TForm14", "title", "Select color", "Wybierz kolor"},
         {"TForm14", "Button1", "caption", "OK", "OK"},
@@ -224,10 +253,23 @@ const std::vector<MessageRow>& messageTable() {
          "Nie udało się dokończyć operacji z powodu nieoczekiwanego błędu."},
         {Msg::IncompleteFile, "The picture is incomplete (its data end too early) and was not used: ",
          "Zdjęcie jest niekompletne (jego dane kończą się zbyt wcześnie) i nie zostało użyte: "},
+        {Msg::ImagesMayBeRotated, "The images may be rotated or the camera moved: check the difference view.",
+         "Zdjęcia mogą być obrócone albo aparat się poruszył: sprawdź widok różnicy."},
+        {Msg::AlignmentResidual, "Alignment residual: ", "Błąd wyrównania: "},
         {Msg::NotRegularFile, "Not a regular file, so it was not read: ",
          "To nie jest zwykły plik, więc nie został odczytany: "},
         {Msg::MemoryStatus, "RAM: %1/%2", "RAM: %1/%2"},
         {Msg::MemoryStatusHint, "Memory: %1 needed, %2 available", "Pamięć: potrzeba %1, dostępne %2"},
+        {Msg::RawNotReadable, "This camera raw file cannot be read: ", "Nie można odczytać tego pliku RAW z aparatu: "},
+        {Msg::DamagedFile, "The picture is damaged and was not used: ", "Zdjęcie jest uszkodzone i nie zostało użyte: "},
+        {Msg::ExifExposureTime, "Exposure time: ", "Czas naświetlania: "},
+        {Msg::ExifAperture, "Aperture: ", "Przysłona: "},
+        {Msg::ExifIso, "ISO: ", "ISO: "},
+        {Msg::ExifBias, "Exposure compensation: ", "Korekta ekspozycji: "},
+        {Msg::ExifTaken, "Taken: ", "Data wykonania: "},
+        {Msg::ExifRelative, "Relative to the first picture: ", "Względem pierwszego zdjęcia: "},
+        {Msg::ExifRelativeShort, "vs. first: ", "wzgl. pierwszego: "},
+        {Msg::ExifNone, "No exposure data in the file", "Brak danych o ekspozycji w pliku"},
     };
     return rows;
 }
@@ -239,7 +281,10 @@ QString messageText(Msg id, bool polish, const QString& detail) {
         if (id == Msg::RemoveConfirm) return text + detail + QStringLiteral("?");
         if (id == Msg::CannotReadFile || id == Msg::UnsupportedFileType || id == Msg::FileChanged ||
             id == Msg::JpegFailed || id == Msg::WriteFailed || id == Msg::CompanionMissing ||
-            id == Msg::TiffErrorNumber || id == Msg::IncompleteFile || id == Msg::NotRegularFile)
+            id == Msg::TiffErrorNumber || id == Msg::IncompleteFile || id == Msg::NotRegularFile ||
+            id == Msg::RawNotReadable || id == Msg::DamagedFile || id == Msg::ExifExposureTime ||
+            id == Msg::ExifAperture || id == Msg::ExifIso || id == Msg::ExifBias || id == Msg::ExifTaken ||
+            id == Msg::ExifRelative || id == Msg::ExifRelativeShort || id == Msg::AlignmentResidual)
             return text + detail;
         return text;
     }
@@ -261,6 +306,9 @@ QString engineMessageText(const Message& m, bool polish) {
         case MessageId::NoExposureSelected: return messageText(Msg::ChooseToRemove, polish);
         case MessageId::IncompleteFile: return messageText(Msg::IncompleteFile, polish, detail);
         case MessageId::NotRegularFile: return messageText(Msg::NotRegularFile, polish, detail);
+        case MessageId::RawNotReadable: return messageText(Msg::RawNotReadable, polish, detail);
+        case MessageId::DamagedFile: return messageText(Msg::DamagedFile, polish, detail);
+        case MessageId::ImagesMayBeRotated: return messageText(Msg::ImagesMayBeRotated, polish);
     }
     return QString::fromStdString(englishText(m));
 }
@@ -283,6 +331,8 @@ const std::vector<WriteFailureRow>& writeFailureTable() {
         row(WriteFailure::JpegEncoderMissing, "nie znaleziono kodera JPEG cjpeg"),
         row(WriteFailure::JpegEncoderFailed, "koder JPEG zgłosił błąd"),
         row(WriteFailure::JpegEncoderWroteNothing, "koder JPEG niczego nie zapisał"),
+        row(WriteFailure::MetadataNotWritten, "nie udało się dodać metadanych"),
+        row(WriteFailure::EncodingFailed, "nie udało się zakodować zdjęcia"),
         row(WriteFailure::System, "błąd systemowy"),
     };
     return rows;
@@ -305,13 +355,45 @@ QString writeFailureText(const WriteError& error, bool polish) {
     return text;
 }
 
+namespace {
+
+// Every camera raw extension the open dialogs offer, as a pattern list.
+QString rawPatterns() {
+    QStringList patterns;
+    for (const std::string& extension : rawExtensions()) patterns << QStringLiteral("*") + QString::fromStdString(extension);
+    return patterns.join(QStringLiteral("; "));
+}
+
+// The formats read through the field's libraries, after the documented entries, and one entry
+// with every pattern at the end.
+QString newerOpenEntries(bool polish) {
+    const QString raw = rawPatterns();
+    const QString all = QStringLiteral("*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr; *.png; *.exr; *.pfm; ") + raw;
+    return u("|PNG 24/48-bit (*.png)|*.png|OpenEXR (*.exr)|*.exr|PFM (*.pfm)|*.pfm|") +
+           (polish ? u("Pliki RAW z aparatu|") : u("Camera raw files|")) + raw + QStringLiteral("|") +
+           (polish ? u("Wszystkie zdjęcia i pliki RAW|") : u("All pictures and camera raw files|")) + all;
+}
+
+}  // namespace
+
 QString openFilter(bool polish) {
-    return polish ? u("Wszystkie obsługiwane formaty|*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr;|"
-                      "TIFF 24/48/96-bit (*.tif; *.tiff)|*.tif; *.tiff|Radiance RGBE (*.hdr)|*.hdr|"
-                      "JPEG 24-bit (*.jpg; *.jpeg)|*.jpg; *.jpeg|BMP 24-bit (*.bmp)|*.bmp")
-                  : u("All supported images|*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr|"
-                      "TIFF 24/48/96-bit (*.tif; *.tiff)|*.tif; *.tiff|Radiance RGBE (*.hdr)|*.hdr|"
-                      "JPEG 24-bit (*.jpg; *.jpeg)|*.jpg; *.jpeg|BMP 24-bit (*.bmp)|*.bmp");
+    return (polish ? u("Wszystkie obsługiwane formaty|*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr;|"
+                       "TIFF 24/48/96-bit (*.tif; *.tiff)|*.tif; *.tiff|Radiance RGBE (*.hdr)|*.hdr|"
+                       "JPEG 24-bit (*.jpg; *.jpeg)|*.jpg; *.jpeg|BMP 24-bit (*.bmp)|*.bmp")
+                   : u("All supported images|*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr|"
+                       "TIFF 24/48/96-bit (*.tif; *.tiff)|*.tif; *.tiff|Radiance RGBE (*.hdr)|*.hdr|"
+                       "JPEG 24-bit (*.jpg; *.jpeg)|*.jpg; *.jpeg|BMP 24-bit (*.bmp)|*.bmp")) +
+           newerOpenEntries(polish);
+}
+
+QString pngSaveEntry() { return u("|PNG 24/48-bit (*.png)|*.png"); }
+
+QString hdrSaveFilter(bool polish) {
+    return polish ? u("OpenEXR 32-bit zmiennoprzecinkowy (*.exr)|*.exr|OpenEXR 16-bit połówkowy (*.exr)|*.exr|"
+                      "Radiance RGBE (*.hdr)|*.hdr|TIFF 32-bit zmiennoprzecinkowy (*.tif; *.tiff)|*.tif;*.tiff|"
+                      "PFM (*.pfm)|*.pfm")
+                  : u("OpenEXR 32-bit float (*.exr)|*.exr|OpenEXR 16-bit half (*.exr)|*.exr|"
+                      "Radiance RGBE (*.hdr)|*.hdr|TIFF 32-bit float (*.tif; *.tiff)|*.tif;*.tiff|PFM (*.pfm)|*.pfm");
 }
 
 QString saveFilter() {
@@ -323,7 +405,8 @@ QString saveFilter() {
 QString designOpenFilter() {
     return u("All images (*.bmp; *.jpg; *.jpeg; *.tif; *.tiff; *.hdr)|*.bmp;*.jpg;*.jpeg;*.tif;*.tiff;*.hdr|"
              "TIFF (*.tif; *.tiff)|*.tif;*.tiff|Radiance (*.hdr)|*.hdr|JPEG (*.jpg; *.jpeg)|*.jpg;*.jpeg|"
-             "Bitmaps (*.bmp)|*.bmp");
+             "Bitmaps (*.bmp)|*.bmp") +
+           newerOpenEntries(false);
 }
 
 QString designSaveFilter() {

@@ -71,6 +71,19 @@ enum class Msg {
     NotRegularFile,     // + file name
     MemoryStatus,       // the status bar's memory panel: %1 needed / %2 available (gigabytes)
     MemoryStatusHint,   // its tool tip, spelt out
+    RawNotReadable,     // + file name and camera
+    DamagedFile,        // + file name
+    // What Step 1 shows of an exposure's EXIF (+ the value).
+    ExifExposureTime,
+    ExifAperture,
+    ExifIso,
+    ExifBias,
+    ExifTaken,
+    ExifRelative,       // EV relative to the first exposure
+    ExifRelativeShort,  // the same, in the status bar
+    ExifNone,
+    ImagesMayBeRotated, // automatic alignment found no shift that explains the pair
+    AlignmentResidual,  // + the residual of the last suggestion (status bar)
 };
 
 struct MessageRow {
@@ -101,6 +114,10 @@ QString writeFailureText(const WriteError& error, bool polish);
 // File-type lists of the picture dialogs.
 QString openFilter(bool polish);
 QString saveFilter();
+// Save as offers the documented entries of saveFilter and then this one, PNG (entry 4).
+QString pngSaveEntry();
+// Save HDR as: OpenEXR float, OpenEXR half, Radiance, float TIFF, PFM (entries 1..5).
+QString hdrSaveFilter(bool polish);
 QString designOpenFilter();
 QString designSaveFilter();
 

@@ -42,6 +42,7 @@
 #include "mainwindow/colour_picker.h"
 #include "mainwindow/controls.h"
 #include "mainwindow/jpeg_save_dialog.h"
+#include "mainwindow/png_save_dialog.h"
 #include "mainwindow/picture_box.h"
 #include "mainwindow/prompter.h"
 #include "mainwindow/tiff_save_dialog.h"
@@ -115,6 +116,7 @@ TForm1::TForm1(const FormOptions& options) : options_(options) {
     buildPictureArea();
     buildPages();
     buildStatusBar();
+    pngDialog = new PngSaveDialog(this);
     gaugeSink_ = std::make_unique<GaugeSink>(CGauge1);
     CGauge1->setImmediateRepaint(true);
 
@@ -200,6 +202,7 @@ void TForm1::buildMenus() {
     File->addSeparator();
     Save1 = action(File, "Save1", "Save", QKeySequence(Qt::CTRL | Qt::Key_S));
     Saveas1 = action(File, "Saveas1", "Save as");
+    SaveHdr1 = action(File, "SaveHdr1", "Save HDR as...");
     File->addSeparator();
     Exit1 = action(File, "Exit1", "Exit");
 
@@ -207,6 +210,10 @@ void TForm1::buildMenus() {
     Edit2->setObjectName(QStringLiteral("Edit2"));
     Undo1 = action(Edit2, "Undo1", "Undo", QKeySequence(Qt::CTRL | Qt::Key_Z));
     Copy1 = action(Edit2, "Copy1", "Copy", QKeySequence(Qt::CTRL | Qt::Key_C));
+    Edit2->addSeparator();
+    Autoalign1 = action(Edit2, "Autoalign1", kAutoAlignParameters[0].label);
+    Autoalign1->setCheckable(true);
+    Autoalign1->setChecked(kAutoAlignParameters[0].defaultValue != 0);
 
     Language1 = bar->addMenu(QStringLiteral("Language"));
     Language1->setObjectName(QStringLiteral("Language1"));
@@ -230,9 +237,11 @@ void TForm1::buildMenus() {
     connect(Addimage1, &QAction::triggered, this, &TForm1::Button3Click);
     connect(Save1, &QAction::triggered, this, &TForm1::Save1Click);
     connect(Saveas1, &QAction::triggered, this, &TForm1::Saveas1Click);
+    connect(SaveHdr1, &QAction::triggered, this, &TForm1::SaveHdr1Click);
     connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
     connect(Undo1, &QAction::triggered, this, &TForm1::Undo1Click);
     connect(Copy1, &QAction::triggered, this, &TForm1::Copy1Click);
+    connect(Autoalign1, &QAction::triggered, this, &TForm1::Autoalign1Click);
     connect(Polish1, &QAction::triggered, this, &TForm1::Polish1Click);
     connect(English1, &QAction::triggered, this, &TForm1::English1Click);
     connect(Info1, &QAction::triggered, this, &TForm1::Info1Click);
@@ -412,7 +421,7 @@ void TForm1::FormCreate() {
     // resetProject, including the white and black points and the curve reset.
     resetProjectUi();
     Shape3->hide();
-    for (QAction* a : {Save1, Saveas1, Copy1}) a->setEnabled(false);
+    for (QAction* a : {Save1, Saveas1, SaveHdr1, Copy1}) a->setEnabled(false);
     for (QToolButton* b : {ToolButton3, ToolButton4, ToolButton5, ToolButton6}) b->setEnabled(false);
 
     TabbedNotebook1->setCurrentIndex(0);
@@ -443,6 +452,7 @@ void TForm1::FormShow() {
 
     const SettingsRead read = readSettings(options_.settingsPath);
     applyStoredSettings(read);
+    Autoalign1->setChecked(readAddedSettings(options_.settingsPath).autoAlign);
     const int language = read.keyExists ? read.values.language : 0;
     if (language == 0) English1Click();
     else if (language == 1) Polish1Click();
@@ -535,7 +545,11 @@ bool TForm1::unsavedWork() const { return unsavedWork_ && project.exposureCount 
 void TForm1::FormClose() {
     // A worker still running owns the buffers: wait for it before anything is released.
     waitForJob();
-    if (!exiting_) writeSettings(options_.settingsPath, currentSettings());
+    if (!exiting_ && writeSettings(options_.settingsPath, currentSettings())) {
+        AddedSettings added;
+        added.autoAlign = Autoalign1->isChecked();
+        writeAddedSettings(options_.settingsPath, added);
+    }
     if (aboutBox) aboutBox->hide();
     if (jpegDialog) jpegDialog->hide();
     if (tiffDialog) tiffDialog->hide();
@@ -559,6 +573,7 @@ void TForm1::New1Click() {
 void TForm1::resetProjectUi() {
     ListBox1->clear();
     resetProject(project);
+    stackChanged();
     updateSizeText();
     Image4->hide();
     Image4->clear();
@@ -583,7 +598,7 @@ void TForm1::resetProjectUi() {
                                                       CSpinButton1, Edit1, Edit3, Edit4, CSpinButton2, CSpinButton3,
                                                       Button5, ToolButton3, ToolButton4, ToolButton5})
         w->setEnabled(false);
-    for (QAction* a : {New1, Addimage1, Save1, Saveas1, Copy1}) a->setEnabled(false);
+    for (QAction* a : {New1, Addimage1, Save1, Saveas1, SaveHdr1, Copy1}) a->setEnabled(false);
     Edit1->setText(QStringLiteral("1.0"));
     RadioButton1->setChecked(true);
     for (QRadioButton* r : {RadioButton1, RadioButton2, RadioButton3}) r->setEnabled(false);
@@ -596,6 +611,7 @@ void TForm1::resetProjectUi() {
     if (auto* combo = findChild<QComboBox*>(QStringLiteral("ComboBox1")); combo && combo->count() > 2)
         combo->setCurrentIndex(2);
     resetProcessControls();
+    resetMergeState();
     saveFileName.clear();
     unsavedWork_ = false;
     setWindowTitle(QString::fromLatin1(kCaption));
@@ -612,6 +628,7 @@ void TForm1::resetProjectUi() {
 void TForm1::switchLanguage(bool toPolish) {
     (toPolish ? Polish1 : English1)->setChecked(true);
     applyCaptionRows(captionTable(), languageWindows(), toPolish);
+    layoutProcessModeControls();  // the controls on caption lines take their new captions' widths
     syncPageTabs();
     openDialogFilter = openFilter(toPolish);
     saveDialogFilter = saveFilter();
@@ -641,6 +658,9 @@ void TForm1::switchLanguage(bool toPolish) {
         combo3->setCurrentIndex(2);
     }
     updateSizeText();
+    for (int i = 0; i < ListBox1->count(); ++i) setListTooltip(i);
+    showSelectedExif();
+    showAlignmentResidual();
     if (colourPicker) colourPicker->setLanguage(toPolish);
     setQtTranslation(toPolish);
     if (ownPrompter_) ownPrompter_->setLanguage(toPolish);

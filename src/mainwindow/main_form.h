@@ -10,16 +10,22 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "image/display_bitmap.h"
 #include "image/progress.h"
+#include "imagefiles/exif_metadata.h"
 #include "mainwindow/jobs.h"
 #include "mainwindow/language_tables.h"
 #include "mainwindow/settings.h"
 #include "stack/alignment_view.h"
+#include "stack/auto_align.h"
+#include "stack/ghost_removal.h"
 #include "stack/messages.h"
 #include "stack/project.h"
 #include "tone/colour_balance.h"
+#include "tone/exposure_fusion.h"
+#include "tone/local_contrast.h"
 #include "tone/render.h"
 #include "tone/tone_curve.h"
 
@@ -27,7 +33,9 @@ class QAction;
 class QActionGroup;
 class QCheckBox;
 class QComboBox;
+class QBoxLayout;
 class QFrame;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -58,6 +66,7 @@ class SpinButton;
 class ToolGroup;
 class TForm2;
 class TForm5;
+class PngSaveDialog;
 class TForm14;
 class TOKBottomDlg;
 
@@ -100,7 +109,8 @@ public:
     // Save state
     QString saveFileName;
     bool askBeforeOverwrite = false;
-    int saveFilterIndex = 1;       // 1 TIFF, 2 JPEG, 3 BMP
+    int saveFilterIndex = 1;       // 1 TIFF, 2 JPEG, 3 BMP, 4 PNG
+    int hdrFilterIndex = 1;        // Save HDR as: 1 EXR float, 2 EXR half, 3 Radiance, 4 float TIFF, 5 PFM
     QString saveDefaultExtension = QStringLiteral("*.tif");
     QString saveDialogFilter;      // set by the language switch
     QString openDialogFilter;      // set by the language switch
@@ -129,10 +139,12 @@ public:
     QAction* Addimage1 = nullptr;
     QAction* Save1 = nullptr;
     QAction* Saveas1 = nullptr;
+    QAction* SaveHdr1 = nullptr;          // the merged HDR itself, for other programs
     QAction* Exit1 = nullptr;
     QMenu* Edit2 = nullptr;
     QAction* Undo1 = nullptr;
     QAction* Copy1 = nullptr;
+    QAction* Autoalign1 = nullptr;        // "Align new images automatically" (check item)
     QMenu* Language1 = nullptr;
     QAction* Polish1 = nullptr;
     QAction* English1 = nullptr;
@@ -169,6 +181,7 @@ public:
     QStatusBar* StatusBar1 = nullptr;
     std::array<QLabel*, 4> statusPanels{};  // panel 0..3 (the texts of panels 1..3)
     QLabel* memoryPanel = nullptr;  // what the open project needs of memory, and what is available
+    QLabel* exifPanel = nullptr;          // the EXIF of the exposure selected in Step 1
     QWidget* Panel9 = nullptr;
     Gauge* CGauge1 = nullptr;
     QSlider* TrackBar1 = nullptr;
@@ -203,6 +216,16 @@ public:
     PictureBox* Image16 = nullptr;        // worse than at the last tick
     PictureBox* Image17 = nullptr;        // not worse, not the best
     PictureBox* Image14 = nullptr;        // hidden holder of the new image's part
+    // Automatic alignment and ghost removal
+    QPushButton* Button27 = nullptr;      // "Align": the suggested shift into Offset X/Y
+    QRadioButton* RadioButton4 = nullptr; // "Ghosts": the ghost mask over the stack picture
+    QCheckBox* CheckBox6 = nullptr;       // "Remove ghosts"
+    QLabel* Label45 = nullptr;            // "Strength:"
+    QSlider* TrackBar16 = nullptr;        // ghost strength 0..100
+    QLabel* Label46 = nullptr;            // its value
+    QLabel* alignmentStatus = nullptr;    // status bar panel 4: the last suggestion's residual
+    GhostRemovalState ghosts;             // plain stack and mask while "Remove ghosts" is ticked
+    DisplayBitmap ghostBitmap;            // what the Ghosts view shows in Image4
 
     // Step 2 and Step 3 frames and the controls the window's own rules use (built by
     // buildProcessPage / buildFilterPage).
@@ -277,6 +300,40 @@ public:
     void rebuildCurve();                   // the table is rebuilt by the curve; this redraws the box
     void placePointMarkers();
     bool automaticPreviewAllowed() const;  // "Auto" ticked, no job, a stack exists
+
+    // The way of processing: the tone curve's render or exposure fusion (Preview, "Auto" and
+    // "Process all" follow the choice; the histogram and the points work on either result).
+    QWidget* ToneModeRow = nullptr;
+    QRadioButton* RadioButtonToneCurve = nullptr;
+    QRadioButton* RadioButtonFusion = nullptr;
+    // Exposure fusion: the three weights, in the order of kFusionParameters.
+    ToolGroup* GroupBoxFusion = nullptr;
+    std::array<QLabel*, 3> fusionCaptions{};
+    std::array<QSlider*, 3> fusionBars{};
+    std::array<QLabel*, 3> fusionValues{};
+    // Local contrast before the render: the check on the tone mapping group's caption line turns
+    // it on and shows its group, with the three settings in the order of kLocalContrastParameters.
+    QCheckBox* CheckBoxLocalContrast = nullptr;
+    ToolGroup* GroupBoxLocalContrast = nullptr;
+    std::array<QLabel*, 3> localCaptions{};
+    std::array<QSlider*, 3> localBars{};
+    std::array<QLabel*, 3> localValues{};
+    // Kept between jobs: the fusion's kept exposures and last preview, and the local contrast
+    // model of the whole stack. A running job owns them; the window drops them when the stack
+    // changes.
+    FusionPreviewCache fusionCache;
+    std::shared_ptr<const LocalContrastModel> localContrastModel;
+
+    void buildProcessModeControls(QWidget* page);
+    void layoutProcessModeControls();
+    bool fusionMode() const;               // "Fusion" is chosen
+    void ToneModeChange();
+    void fusionWeightChange(int index);
+    void localContrastChange(int index);   // -1: the on/off check
+    FusionParams fusionSnapshot() const;
+    LocalContrastParams localContrastSnapshot() const;
+    // The stack was built anew, added to or taken from: what was kept for it no longer holds.
+    void stackChanged();
     // --- end Step 2 ---
 
     // --- Step 3: Filter controls ---
@@ -393,6 +450,7 @@ public:
     TOKBottomDlg* jpegDialog = nullptr;
     TForm5* tiffDialog = nullptr;
     TForm14* colourPicker = nullptr;
+    PngSaveDialog* pngDialog = nullptr;   // owned by the main window
 
     // ------------------------------------------------------------------ queries
     bool polish() const;                  // the Polish menu item is checked
@@ -415,8 +473,10 @@ public:
     // processedCopy into processedBuffer after the body. The Timer1 tick that sees the job's flag
     // draws the result and makes the window live again.
     bool startJob(JobKind kind, JobRunner::Body body);
-    // The render of the stack over a region with the Step 2 controls as they stand now.
+    // The render of the stack over a region with the Step 2 controls as they stand now (in fusion
+    // mode: the fusion of the exposures there, then the white and black points).
     JobRunner::Body makeRenderJob(const Region& region);
+    JobRunner::Body makeFusionJob(const Region& region, bool whole);
     // Step 2 snapshot of the render controls (defined by the Step 2 page).
     RenderParams renderSnapshot() const;
     // Draws the histogram of the last render (defined by the Step 2 page).
@@ -446,12 +506,41 @@ public:
     int visibleIndicator() const;
     void setListLine(int index, bool pending);
     void updateSizeText();  // the size panel and the memory panel
+    // The line's tooltip: the exposure's EXIF, in the language in force.
+    void setListTooltip(int index);
+    // The EXIF of the selected line in the status bar (empty when no line is selected).
+    void showSelectedExif();
+    // The EXIF of exposure `index` in the language in force: each value named, one a line; or,
+    // `compact`, the values alone on one line (the status bar).
+    QString exifText(int index, bool compact) const;
+    // Automatic alignment and ghost removal (page_load_merge.cpp)
+    void buildMergeControls(QGridLayout* alignGrid, QBoxLayout* pageBox);
+    bool startAlignJob(std::function<void(const AutoAlignResult&)> done);
+    void applySuggestion(const AutoAlignResult& found, bool showDifference);
+    // `before` runs on the UI thread when the job is done, before the controls are brought up to date.
+    void startGhostJob(std::function<GhostResult(ProgressSink&)> work, std::function<void(const GhostResult&)> before = {});
+    void ghostMergeFinished(const GhostResult& result);
+    ExposureSource ghostSource();
+    void updateMergeControls();
+    void showAlignmentResidual();          // the status panel in the language in force (none: hidden)
+    float alignmentResidual = -1.0f;       // of the last suggestion; < 0: none
+    void drawGhostView();
+    void resetMergeState();
+    void addOpenedExposure();
+    void openNextFile();
 
     // Saving. A failure is shown in a box whose parent is `messageParent` (the options dialog
     // that asked for the write), or the main window; success puts the name in the caption.
-    bool writeTiffFile(const QString& fileName, int bits, int compressionIndex, QWidget* messageParent = nullptr);
+    bool writeTiffFile(const QString& fileName, int bits, int compressionIndex, QWidget* messageParent = nullptr,
+                       bool metadata = false);
     bool writeBmpFile(const QString& fileName, QWidget* messageParent = nullptr);
-    bool writeJpegFile(const QString& fileName, int quality, QWidget* messageParent = nullptr);
+    bool writeJpegFile(const QString& fileName, int quality, QWidget* messageParent = nullptr, bool metadata = true);
+    // 8 bits from the display bitmap, 16 from the processed picture.
+    bool writePngFile(const QString& fileName, int bits, bool metadata, QWidget* messageParent = nullptr);
+    // The merged stack divided by stackMax; `filterIndex` is the entry of hdrSaveFilter.
+    bool writeHdrFile(const QString& fileName, int filterIndex);
+    // The first exposure's EXIF and the sRGB profile for an output of width x height.
+    OutputMetadata keptMetadata(int width, int height) const;
     void savedAs(const QString& fileName);
     static bool wouldOverwrite(const QString& fileName);
     void showWriteFailure(QWidget* messageParent, const QString& message);
@@ -480,6 +569,12 @@ public slots:
     void Button4Click();   // Open
     void Button3Click();   // Add
     void Button9Click();   // Remove
+    void Button27Click();  // Align
+    void Autoalign1Click();
+    void CheckBox6Click(); // Remove ghosts on / off
+    void TrackBar16Change();
+    void TrackBar16Released();
+    void RadioButton4Click();
     void CSpinButton1DownClick();
     void CSpinButton1UpClick();
     // Alignment
@@ -531,6 +626,7 @@ public slots:
     // Saving
     void Save1Click();
     void Saveas1Click();
+    void SaveHdr1Click();
     // Language
     void English1Click();
     void Polish1Click();
@@ -560,11 +656,17 @@ private:
     std::vector<LanguageWindow> languageWindows() const;
     void setJobControlsEnabled(bool enabled);
     void returnToRest();
+    void finishStackJob(JobKind kind);
     void finishJob(JobKind kind);
     void finishFailedJob(JobKind kind);
     void copyGaugeFromJob();
     void showEngineMessage(const Message& message, bool error);
     void openFiles(const QStringList& files);
+    bool autoAlignChecked() const;
+    DecodeHooks openHooks();
+    // One file of an open, up to its list line: false when it was not opened (its message shown);
+    // `ended` when the buffers could not be obtained and the program ends.
+    bool openOneFile(const QString& file, bool batch, const DecodeHooks& hooks, bool& ended);
     void afterOpened(int exposureIndexBefore, bool batch, bool firstOfProject);
     void showDisplayBitmap();
     void setProjectCommandsAfterAdd();
@@ -593,7 +695,16 @@ private:
     int wheelRemainder_ = 0;        // Ctrl+wheel turns short of a whole notch
     // Undo controls' state before a job (restored when it leaves them unchanged).
     bool undoBeforeJob_ = false;
+    // Why a job stopped, in the engine's words (a fusion's exposure that could not be read again);
+    // written by the worker before its flag, shown when the job is finished.
+    std::optional<Message> jobMessage_;
     JobKind runningKind_ = JobKind::ProcessAll;
+    // What the window does when an alignment or ghost job has finished (UI thread).
+    std::function<void()> stackJobDone_;
+    std::vector<std::string> jobNotices_;  // reader notices gathered by a worker, shown after it
+    QStringList openQueue_;                 // files of an open that goes on after each alignment
+    bool openBatch_ = false;
+    bool ghostMergePending_ = false;        // exposures went into the plain stack: merge once at the end
     // Declared last: destroyed (and so joined) before the project's buffers.
     JobRunner jobs_;
 };

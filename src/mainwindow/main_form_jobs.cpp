@@ -15,6 +15,7 @@
 #include "mainwindow/main_form.h"
 #include "mainwindow/picture_box.h"
 #include "mainwindow/prompter.h"
+#include "mainwindow/png_save_dialog.h"
 #include "mainwindow/tiff_save_dialog.h"
 
 namespace sv {
@@ -26,6 +27,7 @@ void TForm1::setJobControlsEnabled(bool enabled) {
     // The options dialogs stay open while a job runs; their Save reads the buffers the worker writes.
     if (jpegDialog) jpegDialog->setSaveEnabled(enabled);
     if (tiffDialog) tiffDialog->setSaveEnabled(enabled);
+    if (pngDialog) pngDialog->setSaveEnabled(enabled);
 }
 
 bool TForm1::startJob(JobKind kind, JobRunner::Body body) {
@@ -39,6 +41,7 @@ bool TForm1::startJob(JobKind kind, JobRunner::Body body) {
     if (isRectJob(kind)) Image4->setEnabled(false);
     if (disablesShape3(kind)) Shape3->setEnabled(false);
     runningKind_ = kind;
+    jobMessage_.reset();
 
     const bool apply = isApplyJob(kind);
     Project* p = &project;
@@ -78,6 +81,10 @@ void TForm1::returnToRest() {
 void TForm1::finishJob(JobKind kind) {
     // The worker has ended: the gauge goes on from where it left it, for the drawing pass.
     copyGaugeFromJob();
+    if (jobGroup(kind) == JobGroup::Stack) {
+        finishStackJob(kind);
+        return;
+    }
     if (jobs_.outcome() != JobOutcome::Completed) {
         finishFailedJob(kind);
         return;
@@ -104,6 +111,7 @@ void TForm1::finishJob(JobKind kind) {
         case JobGroup::FilterRect:
             drawRegion(project.processedCopy, project.previewRect, displayBitmap, gaugeSink());
             break;
+        case JobGroup::Stack: break;  // finished by finishStackJob
     }
     showDisplayBitmap();
     bool undo = undoBeforeJob_;
@@ -119,6 +127,38 @@ void TForm1::finishJob(JobKind kind) {
     if (group != JobGroup::RenderWhole) Image4->setEnabled(true);
     if (group == JobGroup::FilterRect) Shape3->setEnabled(true);
     if (group == JobGroup::RenderWhole && TabbedNotebook1->currentIndex() == 2) setStep3GroupsEnabled(true);
+}
+
+void TForm1::finishStackJob(JobKind kind) {
+    Undo1->setEnabled(undoBeforeJob_);
+    Button17->setEnabled(undoBeforeJob_);
+    ToolButton6->setEnabled(undoBeforeJob_);
+    returnToRest();
+    Image4->setEnabled(true);
+    Shape3->setEnabled(true);
+    std::function<void()> done = std::move(stackJobDone_);
+    stackJobDone_ = nullptr;
+    if (jobs_.outcome() != JobOutcome::Completed) {
+        // A merge stopped half way: the plain stack comes back whole and ghost removal is off.
+        if (kind == JobKind::Deghost && !ghosts.plainStack.empty()) {
+            project.stackBuffer = std::move(ghosts.plainStack);
+            project.stackMax = ghosts.plainStackMax;
+            ghosts = GhostRemovalState{};
+            project.wholeImageProcessed = false;
+        }
+        openQueue_.clear();
+        ghostMergePending_ = false;
+        project.openInProgress = false;
+        updateMergeControls();
+        if (jobs_.outcome() == JobOutcome::OutOfMemory) {
+            prompter_->showError(this, text(Msg::NotEnoughMemory));
+        } else {
+            if (!jobs_.failureDetail().empty()) qWarning("job failed: %s", jobs_.failureDetail().c_str());
+            prompter_->showError(this, text(Msg::JobFailed));
+        }
+        return;
+    }
+    if (done) done();
 }
 
 void TForm1::finishFailedJob(JobKind kind) {
@@ -153,6 +193,10 @@ void TForm1::finishFailedJob(JobKind kind) {
     // Told once the window is live again, in the language in force now.
     if (jobs_.outcome() == JobOutcome::OutOfMemory) {
         prompter_->showError(this, text(Msg::NotEnoughMemory));
+    } else if (jobMessage_) {
+        // The engine said why (an exposure the fusion could not read again).
+        showEngineMessage(*jobMessage_, true);
+        jobMessage_.reset();
     } else {
         if (!jobs_.failureDetail().empty()) qWarning("job failed: %s", jobs_.failureDetail().c_str());
         prompter_->showError(this, text(Msg::JobFailed));
@@ -176,16 +220,6 @@ void TForm1::Timer1Timer() {
     }
 }
 
-JobRunner::Body TForm1::makeRenderJob(const Region& region) {
-    const RenderParams params = renderSnapshot();
-    Project* p = &project;
-    RenderHistogram* histogram = &histogramData;
-    return [p, histogram, params, region](ProgressSink& progress) {
-        beginProgress(progress, 2ll * region.height);
-        renderRegion(p->stackBuffer, p->stackMax, region, params, p->processedBuffer, *histogram, progress);
-    };
-}
-
 void TForm1::Button1Click() {
     if (!Button1->isEnabled() || jobRunning()) return;
     startJob(JobKind::TonePreview, makeRenderJob(project.previewRect));
@@ -194,24 +228,6 @@ void TForm1::Button1Click() {
 void TForm1::Button2Click() {
     if (!Button2->isEnabled() || jobRunning()) return;
     startJob(JobKind::ProcessAll, makeRenderJob(Region{0, project.imageWidth, 0, project.imageHeight}));
-}
-
-void TForm1::autoPreview() {
-    // Synchronous, on the UI thread, and never while a job runs or before the throttle allows.
-    if (!CheckBox5 || !CheckBox5->isChecked() || jobRunning() || !previewAllowed) return;
-    if (!Button1->isEnabled() || !project.buffersAllocated || project.previewRect.empty()) return;
-    const Region region = project.previewRect;
-    beginProgress(gaugeSink(), 2ll * region.height);
-    renderRegion(project.stackBuffer, project.stackMax, region, renderSnapshot(), project.processedBuffer,
-                 histogramData, gaugeSink());
-    drawRegion(project.processedBuffer, region, displayBitmap, gaugeSink());
-    showDisplayBitmap();
-    drawHistogram(region);
-    project.wholeImageProcessed = false;
-    markUnsaved();
-    endProgress(gaugeSink(), project.imageHeight);
-    previewAllowed = false;
-    throttleCounter = 0;
 }
 
 void TForm1::Undo1Click() {

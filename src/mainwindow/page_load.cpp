@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 #include "mainwindow/about_box.h"
 #include "mainwindow/controls.h"
 #include "mainwindow/main_form.h"
@@ -33,6 +35,7 @@ void TForm1::buildLoadPage(QWidget* page) {
     ListBox1 = new QListWidget(GroupBox1);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
     ListBox1->setMinimumHeight(120);
+    connect(ListBox1, &QListWidget::itemSelectionChanged, this, &TForm1::showSelectedExif);
     box->addWidget(ListBox1, 1);
 
     auto* buttons = new QHBoxLayout();
@@ -95,6 +98,8 @@ void TForm1::buildLoadPage(QWidget* page) {
     grid->addWidget(RadioButton1, 4, 0, 1, 3);
     grid->addWidget(RadioButton2, 5, 0, 1, 3);
     grid->addWidget(RadioButton3, 6, 0, 1, 3);
+    buildMergeControls(grid, box);
+    grid->addWidget(RadioButton4, 7, 0, 1, 3);
 
     Label34 = new QLabel(QStringLiteral("Difference:"), GroupBox3);
     Label34->setObjectName(QStringLiteral("Label34"));
@@ -111,8 +116,8 @@ void TForm1::buildLoadPage(QWidget* page) {
                                   QStringLiteral(".png")));
         boxes[i]->hide();
     }
-    grid->addWidget(Label34, 7, 0);
-    grid->addWidget(indicators, 7, 1, Qt::AlignLeft);
+    grid->addWidget(Label34, 8, 0);
+    grid->addWidget(indicators, 8, 1, Qt::AlignLeft);
     grid->setColumnStretch(1, 1);
 
     Image14 = new PictureBox(page, QStringLiteral("Image14"));
@@ -151,40 +156,63 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::openFiles(const QStringList& files) {
-    DecodeHooks hooks;
-    hooks.askGamma = [this] { return prompter_->askYesNo(this, text(Msg::GammaQuestion)); };
-    hooks.notify = [this](const Message& m) { showEngineMessage(m, false); };
+    if (autoAlignChecked() || ghosts.active) {
+        // Each file may wait for its alignment or the stack for a merge: the open goes on in steps.
+        openQueue_ = files;
+        openBatch_ = files.size() > 1;
+        project.openInProgress = true;
+        openNextFile();
+        return;
+    }
+    const DecodeHooks hooks = openHooks();
     const bool batch = files.size() > 1;
     project.openInProgress = true;
     for (const QString& file : files) {
-        if (aboutBox) aboutBox->hide();
-        const bool firstOfProject = project.exposureCount == 0;
-        OpenResult result = loadPicture(project, file.toStdString(), batch, hooks, gaugeSink());
-        if (!result.opened) {
-            if (result.error) {
-                const MessageId id = result.error->id;
-                // "Too many images!" is a plain message; the others are errors.
-                showEngineMessage(*result.error, id != MessageId::TooManyImages);
-            }
-            if (result.fatal) {
-                // The working buffers could not be obtained: nothing of the project survives.
-                releaseBuffers(project);
-                project.openInProgress = false;
-                if (options_.endProgram) options_.endProgram(1);
-                else QCoreApplication::exit(1);
-                return;
-            }
+        bool ended = false;
+        if (!openOneFile(file, batch, hooks, ended)) {
+            if (ended) return;
             continue;
         }
-        displayBitmap = std::move(result.bitmap);
-        markUnsaved();
-        afterOpened(project.exposureCount - 1, batch, firstOfProject);
         if (batch || project.exposureCount == 1) {
             addExposure(project, gaugeSink());
+            stackChanged();
             setProjectCommandsAfterAdd();
         }
     }
     project.openInProgress = false;
+}
+
+DecodeHooks TForm1::openHooks() {
+    DecodeHooks hooks;
+    hooks.askGamma = [this] { return prompter_->askYesNo(this, text(Msg::GammaQuestion)); };
+    hooks.notify = [this](const Message& m) { showEngineMessage(m, false); };
+    return hooks;
+}
+
+bool TForm1::openOneFile(const QString& file, bool batch, const DecodeHooks& hooks, bool& ended) {
+    if (aboutBox) aboutBox->hide();
+    const bool firstOfProject = project.exposureCount == 0;
+    OpenResult result = loadPicture(project, file.toStdString(), batch, hooks, gaugeSink());
+    if (!result.opened) {
+        if (result.error) {
+            const MessageId id = result.error->id;
+            // "Too many images!" is a plain message; the others are errors.
+            showEngineMessage(*result.error, id != MessageId::TooManyImages);
+        }
+        if (result.fatal) {
+            // The working buffers could not be obtained: nothing of the project survives.
+            releaseBuffers(project);
+            project.openInProgress = false;
+            ended = true;
+            if (options_.endProgram) options_.endProgram(1);
+            else QCoreApplication::exit(1);
+        }
+        return false;
+    }
+    displayBitmap = std::move(result.bitmap);
+    markUnsaved();
+    afterOpened(project.exposureCount - 1, batch, firstOfProject);
+    return true;
 }
 
 void TForm1::afterOpened(int index, bool batch, bool firstOfProject) {
@@ -211,7 +239,7 @@ void TForm1::afterOpened(int index, bool batch, bool firstOfProject) {
                                                       CSpinButton2, CSpinButton3, ToolButton3, ToolButton4,
                                                       ToolButton5})
         w->setEnabled(true);
-    for (QAction* a : {Addimage1, Save1, Saveas1, Copy1}) a->setEnabled(true);
+    for (QAction* a : {Addimage1, Save1, Saveas1, SaveHdr1, Copy1}) a->setEnabled(true);
     for (QWidget* w : std::initializer_list<QWidget*>{Button4, ToolButton2, Button9, ToolButton1, Button1, Button2})
         w->setEnabled(false);
     for (QAction* a : {Openimage1, New1}) a->setEnabled(false);
@@ -221,6 +249,7 @@ void TForm1::afterOpened(int index, bool batch, bool firstOfProject) {
         RadioButton2->setEnabled(true);
         RadioButton3->setEnabled(true);
     }
+    updateMergeControls();
     Edit3->setText(QStringLiteral("0"));
     Edit4->setText(QStringLiteral("0"));
     // A new exposure may not be rendered yet: Step 3 has to wait for "Process all" again.
@@ -244,9 +273,48 @@ void TForm1::setListLine(int index, bool pending) {
                              .fileName();
     ListBox1->item(index)->setText((pending ? QStringLiteral("* ") : QString()) + name + QStringLiteral(" [") +
                                    Edit1->text() + QStringLiteral("x]"));
+    setListTooltip(index);
+}
+
+QString TForm1::exifText(int index, bool compact) const {
+    if (index < 0 || index >= project.exposureCount) return {};
+    const ExposureExif& exif = project.exposures[static_cast<std::size_t>(index)].exif;
+    if (exif.empty()) return text(Msg::ExifNone);
+    // Each value with its name, one a line; or the values alone on one line, as a camera shows them.
+    QStringList parts;
+    auto add = [&](Msg name, const QString& value) { parts << (compact ? value : text(name, value)); };
+    auto signedEv = [](double ev) {
+        const double rounded = std::round(ev * 100) / 100 + 0.0;  // no "-0"
+        return (rounded > 0 ? QStringLiteral("+") : QString()) + QString::number(rounded, 'g', 4) + QStringLiteral(" EV");
+    };
+    if (exif.exposureTime) add(Msg::ExifExposureTime, QString::fromStdString(exposureTimeText(*exif.exposureTime)));
+    if (exif.fNumber) add(Msg::ExifAperture, QStringLiteral("f/") + QString::number(*exif.fNumber, 'g', 3));
+    if (exif.iso) parts << (compact ? QStringLiteral("ISO ") : text(Msg::ExifIso)) + QString::number(*exif.iso, 'g', 6);
+    if (exif.exposureBias) add(Msg::ExifBias, signedEv(*exif.exposureBias));
+    if (!exif.captureTime.empty()) add(Msg::ExifTaken, QString::fromStdString(exif.captureTime));
+    if (index > 0) {
+        if (const auto ev = relativeExposureValue(project.exposures[0].exif, exif))
+            parts << text(compact ? Msg::ExifRelativeShort : Msg::ExifRelative, signedEv(*ev));
+    }
+    return parts.join(compact ? QStringLiteral("   ") : QStringLiteral("\n"));
+}
+
+void TForm1::setListTooltip(int index) {
+    if (index < 0 || index >= ListBox1->count()) return;
+    ListBox1->item(index)->setToolTip(exifText(index, false));
+}
+
+void TForm1::showSelectedExif() {
+    const int index = ListBox1->currentRow();
+    const bool selected = index >= 0 && ListBox1->currentItem() && ListBox1->currentItem()->isSelected();
+    exifPanel->setText(selected ? exifText(index, true) : QString());
+    exifPanel->setToolTip(selected ? exifText(index, false) : QString());
+    exifPanel->setVisible(selected);
 }
 
 void TForm1::showDisplayBitmap() {
+    // The picture replaces the Ghosts view, if it was shown.
+    if (RadioButton4 && RadioButton4->isChecked()) RadioButton1->setChecked(true);
     Image4->showBitmap(displayBitmap);
     Image4->update();
 }
@@ -255,7 +323,15 @@ void TForm1::showDisplayBitmap() {
 
 void TForm1::Button3Click() {
     if (jobRunning() || !Button3->isEnabled()) return;
+    if (ghosts.active) {
+        // Ghost removal stays on: the stack is merged again with the new exposure, on the worker.
+        startGhostJob([this](ProgressSink& progress) {
+            return addExposureWithoutGhosts(project, ghosts, ghostSource(), progress);
+        }, [this](const GhostResult&) { setProjectCommandsAfterAdd(); });
+        return;
+    }
     addExposure(project, gaugeSink());
+    stackChanged();
     markUnsaved();
     setProjectCommandsAfterAdd();
 }
@@ -284,6 +360,7 @@ void TForm1::setProjectCommandsAfterAdd() {
     setIndicator(0);
     Edit3->setText(QStringLiteral("0"));
     Edit4->setText(QStringLiteral("0"));
+    updateMergeControls();
 }
 
 void TForm1::CSpinButton1DownClick() {
@@ -310,6 +387,24 @@ void TForm1::Button9Click() {
     const QString name =
         QFileInfo(QString::fromStdString(project.exposures[static_cast<std::size_t>(index)].path)).fileName();
     if (!prompter_->askYesNo(this, text(Msg::RemoveConfirm, name))) return;
+    if (ghosts.active) {
+        // Ghost removal stays on: removed from the plain stack, then merged again on the worker.
+        const int countBefore = project.exposureCount;
+        startGhostJob([this, index](ProgressSink& progress) {
+            DecodeHooks hooks;
+            std::vector<std::string>* notices = &jobNotices_;
+            hooks.notify = [notices](const Message& m) { notices->push_back(englishText(m)); };
+            return removeExposureWithoutGhosts(project, ghosts, index, hooks, ghostSource(), progress);
+        }, [this, index, countBefore](const GhostResult&) {
+            if (project.exposureCount == countBefore) return;  // not removed: the error says why
+            if (project.exposureCount == 0) {
+                for (QWidget* w : std::initializer_list<QWidget*>{Button9, Button1, Button2, RadioButton2, RadioButton3})
+                    w->setEnabled(false);
+            }
+            delete ListBox1->takeItem(index);
+        });
+        return;
+    }
     DecodeHooks hooks;
     hooks.askGamma = [this] { return prompter_->askYesNo(this, text(Msg::GammaQuestion)); };
     hooks.notify = [this](const Message& m) { showEngineMessage(m, false); };
@@ -318,13 +413,18 @@ void TForm1::Button9Click() {
         if (result.error) showEngineMessage(*result.error, true);
         return;
     }
+    stackChanged();
     markUnsaved();
     if (project.exposureCount == 0) {
         for (QWidget* w : std::initializer_list<QWidget*>{Button9, Button1, Button2, RadioButton2, RadioButton3})
             w->setEnabled(false);
     }
     delete ListBox1->takeItem(index);
+    // Each line's EV is relative to the first exposure, which may be another one now.
+    for (int i = 0; i < ListBox1->count(); ++i) setListTooltip(i);
+    showSelectedExif();
     setStep3GroupsEnabled(false);
+    updateMergeControls();
 }
 
 // ---------------------------------------------------------------------------- alignment
@@ -380,6 +480,8 @@ int TForm1::visibleIndicator() const {
 }
 
 void TForm1::RadioButton1Click() {
+    // Back from the Ghosts view to the picture.
+    if (!newImagePending() && RadioButton4->isEnabled()) showDisplayBitmap();
     image13Bitmap = image14Bitmap;
     Image13->setImage(copyOfBitmap(image13Bitmap));
     if (project.exposureCount > 0) {

@@ -69,6 +69,7 @@ void TForm1::buildProcessPage(QWidget* page) {
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
 
     buildProcessControls();
+    buildProcessModeControls(page);
 }
 
 // ---------------------------------------------------------------------------- Step 2 controls
@@ -268,6 +269,7 @@ void TForm1::layoutProcessControls() {
     GroupBox4->setMinimumWidth(width);
     GroupBox4->setFixedHeight(44 + hh + 24 + 12 + 6);
     placePointMarkers();
+    layoutProcessModeControls();
 }
 
 bool TForm1::automaticPreviewAllowed() const {
@@ -329,6 +331,7 @@ RenderParams TForm1::renderSnapshot() const {
     params.whitePosition = TrackBar12->value();
     params.blackPosition = TrackBar13->value();
     params.curveTable = toneCurve->curveTable();
+    if (GroupBoxLocalContrast) params.localContrast = localContrastSnapshot();
     return params;
 }
 

@@ -1,13 +1,19 @@
 // Save and Save as: the format comes from the entry chosen in the save dialog, never from the
-// file name's extension. BMP is written at once; TIFF and JPEG open their options dialogs, which
-// write when their Save button is pressed.
+// file name's extension. BMP is written at once; TIFF, JPEG and PNG open their options dialogs,
+// which write when their Save button is pressed. Save HDR as writes the merged stack at once.
 #include <QFileInfo>
 
+#include <algorithm>
+#include <new>
+
 #include "imagefiles/bmp_writer.h"
+#include "imagefiles/hdr_save.h"
 #include "imagefiles/jpeg_saver.h"
+#include "imagefiles/png_writer.h"
 #include "imagefiles/tiff_writer.h"
 #include "mainwindow/jpeg_save_dialog.h"
 #include "mainwindow/main_form.h"
+#include "mainwindow/png_save_dialog.h"
 #include "mainwindow/prompter.h"
 #include "mainwindow/tiff_save_dialog.h"
 
@@ -21,6 +27,7 @@ void TForm1::Save1Click() {
     }
     askBeforeOverwrite = false;
     switch (saveFilterIndex) {
+        case 4: pngDialog->showCentred(); break;
         case 3: writeBmpFile(saveFileName); break;
         case 2: if (jpegDialog) jpegDialog->showCentred(); break;
         default: if (tiffDialog) tiffDialog->showCentred(); break;
@@ -29,12 +36,15 @@ void TForm1::Save1Click() {
 
 void TForm1::Saveas1Click() {
     if (jobRunning() || !Saveas1->isEnabled()) return;
-    const auto choice = prompter_->chooseSaveFile(this, saveDialogFilter, saveFilterIndex, saveDefaultExtension);
+    // The documented entries, then PNG.
+    const QString filter = saveDialogFilter + pngSaveEntry();
+    const auto choice = prompter_->chooseSaveFile(this, filter, saveFilterIndex, saveDefaultExtension);
     if (!choice || choice->fileName.isEmpty()) return;
     askBeforeOverwrite = true;
     saveFileName = choice->fileName;
-    saveFilterIndex = choice->filterIndex >= 1 && choice->filterIndex <= 3 ? choice->filterIndex : 1;
+    saveFilterIndex = choice->filterIndex >= 1 && choice->filterIndex <= 4 ? choice->filterIndex : 1;
     switch (saveFilterIndex) {
+        case 4: pngDialog->showCentred(); break;
         case 3:
             saveDefaultExtension = QStringLiteral("*.bmp");
             if (!wouldOverwrite(saveFileName) || prompter_->askYesNo(this, text(Msg::FileExists)))
@@ -66,14 +76,23 @@ QString TForm1::writeFailedText(const QString& fileName, const WriteError& error
                                       QStringLiteral(")"));
 }
 
-bool TForm1::writeTiffFile(const QString& fileName, int bits, int compressionIndex, QWidget* messageParent) {
+OutputMetadata TForm1::keptMetadata(int width, int height) const {
+    if (project.exposureCount == 0) return outputMetadata("", ExposureExif{}, width, height);
+    const ExposureRecord& first = project.exposures[0];
+    return outputMetadata(first.path, first.exif, width, height);
+}
+
+bool TForm1::writeTiffFile(const QString& fileName, int bits, int compressionIndex, QWidget* messageParent,
+                           bool metadata) {
     if (jobRunning() || project.processedBuffer.empty()) return false;
     WriteError error;
     beginProgress(gaugeSink(), project.imageHeight);
+    const TiffCompressionChoice compression =
+        compressionIndex == 0 ? TiffCompressionChoice::None : TiffCompressionChoice::Deflate;
+    // Without metadata the documented layout, byte for byte.
+    const OutputMetadata kept = metadata ? keptMetadata(project.imageWidth, project.imageHeight) : OutputMetadata{};
     const bool ok = writeTiff(fileName.toStdString(), project.processedBuffer, project.imageWidth,
-                              project.imageHeight, bits,
-                              compressionIndex == 0 ? TiffCompressionChoice::None : TiffCompressionChoice::Deflate,
-                              gaugeSink(), error);
+                              project.imageHeight, bits, compression, metadata ? &kept : nullptr, gaugeSink(), error);
     endProgress(gaugeSink(), project.imageHeight);
     if (ok) savedAs(fileName);
     else showWriteFailure(messageParent, writeFailedText(fileName, error));
@@ -89,15 +108,62 @@ bool TForm1::writeBmpFile(const QString& fileName, QWidget* messageParent) {
     return ok;
 }
 
-bool TForm1::writeJpegFile(const QString& fileName, int quality, QWidget* messageParent) {
+bool TForm1::writeJpegFile(const QString& fileName, int quality, QWidget* messageParent, bool metadata) {
     if (displayBitmap.empty()) return false;
     WriteError error;
     std::string encoder = jpegEncoderPath.toStdString();
     if (encoder.empty()) encoder = locateJpegEncoder(programFolder.toStdString());
-    const bool ok = saveJpeg(displayBitmap, fileName.toStdString(), quality, encoder, error);
+    const OutputMetadata kept = metadata ? keptMetadata(displayBitmap.width(), displayBitmap.height()) : OutputMetadata{};
+    const bool ok = saveJpeg(displayBitmap, fileName.toStdString(), quality, encoder, metadata ? &kept : nullptr, error);
     // The encoder's failure is reported, not passed over in silence.
     if (ok) savedAs(fileName);
     else showWriteFailure(messageParent, text(Msg::JpegFailed, writeFailureText(error, polish())));
+    return ok;
+}
+
+bool TForm1::writePngFile(const QString& fileName, int bits, bool metadata, QWidget* messageParent) {
+    if (jobRunning() || displayBitmap.empty() || project.processedBuffer.empty()) return false;
+    WriteError error;
+    const OutputMetadata kept = metadata ? keptMetadata(project.imageWidth, project.imageHeight) : OutputMetadata{};
+    beginProgress(gaugeSink(), project.imageHeight);
+    const bool ok = bits == 16 ? writePng16(project.processedBuffer, fileName.toStdString(), metadata ? &kept : nullptr,
+                                            gaugeSink(), error)
+                               : writePng8(displayBitmap, fileName.toStdString(), metadata ? &kept : nullptr,
+                                           gaugeSink(), error);
+    endProgress(gaugeSink(), project.imageHeight);
+    if (ok) savedAs(fileName);
+    else showWriteFailure(messageParent, writeFailedText(fileName, error));
+    return ok;
+}
+
+// The merged HDR is not the picture the caption names: saving it leaves the caption and the
+// unsaved-work question as they were.
+void TForm1::SaveHdr1Click() {
+    if (jobRunning() || !SaveHdr1->isEnabled()) return;
+    static const char* const extensions[] = {"*.exr", "*.exr", "*.hdr", "*.tif", "*.pfm"};
+    const auto choice = prompter_->chooseSaveFile(this, hdrSaveFilter(polish()), hdrFilterIndex,
+                                                  QString::fromLatin1(extensions[hdrFilterIndex - 1]));
+    if (!choice || choice->fileName.isEmpty()) return;
+    hdrFilterIndex = choice->filterIndex >= 1 && choice->filterIndex <= 5 ? choice->filterIndex : 1;
+    if (wouldOverwrite(choice->fileName) && !prompter_->askYesNo(this, text(Msg::FileExists))) return;
+    writeHdrFile(choice->fileName, hdrFilterIndex);
+}
+
+bool TForm1::writeHdrFile(const QString& fileName, int filterIndex) {
+    if (jobRunning() || !project.buffersAllocated || project.exposureCount == 0) return false;
+    HdrSaveOptions options;
+    static const HdrFormat formats[] = {HdrFormat::Exr, HdrFormat::Exr, HdrFormat::Radiance, HdrFormat::FloatTiff,
+                                        HdrFormat::Pfm};
+    options.format = formats[std::clamp(filterIndex, 1, 5) - 1];
+    options.exrHalf = filterIndex == 2;
+    WriteError error;
+    bool ok = false;
+    try {
+        ok = saveHdr(fileName.toStdString(), project.stackBuffer, project.stackMax, options, gaugeSink(), error);
+    } catch (const std::bad_alloc&) {
+        error = WriteError{WriteFailure::NotEnoughMemory, 0, {}};
+    }
+    if (!ok) showWriteFailure(nullptr, writeFailedText(fileName, error));
     return ok;
 }
 

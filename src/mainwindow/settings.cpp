@@ -70,4 +70,26 @@ bool writeSettings(const QString& path, const StoredSettings& values) {
     return settings.status() == QSettings::NoError;
 }
 
+AddedSettings readAddedSettings(const QString& path) {
+    AddedSettings out;
+    if (!QFileInfo::exists(path)) return out;
+    QSettings settings(path, QSettings::IniFormat);
+    const QString key = findKey(settings.allKeys(), QStringLiteral("auto_align"));
+    if (key.isEmpty()) return out;
+    bool ok = false;
+    const int value = settings.value(key).toString().trimmed().toInt(&ok);
+    out.autoAlign = ok && value != 0;
+    return out;
+}
+
+bool writeAddedSettings(const QString& path, const AddedSettings& values) {
+    QSettings settings(path, QSettings::IniFormat);
+    const QString wanted = QStringLiteral("auto_align");
+    for (const QString& key : settings.allKeys())
+        if (key.compare(wanted, Qt::CaseInsensitive) == 0) settings.remove(key);
+    if (values.autoAlign) settings.setValue(wanted, 1);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
 }  // namespace sv

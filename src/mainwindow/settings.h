@@ -31,4 +31,13 @@ SettingsRead readSettings(const QString& path);
 // Returns false when the store cannot be written.
 bool writeSettings(const QString& path, const StoredSettings& values);
 
+// Settings of the additions, kept in the same store. Each is written only while it differs from
+// its default (and removed when it is back at it), so that a store of someone who never used them
+// holds the five values alone.
+struct AddedSettings {
+    bool autoAlign = false;   // "auto_align": Edit > Align new images automatically
+};
+AddedSettings readAddedSettings(const QString& path);
+bool writeAddedSettings(const QString& path, const AddedSettings& values);
+
 }  // namespace sv

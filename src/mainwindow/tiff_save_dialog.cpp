@@ -1,5 +1,6 @@
 #include "mainwindow/tiff_save_dialog.h"
 
+#include <QCheckBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -29,6 +30,9 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
     RadioGroup2->setItemIndex(0);
     layout->addWidget(RadioGroup1);
     layout->addWidget(RadioGroup2);
+    CheckBox1 = new QCheckBox(QStringLiteral("Keep metadata"), this);
+    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
+    layout->addWidget(CheckBox1);
     addSaveCancelRow(this, layout, Button2, Button1);
     connect(Button2, &QPushButton::clicked, this, &TForm5::Button2Click);
     connect(Button1, &QPushButton::clicked, this, &TForm5::Button1Click);
@@ -36,13 +40,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
 
 void TForm5::setSaveEnabled(bool enabled) { Button2->setEnabled(enabled); }
 
-void TForm5::showCentred() {
-    adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-    show();
-    raise();
-}
+void TForm5::showCentred() { showCentredOnScreen(this); }
 
 void TForm5::Button2Click() {
     if (!form_ || !Button2->isEnabled()) return;
@@ -52,7 +50,7 @@ void TForm5::Button2Click() {
         goOn = form_->prompter().askYesNo(this, question);
     if (goOn) {
         form_->writeTiffFile(form_->saveFileName, RadioGroup2->itemIndex() == 1 ? 16 : 8, RadioGroup1->itemIndex(),
-                             this);
+                             this, CheckBox1->isChecked());
     }
     hide();
 }

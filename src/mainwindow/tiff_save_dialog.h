@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QPushButton;
 
 namespace sv {
@@ -21,6 +22,8 @@ public:
 
     RadioGroup* RadioGroup1 = nullptr;  // 0 uncompressed, 1 Deflate
     RadioGroup* RadioGroup2 = nullptr;  // 0 8 bits, 1 16 bits
+    // "Keep metadata", off at first: the TIFF's documented layout is what other tools rely on.
+    QCheckBox* CheckBox1 = nullptr;
     QPushButton* Button2 = nullptr;     // Save
     QPushButton* Button1 = nullptr;     // Cancel
 

@@ -14,6 +14,7 @@
 
 #include "image/float_image.h"
 #include "image/progress.h"
+#include "stack/parameter_table.h"
 
 namespace sv {
 
@@ -27,6 +28,12 @@ struct AutoAlignParams {
     float minOverlap = 0.25f;
     // The verdict turns doubtful above this residual.
     float residualLimit = kAlignmentResidualLimit;
+};
+
+// Whether each new picture is aligned before it is added (the window's Edit menu item; `--shift
+// auto` on the command line). Off by default: without it every shift is the one given by hand.
+inline constexpr StackParameter kAutoAlignParameters[] = {
+    {"autoAlign", 0, 1, 0, "Align new images automatically"},
 };
 
 struct AutoAlignResult {

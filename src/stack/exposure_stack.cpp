@@ -145,6 +145,7 @@ OpenResult commitPicture(Project& project, const std::string& path, PendingPictu
     record.shiftY = 0;
     record.path = path;
     record.tiffGamma = gammaAnswer;
+    record.exif = picture.exif;
     ++project.exposureCount;
 
     if (project.exposureCount == 1 && !obtainProcessedBuffers(project)) {
@@ -276,7 +277,10 @@ RemoveResult removeExposure(Project& project, int index, const DecodeHooks& hook
     const ExposureRecord record = project.exposures[static_cast<std::size_t>(index)];
     DecodeHooks decodeHooks = hooks;
     decodeHooks.batch = false;
+    // A 16/32-bit TIFF is read again with the gamma answer it was added with: any other answer
+    // would subtract other pixels than were added and leave a remainder in the stack for good.
     decodeHooks.alwaysAskGamma = true;
+    decodeHooks.askGamma = [gamma = record.tiffGamma] { return gamma; };
     const std::string name = fileNameOf(record.path);
     decodeHooks.admit = [&project, &name](const PictureClaim& claim) -> std::optional<Message> {
         if (claim.width != project.imageWidth || claim.height != project.imageHeight) {

@@ -517,11 +517,19 @@ GhostResult addExposureWithoutGhosts(Project& project, GhostRemovalState& state,
         addExposure(project, progress);
         return GhostResult{true, std::nullopt};
     }
+    addExposureToPlainStack(project, state, progress);
+    return removeGhosts(project, state, state.params, project.exposureCount, source, progress);
+}
+
+void addExposureToPlainStack(Project& project, GhostRemovalState& state, ProgressSink& progress) {
+    if (!state.active) {
+        addExposure(project, progress);
+        return;
+    }
     std::swap(project.stackBuffer, state.plainStack);
     addExposure(project, progress);
     std::swap(project.stackBuffer, state.plainStack);
     state.plainStackMax = project.stackMax;
-    return removeGhosts(project, state, state.params, project.exposureCount, source, progress);
 }
 
 GhostResult removeExposureWithoutGhosts(Project& project, GhostRemovalState& state, int index,

@@ -27,6 +27,7 @@
 #include "image/progress.h"
 #include "imagefiles/picture_decoder.h"
 #include "stack/messages.h"
+#include "stack/parameter_table.h"
 #include "stack/project.h"
 
 namespace sv {
@@ -36,6 +37,12 @@ inline constexpr int kGhostStrengthDefault = 50;
 struct GhostRemovalParams {
     int reference = 0;                       // index of the reference record (0-based)
     int strength = kGhostStrengthDefault;    // 0..100: 0 replaces nothing, 100 the smallest disagreement
+};
+
+// The positions the window's "Remove ghosts" controls and `--deghost` take.
+inline constexpr StackParameter kGhostRemovalParameters[] = {
+    {"deghost", 0, 1, 0, "Remove ghosts"},
+    {"ghostStrength", 0, 100, kGhostStrengthDefault, "Strength:"},
 };
 
 // Monotone per-channel mapping from one exposure's values to another's, with the spread of the
@@ -127,6 +134,10 @@ void restorePlainStack(Project& project, GhostRemovalState& state);
 // put it there, then everything is merged again without ghosts.
 GhostResult addExposureWithoutGhosts(Project& project, GhostRemovalState& state, const ExposureSource& source,
                                      ProgressSink& progress);
+
+// Only the first half of adding while it is on: the new image goes into the plain stack, the
+// merge without ghosts is left to the caller (several files opened together merge once).
+void addExposureToPlainStack(Project& project, GhostRemovalState& state, ProgressSink& progress);
 
 // Removing while it is on: removed from the plain stack as removeExposure does, then merged again.
 // A removed reference hands over to the exposure that takes its place in the list (or the one

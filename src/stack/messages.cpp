@@ -18,6 +18,10 @@ std::string englishText(const Message& m) {
         case MessageId::IncompleteFile:
             return "The picture is incomplete (its data end too early) and was not used: " + m.detail;
         case MessageId::NotRegularFile: return "Not a regular file, so it was not read: " + m.detail;
+        case MessageId::RawNotReadable: return "This camera raw file cannot be read: " + m.detail;
+        case MessageId::DamagedFile: return "The picture is damaged and was not used: " + m.detail;
+        case MessageId::ImagesMayBeRotated:
+            return "The images may be rotated or the camera moved: check the difference view.";
     }
     return {};
 }

@@ -20,6 +20,9 @@ enum class MessageId {
     NoExposureSelected,    // "Choose image to be removed."
     IncompleteFile,        // the picture's data end before the whole picture; + file name
     NotRegularFile,        // a FIFO, device or folder given as a picture; + file name
+    RawNotReadable,        // a camera raw file the raw decoder cannot read; + file name and camera
+    DamagedFile,           // a picture whose data are damaged (bad checksum, undecodable); + file name
+    ImagesMayBeRotated,    // automatic alignment found no shift that explains the pair
 };
 
 struct Message {

@@ -5,6 +5,7 @@
 
 #include "image/float_image.h"
 #include "image/region.h"
+#include "imagefiles/exposure_exif.h"
 
 namespace sv {
 
@@ -20,6 +21,8 @@ struct ExposureRecord {
     // How a 16/32-bit TIFF was read when opened (gamma-corrected or not); reading the file again
     // for ghost removal uses it instead of asking.
     bool tiffGamma = true;
+    // Shutter, aperture, ISO, bias and time as the file recorded them (empty when it had none).
+    ExposureExif exif;
 };
 
 // The state of the current project, shared by every subsystem. The window owns one.

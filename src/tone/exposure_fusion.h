@@ -41,6 +41,7 @@
 #include "image/float_image.h"
 #include "image/progress.h"
 #include "image/region.h"
+#include "tone/parameter_description.h"
 
 namespace sv {
 
@@ -56,6 +57,17 @@ struct FusionParams {
     int exposurePosition = kFusionWeightDefault;
     bool operator==(const FusionParams&) const = default;
 };
+
+// The three weights as controls: the window's track bars (labels "1,00"), the CLI's
+// --fuse contrast=POS,saturation=POS,exposure=POS and recipes, in this order.
+inline constexpr ParameterDescription kFusionParameters[3] = {
+    {"contrast", kFusionWeightMin, kFusionWeightMax, kFusionWeightDefault, 0.01, 2, ""},
+    {"saturation", kFusionWeightMin, kFusionWeightMax, kFusionWeightDefault, 0.01, 2, ""},
+    {"exposure", kFusionWeightMin, kFusionWeightMax, kFusionWeightDefault, 0.01, 2, ""},
+};
+// The member of FusionParams each row of kFusionParameters describes.
+inline constexpr int FusionParams::*kFusionFields[3] = {
+    &FusionParams::contrastPosition, &FusionParams::saturationPosition, &FusionParams::exposurePosition};
 
 // One exposure as the fusion reads it.
 struct FusionExposure {

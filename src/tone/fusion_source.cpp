@@ -27,8 +27,10 @@ bool FileFusionSource::loadExposure(int index, FusionExposure& exposure) {
         }
         hooks.notify = nullptr;
     } else {
-        hooks.askGamma = [this, i, ask = hooks_.askGamma] {
-            const bool answer = ask ? ask() : true;
+        // Without a question of its own the file is read as it was when opened (the window's
+        // worker and the CLI cannot ask, and a Yes there would fuse other pixels than were merged).
+        hooks.askGamma = [this, i, ask = hooks_.askGamma, opened = record.tiffGamma] {
+            const bool answer = ask ? ask() : opened;
             gammaAnswers_[i] = answer;
             return answer;
         };

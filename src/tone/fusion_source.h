@@ -16,7 +16,8 @@ class FileFusionSource final : public FusionSource {
 public:
     // `hooks` answer the decoders as for an open: a 16/32-bit TIFF's gamma question is asked (if
     // the hooks ask it at all) on the first reading of the file and its answer kept for the
-    // second; notices are passed on once per file.
+    // second; without askGamma each file is read as its record says it was opened (tiffGamma).
+    // Notices are passed on once per file.
     FileFusionSource(std::vector<ExposureRecord> records, int imageWidth, int imageHeight, DecodeHooks hooks);
 
     int exposureCount() const override { return static_cast<int>(records_.size()); }

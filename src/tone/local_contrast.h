@@ -21,6 +21,7 @@
 #include "image/float_image.h"
 #include "image/progress.h"
 #include "image/region.h"
+#include "tone/parameter_description.h"
 
 namespace sv {
 
@@ -52,6 +53,19 @@ struct LocalContrastParams {
     int radiusPosition = kLocalRadiusRange.defaultPosition;
     bool operator==(const LocalContrastParams&) const = default;
 };
+
+// The three settings as controls: the window's track bars and labels ("50", "100 %", "2,0 %" of
+// the diagonal), the CLI's --local-contrast compression=POS,detail=POS,radius=POS and recipes.
+inline constexpr ParameterDescription kLocalContrastParameters[3] = {
+    {"compression", kLocalCompressionRange.minimum, kLocalCompressionRange.maximum,
+     kLocalCompressionRange.defaultPosition, 1.0, 0, ""},
+    {"detail", kLocalDetailRange.minimum, kLocalDetailRange.maximum, kLocalDetailRange.defaultPosition, 1.0, 0, " %"},
+    {"radius", kLocalRadiusRange.minimum, kLocalRadiusRange.maximum, kLocalRadiusRange.defaultPosition, 0.1, 1, " %"},
+};
+// The member of LocalContrastParams each row of kLocalContrastParameters describes.
+inline constexpr int LocalContrastParams::*kLocalContrastFields[3] = {
+    &LocalContrastParams::compressionPosition, &LocalContrastParams::detailPosition,
+    &LocalContrastParams::radiusPosition};
 
 // Positions outside their ranges are held at the nearest end.
 LocalContrastParams clampedLocalContrast(const LocalContrastParams& params);

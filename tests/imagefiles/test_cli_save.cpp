@@ -65,7 +65,7 @@ for f in sys.argv[1:]:
 }
 
 TEST_F(CliSave, UsageErrorsComeBeforeAnyWork) {
-    const char* bad[] = {"--save x.png", "--save x.tif --bits 12", "--save x.tif --compression lzw",
+    const char* bad[] = {"--save x.webp", "--save x.tif --bits 12", "--save x.tif --compression lzw",
                          "--save x.bmp --quality 50", "--save x.jpg --quality 5", "--save x.jpg --bits 16",
                          "--save x.tif --format gif"};
     for (const char* args : bad) {

@@ -245,9 +245,9 @@ TEST(SaveFormatChoice, EntryNotExtensionDecides) {
     EXPECT_EQ(saveFormatFromExtension("x.Jpeg"), SaveFormat::Jpeg);
     EXPECT_EQ(saveFormatFromExtension("x.bmp"), SaveFormat::Bmp);
     EXPECT_FALSE(saveFormatFromExtension("x.hdr"));
-    EXPECT_FALSE(saveFormatFromExtension("x.png"));
+    EXPECT_FALSE(saveFormatFromExtension("x.webp"));
     EXPECT_EQ(saveFormatFromName("jpeg"), SaveFormat::Jpeg);
-    EXPECT_FALSE(saveFormatFromName("png"));
+    EXPECT_FALSE(saveFormatFromName("webp"));
 }
 
 }  // namespace

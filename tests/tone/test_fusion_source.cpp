@@ -108,6 +108,26 @@ TEST_F(FusionFiles, FusesWhatTheRecordsDescribeAndAsksTheGammaQuestionOnce) {
     for (std::size_t i = 0; i < corrected.sampleCount(); ++i) ASSERT_TRUE(corrected.data()[i] >= 0.0f && corrected.data()[i] <= 1.0f);
 }
 
+TEST_F(FusionFiles, WithoutAQuestionEachFileIsReadAsItWasOpened) {
+    // The window's worker and the CLI cannot ask: a 48-bit TIFF opened without gamma correction
+    // must be fused without it too, and one opened with it, with it.
+    NullProgress quiet;
+    FloatImage previous;
+    for (const bool opened : {false, true}) {
+        project.exposures[1].tiffGamma = opened;
+        FileFusionSource unasked = projectFusionSource(project, DecodeHooks{});
+        DecodeHooks answering;
+        answering.askGamma = [opened] { return opened; };
+        FileFusionSource asked = projectFusionSource(project, answering);
+        FloatImage a(kW, kH), b(kW, kH);
+        ASSERT_TRUE(fusePicture(unasked, FusionParams{}, a, quiet).ok());
+        ASSERT_TRUE(fusePicture(asked, FusionParams{}, b, quiet).ok());
+        EXPECT_EQ(std::memcmp(a.data(), b.data(), a.sampleCount() * sizeof(float)), 0) << "opened " << opened;
+        if (!previous.empty()) EXPECT_NE(std::memcmp(a.data(), previous.data(), a.sampleCount() * sizeof(float)), 0);
+        previous = a.clone();
+    }
+}
+
 TEST_F(FusionFiles, AFileGoneOrChangedIsReportedAndNothingIsFused) {
     FloatImage out = test::randomImage(kW, kH, 6);
     const FloatImage before = out.clone();

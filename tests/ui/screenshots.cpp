@@ -7,8 +7,16 @@
 // dialogs in both languages.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
 #include <QPixmap>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QCheckBox>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -20,7 +28,9 @@
 #include "mainwindow/about_box.h"
 #include "mainwindow/colour_picker.h"
 #include "mainwindow/jpeg_save_dialog.h"
+#include "../imagefiles/dng_builder.h"
 #include "mainwindow/main_form.h"
+#include "mainwindow/png_save_dialog.h"
 #include "mainwindow/prompter.h"
 #include "mainwindow/tiff_save_dialog.h"
 
@@ -107,6 +117,32 @@ int main(int argc, char** argv) {
                 shot(prefix + QStringLiteral("%1_page%2").arg(languages[lang]).arg(page + 1));
             }
         }
+        // Step 2 with local contrast on, and in fusion mode, previewed, at both sizes.
+        form.TabbedNotebook1->setCurrentIndex(1);
+        for (const QSize size : {QSize(1200, 820), restored}) {
+            form.resize(size);
+            const QString prefix = size == restored ? QStringLiteral("restored_") : QString();
+            form.CheckBoxLocalContrast->setChecked(true);
+            form.Button1Click();
+            form.waitForJob();
+            form.Timer1Timer();
+            QTest::qWait(50);
+            shot(prefix + languages[lang] + QStringLiteral("_page2_local_contrast"));
+            if (auto* bar = form.ScrollBox2->verticalScrollBar(); bar->maximum() > 0) {
+                bar->setValue(bar->maximum());
+                QTest::qWait(30);
+                shot(prefix + languages[lang] + QStringLiteral("_page2_local_contrast_scrolled"));
+                bar->setValue(0);
+            }
+            form.CheckBoxLocalContrast->setChecked(false);
+            form.RadioButtonFusion->click();
+            form.Button1Click();
+            form.waitForJob();
+            form.Timer1Timer();
+            QTest::qWait(50);
+            shot(prefix + languages[lang] + QStringLiteral("_page2_fusion"));
+            form.RadioButtonToneCurve->click();
+        }
         form.resize(1200, 820);
         tiff.showCentred();
         jpeg.showCentred();
@@ -115,6 +151,14 @@ int main(int argc, char** argv) {
         jpeg.grab().save(QStringLiteral("%1/jpeg_dialog_%2_%3dpi.png").arg(out, languages[lang], tag));
         tiff.hide();
         jpeg.hide();
+        form.pngDialog->showCentred();
+        QTest::qWait(30);
+        form.pngDialog->grab().save(QStringLiteral("%1/png_dialog_%2_%3dpi.png").arg(out, languages[lang], tag));
+        form.pngDialog->hide();
+        form.File->popup(form.mapToGlobal(QPoint(0, 20)));
+        QTest::qWait(50);
+        form.File->grab().save(QStringLiteral("%1/file_menu_%2_%3dpi.png").arg(out, languages[lang], tag));
+        form.File->hide();
 
         // Qt's own boxes and dialogs, in the language of the window.
         sv::QtPrompter real;
@@ -125,7 +169,34 @@ int main(int argc, char** argv) {
         grabModal(QStringLiteral("%1/open_dialog_%2_%3dpi.png").arg(out, languages[lang], tag),
                   [&] { real.chooseOpenFiles(&form, form.openDialogFilter); });
         grabModal(QStringLiteral("%1/save_dialog_%2_%3dpi.png").arg(out, languages[lang], tag),
-                  [&] { real.chooseSaveFile(&form, form.saveDialogFilter, 1, QStringLiteral("*.tif")); });
+                  [&] { real.chooseSaveFile(&form, form.saveDialogFilter + sv::pngSaveEntry(), 1, QStringLiteral("*.tif")); });
+        grabModal(QStringLiteral("%1/save_hdr_dialog_%2_%3dpi.png").arg(out, languages[lang], tag),
+                  [&] { real.chooseSaveFile(&form, sv::hdrSaveFilter(lang == 1), 2, QStringLiteral("*.exr")); });
+    }
+    // Step 1 with two camera raw exposures of our own making, the second selected: its EXIF in the
+    // status bar and in the line's tooltip.
+    for (int k = 0; k < 2; ++k) {
+        sv::test::DngSpec spec;
+        spec.exposureDen = k ? 60 : 250;
+        spec.iso = k ? 400 : 200;
+        const auto bytes = sv::test::buildDng(spec);
+        QFile file(dir.filePath(QStringLiteral("shot%1.dng").arg(k)));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    }
+    prompter.answers.push_back(true);  // the question of a new project
+    form.New1Click();
+    prompter.openChoices.push_back({dir.filePath(QStringLiteral("shot0.dng")), dir.filePath(QStringLiteral("shot1.dng"))});
+    form.Button4Click();
+    form.ListBox1->setCurrentRow(1);
+    for (int lang = 0; lang < 2; ++lang) {
+        setLanguage(lang);
+        shot(languages[lang] + QStringLiteral("_page1_exif"));
+        QLabel tip(form.ListBox1->item(1)->toolTip());
+        tip.setFrameShape(QFrame::Box);
+        tip.setMargin(4);
+        tip.adjustSize();
+        tip.grab().save(QStringLiteral("%1/exif_tooltip_%2_%3dpi.png").arg(out, languages[lang], tag));
     }
     qInfo("displayScale %.4f, logical dpi %.1f, device pixel ratio %.2f", form.displayScale,
           QGuiApplication::primaryScreen()->logicalDotsPerInch(), form.devicePixelRatioF());

@@ -405,13 +405,14 @@ private slots:
         QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::YesNo), QStringList{question});
         QVERIFY(f.project.newImageBuffer.at(3, 2, 1) != corrected);
         f.Button3->click();
-        // Removing asks again, even for a file that came in a batch.
+        // Removing reads the file again with the answer it was added with (corrected, for a file
+        // that came in a batch): asking again could subtract other pixels than were added.
         f.ListBox1->setCurrentRow(1);
         w.prompter.answers.push_back(true);  // remove b.TIFF?
-        w.prompter.answers.push_back(true);  // gamma
         f.Button9->click();
-        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::YesNo).size(), 3);
-        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::YesNo).last(), question);
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::YesNo).size(), 2);
+        QCOMPARE(w.prompter.texts(ScriptedPrompter::Kind::YesNo).last(),
+                 QStringLiteral("Are you sure you want to remove b.TIFF?"));
         QCOMPARE(f.project.exposureCount, 2);
         QCOMPARE(w.prompter.unexpected, 0);
     }

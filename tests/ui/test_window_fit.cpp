@@ -203,6 +203,54 @@ private slots:
         QCOMPARE(bar->maximum(), 0);
     }
 
+    // Step 2 with local contrast shown and in fusion mode: at the restored size nothing overlaps
+    // or is cut off; fusion's page is all in view, local contrast's is reached by scrolling.
+    void step2ModesFitTheColumn_data() { noCaptionIsCutOff_data(); }
+
+    void step2ModesFitTheColumn() {
+        QFETCH(double, dpi);
+        Window w(true, {}, dpi);
+        TForm1& f = *w.form;
+        openBracket(w);
+        f.Button3Click();
+        showRestored(w);
+        f.TabbedNotebook1->setCurrentIndex(1);
+        QStringList cut;
+        for (bool polish : {false, true}) {
+            if (polish) f.Polish1Click();
+            else f.English1Click();
+            f.CheckBoxLocalContrast->setChecked(true);
+            QTest::qWait(10);
+            cut << cutCaptions(f.TabbedNotebook1->currentWidget());
+            // The page is as tall as its groups: none is squeezed over another.
+            const QList<QWidget*> stacked = {f.GroupBox2, f.GroupBox6, f.GroupBoxLocalContrast, f.GroupBox5, f.GroupBox4};
+            for (int i = 1; i < stacked.size(); ++i)
+                QVERIFY2(stacked[i]->y() >= stacked[i - 1]->y() + stacked[i - 1]->height(),
+                         qPrintable(stacked[i]->objectName()));
+            QScrollBar* bar = f.ScrollBox2->verticalScrollBar();
+            bar->setValue(bar->maximum());
+            QTest::qWait(5);
+            QVERIFY2(fullyInView(f, f.Panel3), qPrintable(describe(f.Panel3, f)));
+            bar->setValue(0);
+            f.CheckBoxLocalContrast->setChecked(false);
+            f.RadioButtonFusion->click();
+            QTest::qWait(10);
+            cut << cutCaptions(f.TabbedNotebook1->currentWidget());
+            for (QWidget* c : std::initializer_list<QWidget*>{f.RadioButtonFusion, f.RadioButtonToneCurve,
+                                                              f.fusionBars[2], f.Button2, f.Image3, f.Panel3})
+                QVERIFY2(fullyInView(f, c), qPrintable(describe(c, f)));
+            // The choice and the group's caption share the line without overlapping.
+            const QFontMetrics fm(f.GroupBoxFusion->font());
+            QVERIFY(f.RadioButtonFusion->parentWidget()->x() > fm.horizontalAdvance(f.GroupBoxFusion->title()) + 8);
+            f.RadioButtonToneCurve->click();
+            QTest::qWait(10);
+            QVERIFY(f.CheckBoxLocalContrast->x() >
+                    QFontMetrics(f.GroupBox6->font()).horizontalAdvance(f.GroupBox6->title()) + 8);
+            cut.removeDuplicates();
+        }
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
+    }
+
     void noCaptionIsCutOff_data() {
         QTest::addColumn<double>("dpi");
         QTest::newRow("96 dpi") << 96.0;
