@@ -322,8 +322,8 @@ std::string reportJson(const CliContext& context) {
         const ExposureRecord& r = p.exposures[static_cast<std::size_t>(i)];
         json += i ? ",\n    " : "\n    ";
         json += "{\"path\": " + jsonString(r.path) + ", \"multiplier\": " + number(r.multiplier) +
-                ", \"shiftX\": " + std::to_string(r.shiftX) + ", \"shiftY\": " + std::to_string(r.shiftY) +
-                ", \"exif\": " + exifJson(r.exif, p.exposures[0].exif);
+                ", \"exif\": " + exifJson(r.exif, p.exposures[0].exif) + ", \"shiftX\": " + std::to_string(r.shiftX) +
+                ", \"shiftY\": " + std::to_string(r.shiftY);
         if (context.alignmentReported && static_cast<std::size_t>(i) < context.alignments.size()) {
             const AlignmentNote& a = context.alignments[static_cast<std::size_t>(i)];
             static constexpr const char* kKinds[] = {"none", "manual", "auto"};
