@@ -336,6 +336,9 @@ std::string reportJson(const CliContext& context) {
         json += "}";
     }
     json += p.exposureCount ? "\n  ]" : "]";
+    // What the project's working buffers, a filter's scratch picture and the display bitmap take.
+    const std::uint64_t needed = p.buffersAllocated ? projectNeed(p.imageWidth, p.imageHeight).bytes : 0;
+    json += ",\n  \"memoryNeeded\": " + std::to_string(needed);
     if (context.ghosts.active) {
         json += ",\n  \"deghost\": {\"reference\": " + std::to_string(context.ghosts.params.reference + 1) +
                 ", \"strength\": " + std::to_string(context.ghosts.params.strength) + "}";
@@ -391,7 +394,7 @@ void registerStackOperators(std::vector<Operator>& table) {
                      "write the ghost mask (0..1 per pixel, repeated in R, G, B) as PFM", dumpGhostMaskOperator});
     table.push_back({"--dump-stack", "FILE.pfm", {}, "write the raw stack (not divided by stackMax) as PFM",
                      dumpStackOperator});
-    table.push_back({"--report", "FILE.json|-", {}, "write size, stackMax, exposures and histogram as JSON (UTF-8: bytes of a file name "
+    table.push_back({"--report", "FILE.json|-", {}, "write size, stackMax, exposures, memoryNeeded (bytes) and histogram as JSON (UTF-8: bytes of a file name "
                      "that are not UTF-8 show as U+FFFD); each exposure's \"exif\" holds exposureTime (s), fNumber, "
                      "iso, exposureBias (EV), captureTime and ev = log2(t1/t) + 2 log2(N/N1) + log2(ISO1/ISO) "
                      "relative to the first exposure",
