@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace sv {
@@ -29,6 +30,10 @@ struct Message {
     MessageId id;
     int code = 0;          // the TIFF error number for TiffError
     std::string detail;    // file name or reason, for the messages that carry one
+    // NotEnoughMemory, when a check refused the work: the bytes it needed and the bytes that
+    // were available (both 0 when the refusal came from the allocator itself).
+    std::uint64_t bytesNeeded = 0;
+    std::uint64_t bytesAvailable = 0;
 };
 
 std::string englishText(const Message& message);
