@@ -1,73 +1,115 @@
-// addExposure on 24 megapixels beside a plain memory pass and the direct one-core version.
+// addExposure and the subtraction of a removal on 24 and 96 megapixels, for a picture of 8-bit
+// origin (samples k / 256: JPEG, BMP, 8-bit TIFF) and one of float origin (16/32-bit TIFF,
+// Radiance), beside the plain memory passes over the same floats and, at 24 megapixels, the
+// direct one-core version. The closing table gives each figure as a ratio to the read+add+write
+// pass of its size and to its own 24-megapixel figure.
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "bench_ratios.h"
 #include "bench_support.h"
 #include "stack/exposure_stack.h"
+#include "stack/stack_sum.h"
 
 namespace {
 
 using namespace sv;
 
-struct Fixture {
-    Fixture() {
-        project.imageWidth = bench::kWidth;
-        project.imageHeight = bench::kHeight;
-        project.stackBuffer = bench::photoLikeImage(bench::kWidth, bench::kHeight, 1, 0.0f, 2.0f);
-        project.newImageBuffer = bench::photoLikeImage(bench::kWidth, bench::kHeight, 2);
+struct Pictures {
+    Pictures(int width, int height) : width(width), height(height) {
+        project.imageWidth = width;
+        project.imageHeight = height;
+        project.stackBuffer = bench::photoLikeImage(width, height, 1, 0.0f, 2.0f);
         project.buffersAllocated = true;
         project.exposureCount = 2;
         project.exposures[1].shiftX = 3;
         project.exposures[1].shiftY = -2;
+        floatOrigin = bench::photoLikeImage(width, height, 2);
+        eightBit = bench::photoLikeImage(width, height, 3);
+        parallelRows(0, height, [&](int y) {
+            float* row = eightBit.row(y);
+            for (std::size_t i = 0; i < eightBit.rowSamples(); ++i) {
+                row[i] = static_cast<float>(std::min(255, static_cast<int>(row[i] * 256.0f))) / 256.0f;
+            }
+        });
     }
+    int width, height;
     Project project;
+    FloatImage eightBit, floatOrigin;
 };
 
-Fixture& fixture() {
-    static Fixture f;
-    return f;
+// One size at a time is held (96 megapixels take 3.5 GB here); benchmarks run size by size.
+Pictures& pictures(int megapixels) {
+    static std::unique_ptr<Pictures> held;
+    const int width = megapixels == 96 ? 2 * bench::kWidth : bench::kWidth;
+    const int height = megapixels == 96 ? 2 * bench::kHeight : bench::kHeight;
+    if (!held || held->width != width) {
+        held.reset();
+        held = std::make_unique<Pictures>(width, height);
+    }
+    return *held;
 }
 
-void BM_AddExposure(benchmark::State& state) {
-    Project& p = fixture().project;
+FloatImage& origin(Pictures& p, bool eightBit) { return eightBit ? p.eightBit : p.floatOrigin; }
+
+void addExposureOf(benchmark::State& state, int megapixels, bool eightBit) {
+    Pictures& p = pictures(megapixels);
+    std::swap(p.project.newImageBuffer, origin(p, eightBit));
     NullProgress progress;
     for (auto _ : state) {
-        addExposure(p, progress);
-        benchmark::DoNotOptimize(p.stackMax);
+        addExposure(p.project, progress);
+        benchmark::DoNotOptimize(p.project.stackMax);
+    }
+    std::swap(p.project.newImageBuffer, origin(p, eightBit));
+}
+
+// Removal's pass: the same weights, subtracted (the file is read again before it, not timed here).
+void subtractExposureOf(benchmark::State& state, int megapixels, bool eightBit) {
+    Pictures& p = pictures(megapixels);
+    NullProgress progress;
+    for (auto _ : state) {
+        const float best = accumulateExposure(p.project.stackBuffer, origin(p, eightBit), p.project.exposures[1],
+                                              true, progress);
+        benchmark::DoNotOptimize(best);
     }
 }
 
 // The same traffic as the add (read the new image, read and write the stack) with no arithmetic.
-void BM_MemoryPassReadAddWrite(benchmark::State& state) {
-    Project& p = fixture().project;
+void memoryPassReadAddWrite(benchmark::State& state, int megapixels) {
+    Pictures& p = pictures(megapixels);
+    const std::size_t n = p.project.stackBuffer.rowSamples();
     for (auto _ : state) {
-        const std::size_t n = p.stackBuffer.rowSamples();
-        parallelRows(0, p.imageHeight, [&](int y) {
-            const float* s = p.newImageBuffer.row(y);
-            float* d = p.stackBuffer.row(y);
+        parallelRows(0, p.height, [&](int y) {
+            const float* s = p.floatOrigin.row(y);
+            float* d = p.project.stackBuffer.row(y);
             for (std::size_t i = 0; i < n; ++i) d[i] += s[i];
         });
         benchmark::ClobberMemory();
     }
 }
 
-void BM_MemoryPassCopy(benchmark::State& state) {
-    Project& p = fixture().project;
-    for (auto _ : state) bench::memoryPass(p.newImageBuffer, p.stackBuffer);
+void memoryPassCopy(benchmark::State& state, int megapixels) {
+    Pictures& p = pictures(megapixels);
+    for (auto _ : state) bench::memoryPass(p.floatOrigin, p.project.stackBuffer);
 }
 
 // The add as written, one core: a row loop with the bounds test per pixel.
-void BM_AddExposureDirect(benchmark::State& state) {
-    Project& p = fixture().project;
-    const ExposureRecord& r = p.exposures[1];
+void addExposureDirect(benchmark::State& state, int megapixels) {
+    Pictures& p = pictures(megapixels);
+    Project& project = p.project;
+    const FloatImage& image = p.floatOrigin;
+    const ExposureRecord& r = project.exposures[1];
     for (auto _ : state) {
         float stackMax = 0.0f;
-        for (int y = 0; y < p.imageHeight; ++y) {
-            for (int x = 0; x < p.imageWidth; ++x) {
+        for (int y = 0; y < p.height; ++y) {
+            for (int x = 0; x < p.width; ++x) {
                 const int sx = x - r.shiftX, sy = y - r.shiftY;
-                if (sx < 0 || sx >= p.imageWidth || sy < 0 || sy >= p.imageHeight) continue;
-                const float w = exposureWeight(p.newImageBuffer.at(sx, sy, 0), p.newImageBuffer.at(sx, sy, 1),
-                                               p.newImageBuffer.at(sx, sy, 2));
+                if (sx < 0 || sx >= p.width || sy < 0 || sy >= p.height) continue;
+                const float w = exposureWeight(image.at(sx, sy, 0), image.at(sx, sy, 1), image.at(sx, sy, 2));
                 for (int c = 0; c < 3; ++c) {
-                    float& s = p.stackBuffer.at(x, y, c);
-                    s += w * r.multiplier * p.newImageBuffer.at(sx, sy, c);
+                    float& s = project.stackBuffer.at(x, y, c);
+                    s += w * r.multiplier * image.at(sx, sy, c);
                     if (s > stackMax) stackMax = s;
                 }
             }
@@ -76,11 +118,34 @@ void BM_AddExposureDirect(benchmark::State& state) {
     }
 }
 
-BENCHMARK(BM_MemoryPassCopy)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
-BENCHMARK(BM_MemoryPassReadAddWrite)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
-BENCHMARK(BM_AddExposure)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
-BENCHMARK(BM_AddExposureDirect)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+void registerSize(int megapixels) {
+    std::string size = "/";
+    size += std::to_string(megapixels) + "MP";
+    auto timed = [](benchmark::internal::Benchmark* b) {
+        b->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(0.5)->Repetitions(3);
+    };
+    timed(benchmark::RegisterBenchmark(("MemoryPassCopy" + size).c_str(), memoryPassCopy, megapixels));
+    timed(benchmark::RegisterBenchmark(("MemoryPassReadAddWrite" + size).c_str(), memoryPassReadAddWrite,
+                                       megapixels));
+    timed(benchmark::RegisterBenchmark(("AddExposure8BitOrigin" + size).c_str(), addExposureOf, megapixels, true));
+    timed(benchmark::RegisterBenchmark(("AddExposureFloatOrigin" + size).c_str(), addExposureOf, megapixels, false));
+    timed(benchmark::RegisterBenchmark(("SubtractExposure8BitOrigin" + size).c_str(), subtractExposureOf,
+                                       megapixels, true));
+    timed(benchmark::RegisterBenchmark(("SubtractExposureFloatOrigin" + size).c_str(), subtractExposureOf,
+                                       megapixels, false));
+    if (megapixels == 24) {
+        benchmark::RegisterBenchmark(("AddExposureDirectOneCore" + size).c_str(), addExposureDirect, megapixels)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MeasureProcessCPUTime()
+            ->Iterations(3);
+    }
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    registerSize(24);
+    registerSize(96);
+    return sv::bench::runWithRatios(argc, argv, "MemoryPassReadAddWrite");
+}

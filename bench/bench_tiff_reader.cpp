@@ -53,6 +53,6 @@ const int kAllCores = static_cast<int>(std::max(1u, std::thread::hardware_concur
 }  // namespace
 
 BENCHMARK(BM_MemoryPass)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ReadTiff16Deflate)->Arg(1)->Arg(kAllCores)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ReadTiff16None)->Arg(1)->Arg(kAllCores)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadTiff16Deflate)->Arg(1)->Arg(kAllCores)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_ReadTiff16None)->Arg(1)->Arg(kAllCores)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK_MAIN();

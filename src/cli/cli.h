@@ -6,10 +6,12 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/parameters.h"
 #include "image/progress.h"
+#include "stack/messages.h"
 #include "stack/ghost_removal.h"
 #include "stack/project.h"
 #include "tone/parameter_description.h"
@@ -110,11 +112,23 @@ struct Operator {
     bool optionalValue = false;
 };
 
+// Opens and adds a run of --open files (path and its modifiers) through the engine's open
+// sequence, which decodes the next file while the current one is added; stops at the first that
+// cannot be used, with its message.
+void openFiles(CliContext& context, const std::vector<std::pair<std::string, Modifiers>>& files);
+
 void registerStackOperators(std::vector<Operator>& table);
 void registerFileOperators(std::vector<Operator>& table);
 void registerToneOperators(std::vector<Operator>& table);
 void registerFilterOperators(std::vector<Operator>& table);
 void registerHdrOperators(std::vector<Operator>& table);
+
+// An engine message as the CLI prints it: the English text, and for "Not enough memory!" what was
+// needed and what was available ("Not enough memory! (needed 12.8 GB, available 9.3 GB)").
+std::string messageLine(const Message& message);
+// The same figures for a refusal with no message of its own (the allocator said no): the open
+// project's need beside what is available now; the bare text while no project is open.
+std::string notEnoughMemoryLine(const Project& project);
 
 // "no exposures", "1 exposure", "2 exposures".
 std::string countOf(long long count, const std::string& one, const std::string& many);

@@ -3,8 +3,31 @@
 #include <unistd.h>
 
 #include "cli/cli.h"
+#include "image/memory_budget.h"
 
 namespace sv::cli {
+
+namespace {
+std::string memoryFigures(std::uint64_t needed, std::uint64_t available) {
+    return " (needed " + gigabytesText(needed, true) + ", available " + gigabytesText(available, false) + ")";
+}
+}  // namespace
+
+std::string messageLine(const Message& message) {
+    std::string line = englishText(message);
+    if (message.id == MessageId::NotEnoughMemory && message.bytesNeeded > 0) {
+        line += memoryFigures(message.bytesNeeded, message.bytesAvailable);
+    }
+    return line;
+}
+
+std::string notEnoughMemoryLine(const Project& project) {
+    std::string line = englishText(Message{MessageId::NotEnoughMemory});
+    if (project.buffersAllocated) {
+        line += memoryFigures(projectNeed(project.imageWidth, project.imageHeight).bytes, availableMemory().bytes);
+    }
+    return line;
+}
 
 void StderrProgress::setMaximum(std::int64_t maximum) {
     AtomicProgress::setMaximum(maximum);

@@ -158,9 +158,25 @@ int main(int argc, char** argv) {
             throw CliError(kUsage, "nothing to do (see --help)");
         }
         CliContext context(quiet);
-        for (const Step& step : steps) {
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            const Step& step = steps[i];
             context.progress.setLabel(step.op->name);
-            step.op->run(context, step.value, step.modifiers);
+            try {
+                if (step.op->name == "--open") {
+                    // A run of --open files goes together, so that decoding the next overlaps
+                    // adding the current.
+                    std::vector<std::pair<std::string, Modifiers>> files;
+                    for (; i < steps.size() && steps[i].op->name == "--open"; ++i) {
+                        files.emplace_back(steps[i].value, steps[i].modifiers);
+                    }
+                    --i;
+                    openFiles(context, files);
+                } else {
+                    step.op->run(context, step.value, step.modifiers);
+                }
+            } catch (const std::bad_alloc&) {
+                throw CliError(kBadInput, notEnoughMemoryLine(context.project));
+            }
         }
         return kOk;
     } catch (const CliError& e) {

@@ -1,9 +1,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include "cli/cli.h"
 #include "image/atomic_file.h"
+#include "image/memory_budget.h"
 #include "imagefiles/pfm_writer.h"
 #include "stack/auto_align.h"
 #include "stack/exposure_stack.h"
@@ -24,29 +26,62 @@ DecodeHooks cliHooks(CliContext& context, std::optional<Message>& refusal) {
     return hooks;
 }
 
-void openOperator(CliContext& context, const std::string& path, const Modifiers& modifiers) {
-    int shiftX = 0, shiftY = 0;
-    AlignmentNote note;
+// How --shift places a file: DX,DY, or "auto" for the suggestion of automatic alignment.
+struct ShiftChoice {
+    int x = 0, y = 0;
     bool automatic = false;
+    AlignmentNote note;
+};
+
+ShiftChoice shiftOf(const Modifiers& modifiers) {
+    ShiftChoice choice;
     if (auto it = modifiers.find("--shift"); it != modifiers.end()) {
         if (it->second == "auto") {
-            automatic = true;
-            context.alignmentReported = true;
+            choice.automatic = true;
         } else {
             const auto parts = splitList(it->second, ',');
             if (parts.size() != 2) throw CliError(kUsage, "--shift takes DX,DY or auto");
-            shiftX = parseInt(parts[0], "--shift DX");
-            shiftY = parseInt(parts[1], "--shift DY");
-            note.kind = AlignmentKind::Manual;
+            choice.x = parseInt(parts[0], "--shift DX");
+            choice.y = parseInt(parts[1], "--shift DY");
+            choice.note.kind = AlignmentKind::Manual;
         }
     }
+    return choice;
+}
+
+// Places the newest record: its shift (the suggestion when asked for) and its alignment note.
+void placeNewest(CliContext& context, const std::string& path, ShiftChoice choice) {
+    Project& project = context.project;
+    // The first picture starts the project: there is nothing to align it with.
+    if (choice.automatic && project.exposureCount > 1) {
+        const AutoAlignResult found =
+            autoAlign(project.newImageBuffer, project.stackBuffer, AutoAlignParams{}, context.progress);
+        choice.x = found.shiftX;
+        choice.y = found.shiftY;
+        choice.note = AlignmentNote{AlignmentKind::Auto, found.residual, found.doubtful};
+        if (found.doubtful) {
+            std::fprintf(stderr, "sombrel-cli: %s: %s\n", path.c_str(),
+                         englishText(Message{MessageId::ImagesMayBeRotated}).c_str());
+        }
+    }
+    ExposureRecord& record = project.newestExposure();
+    record.shiftX = choice.x;
+    record.shiftY = choice.y;
+    context.alignments.resize(static_cast<std::size_t>(project.exposureCount - 1));
+    context.alignments.push_back(choice.note);
+    context.processedStale = true;
+}
+
+// One file while ghost removal is on: the stack is merged again with the new exposure, so there
+// is no plain add to overlap with the next decode.
+void openWithGhostRemoval(CliContext& context, const std::string& path, const ShiftChoice& choice) {
     std::optional<Message> refusal;
     const DecodeHooks hooks = cliHooks(context, refusal);
     Project& project = context.project;
     project.openInProgress = true;
     OpenResult result = loadPicture(project, path, false, hooks, context.progress);
     project.openInProgress = false;
-    if (result.error) throw CliError(kBadInput, path + ": " + englishText(*result.error));
+    if (result.error) throw CliError(kBadInput, path + ": " + messageLine(*result.error));
     // A file the reader could not decode is not recorded; its notice says why.
     if (!result.opened) throw CliError(kBadInput, path + ": " + (refusal ? englishText(*refusal) : "not opened"));
     if (refusal) {
@@ -54,34 +89,59 @@ void openOperator(CliContext& context, const std::string& path, const Modifiers&
         --project.exposureCount;
         throw CliError(kBadInput, path + ": " + englishText(*refusal));
     }
-    // The first picture starts the project: there is nothing to align it with.
-    if (automatic && project.exposureCount > 1) {
-        const AutoAlignResult found =
-            autoAlign(project.newImageBuffer, project.stackBuffer, AutoAlignParams{}, context.progress);
-        shiftX = found.shiftX;
-        shiftY = found.shiftY;
-        note = AlignmentNote{AlignmentKind::Auto, found.residual, found.doubtful};
-        if (found.doubtful) {
-            std::fprintf(stderr, "sombrel-cli: %s: %s\n", path.c_str(),
-                         englishText(Message{MessageId::ImagesMayBeRotated}).c_str());
-        }
-    }
-    ExposureRecord& record = project.newestExposure();
-    record.shiftX = shiftX;
-    record.shiftY = shiftY;
-    context.alignments.resize(static_cast<std::size_t>(project.exposureCount - 1));
-    context.alignments.push_back(note);
-    context.processedStale = true;
-    if (!context.ghosts.active) {
-        addExposure(project, context.progress);
-        return;
-    }
-    // While ghost removal is on, the stack is merged again with the new exposure.
+    placeNewest(context, path, choice);
     const GhostResult merged =
         addExposureWithoutGhosts(project, context.ghosts, exposureFiles(project, hooks), context.progress);
     if (merged.error) throw CliError(kBadInput, path + ": ghost removal: " + englishText(*merged.error));
-    if (refusal) throw CliError(kBadInput, englishText(*refusal));
 }
+
+void openOperator(CliContext& context, const std::string& path, const Modifiers& modifiers) {
+    openFiles(context, {{path, modifiers}});
+}
+
+}  // namespace
+
+void openFiles(CliContext& context, const std::vector<std::pair<std::string, Modifiers>>& files) {
+    std::vector<std::string> paths;
+    std::vector<ShiftChoice> shifts;
+    for (const auto& [path, modifiers] : files) {
+        paths.push_back(path);
+        shifts.push_back(shiftOf(modifiers));
+        if (shifts.back().automatic) context.alignmentReported = true;
+    }
+    if (context.ghosts.active) {
+        for (std::size_t k = 0; k < paths.size(); ++k) openWithGhostRemoval(context, paths[k], shifts[k]);
+        return;
+    }
+    // Notices reach hooks.notify on this thread, file by file, before that file's beforeAdd.
+    std::optional<Message> refusal;
+    const DecodeHooks hooks = cliHooks(context, refusal);
+    OpenSequenceControl control;
+    control.stopAtFailure = true;
+    control.beforeAdd = [&](std::size_t k, OpenResult& result) {
+        Project& project = context.project;
+        // The CLI shows no picture: the bitmap goes before the next file is decoded.
+        result.bitmap = DisplayBitmap();
+        if (refusal) {
+            // Take the record back out: nothing of this file reaches the stack.
+            --project.exposureCount;
+            return false;
+        }
+        placeNewest(context, paths[k], shifts[k]);
+        return true;
+    };
+    const std::vector<OpenResult> results =
+        openSequence(context.project, paths, false, hooks, context.progress, control);
+    const std::size_t last = results.size() - 1;
+    const OpenResult& result = results[last];
+    const std::string& path = paths[last];
+    if (result.error) throw CliError(kBadInput, path + ": " + messageLine(*result.error));
+    // A file the reader could not decode is not recorded; its notice says why.
+    if (!result.opened) throw CliError(kBadInput, path + ": " + (refusal ? englishText(*refusal) : "not opened"));
+    if (refusal) throw CliError(kBadInput, path + ": " + englishText(*refusal));
+}
+
+namespace {
 
 void removeOperator(CliContext& context, const std::string& value, const Modifiers&) {
     const int n = parseInt(value, "--remove");
@@ -94,7 +154,7 @@ void removeOperator(CliContext& context, const std::string& value, const Modifie
     const DecodeHooks hooks = cliHooks(context, refusal);
     const GhostResult result = removeExposureWithoutGhosts(context.project, context.ghosts, n - 1, hooks,
                                                            exposureFiles(context.project, hooks), context.progress);
-    if (result.error) throw CliError(kBadInput, englishText(*result.error));
+    if (result.error) throw CliError(kBadInput, messageLine(*result.error));
     context.processedStale = true;
     if (static_cast<int>(context.alignments.size()) >= n) {
         context.alignments.erase(context.alignments.begin() + (n - 1));
@@ -276,6 +336,9 @@ std::string reportJson(const CliContext& context) {
         json += "}";
     }
     json += p.exposureCount ? "\n  ]" : "]";
+    // What the project's working buffers, a filter's scratch picture and the display bitmap take.
+    const std::uint64_t needed = p.buffersAllocated ? projectNeed(p.imageWidth, p.imageHeight).bytes : 0;
+    json += ",\n  \"memoryNeeded\": " + std::to_string(needed);
     if (context.ghosts.active) {
         json += ",\n  \"deghost\": {\"reference\": " + std::to_string(context.ghosts.params.reference + 1) +
                 ", \"strength\": " + std::to_string(context.ghosts.params.strength) + "}";
@@ -330,7 +393,7 @@ void registerStackOperators(std::vector<Operator>& table) {
                      "write the ghost mask (0..1 per pixel, repeated in R, G, B) as PFM", dumpGhostMaskOperator});
     table.push_back({"--dump-stack", "FILE.pfm", {}, "write the raw stack (not divided by stackMax) as PFM",
                      dumpStackOperator});
-    table.push_back({"--report", "FILE.json|-", {}, "write size, stackMax, exposures and histogram as JSON (UTF-8: bytes of a file name "
+    table.push_back({"--report", "FILE.json|-", {}, "write size, stackMax, exposures, memoryNeeded (bytes) and histogram as JSON (UTF-8: bytes of a file name "
                      "that are not UTF-8 show as U+FFFD); each exposure's \"exif\" holds exposureTime (s), fNumber, "
                      "iso, exposureBias (EV), captureTime and ev = log2(t1/t) + 2 log2(N/N1) + log2(ISO1/ISO) "
                      "relative to the first exposure",

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numbers>
 #include <vector>
 
 #include <tbb/blocked_range.h>
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
 
+#include "filters/bilateral_passes.h"
 #include "filters/vector_float.h"
 #include "filters/weighted_sums.h"
 
@@ -45,7 +47,7 @@ __attribute__((always_inline)) inline void storeSome(float* p, const vfloat& v, 
 // n + kPad). out gets n values plus garbage up to a whole vector. Each pair of pixels d apart
 // shares one range weight, E[(d - 1) * span + ...], kept for one segment at a time.
 SV_VECTOR_CLONES
-void rowPass(const float* v, int n, int R, const float* sw, float negInvE, float* E, float* out) {
+void rowPass(const float* v, int n, int R, const float* sw, float rangeScale, float* E, float* out) {
     const int span = kSegment + 3 * R + 8;
     for (int a = 0; a < n; a += kSegment) {
         const int b = std::min(n, a + kSegment);
@@ -55,7 +57,7 @@ void rowPass(const float* v, int n, int R, const float* sw, float negInvE, float
             float* Ed = E + (d - 1) * span - first;
             for (int k = first; k < bEnd; k += 8) {
                 const vfloat diff = vec::load(v + k + 3 * d) - vec::load(v + k);
-                vec::store(Ed + k, vec::exp((diff * diff) * vec::splat(negInvE)));
+                vec::store(Ed + k, vec::exp2Eighths((diff * diff) * vec::splat(rangeScale)));
             }
             // Pairs that leave the row carry no weight.
             for (int k = first; k < 0; ++k) Ed[k] = 0.0f;
@@ -86,7 +88,7 @@ void rowPass(const float* v, int n, int R, const float* sw, float negInvE, float
 // Range weights between row y and rows y + d (d = 1..R) of a strip: E[(d - 1) * width + s];
 // 0 where row y + d lies beyond the region. rows(k) gives the strip's samples of row k.
 template <typename Rows>
-__attribute__((always_inline)) inline void columnWeights(Rows rows, int h, int y, int R, int width, float negInvE,
+__attribute__((always_inline)) inline void columnWeights(Rows rows, int h, int y, int R, int width, float rangeScale,
                                                          float* E) {
     const float* vy = rows(y);
     for (int d = 1; d <= R; ++d) {
@@ -98,7 +100,7 @@ __attribute__((always_inline)) inline void columnWeights(Rows rows, int h, int y
         const float* vd = rows(y + d);
         for (int s = 0; s < width; s += 8) {
             const vfloat diff = loadSome(vd + s, width - s) - loadSome(vy + s, width - s);
-            storeSome(Ed + s, vec::exp((diff * diff) * vec::splat(negInvE)), width - s);
+            storeSome(Ed + s, vec::exp2Eighths((diff * diff) * vec::splat(rangeScale)), width - s);
         }
     }
 }
@@ -110,7 +112,7 @@ struct StripJob {
     int h;
     int R;
     const float* sw;
-    float negInvE;
+    float rangeScale;
     float op, rest;
 };
 
@@ -143,7 +145,7 @@ __attribute__((always_inline)) inline void columnStripBody(const StripJob& job, 
         float* here = cRow(y);
         float* keep = rowRing + static_cast<std::size_t>(y % (R + 1)) * width;
         std::memcpy(keep, here, static_cast<std::size_t>(width) * sizeof(float));
-        columnWeights(cRow, h, y, R, width, job.negInvE, weightRing + (y % (R + 1)) * slot);
+        columnWeights(cRow, h, y, R, width, job.rangeScale, weightRing + (y % (R + 1)) * slot);
         const float* below = weightRing + (y % (R + 1)) * slot;
         // The taps in order (o = R .. 1, then the centre, then -1 .. -R), without those beyond
         // the region.
@@ -205,28 +207,15 @@ BilateralParams bilateralParams(const ParameterValues& values) {
                            positionOf(d, values, "opacity")};
 }
 
-void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const BilateralParams& params,
-                     ProgressSink& progress) {
-    Region r;
-    if (!beginFilter(buffers, regionIn, 3, progress, r)) return;
-    const FloatImage& P = buffers.processed;
-    FloatImage& N = buffers.working;
-    FloatImage& C = buffers.output;
+namespace detail {
 
-    const float op = fractionFromPosition(params.opacityPosition);
-    const float sigmaR = fractionFromPosition(params.thresholdPosition);
-    const float e = 2.0f * sigmaR * sigmaR;
-    // -diff^2 / e is taken as diff^2 x (-1 / e): one multiplication instead of a division.
-    const float negInvE = -1.0f / e;
-    const FilterKernel kernel = makeBilateralKernel(sigmaFromPosition(params.sigmaPosition));
-    const int m = bilateralWindowStart(kernel);
-    const int R = kKernelCentre - m;
-    std::vector<float> swRow, swColumn;
-    for (int t = m; t <= 32 - m; ++t) {
-        swRow.push_back(kernel.weights[t][kKernelCentre]);
-        swColumn.push_back(kernel.weights[kKernelCentre][t]);
-    }
-
+void bilateralTwoPass(const BilateralPlan& plan, ProgressSink& progress) {
+    const FloatImage& P = *plan.P;
+    FloatImage& N = *plan.N;
+    FloatImage& C = *plan.C;
+    const Region& r = plan.region;
+    const int R = plan.radius;
+    const float rangeScale = plan.rangeScale;
     const int w = r.width;
     const int h = r.height;
     const int n = 3 * w;
@@ -250,7 +239,7 @@ void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const
             const float* src = P.row(y) + x0s;
             std::memcpy(N.row(y) + x0s, src, static_cast<std::size_t>(n) * sizeof(float));
             std::memcpy(s.line.data() + kPad, src, static_cast<std::size_t>(n) * sizeof(float));
-            rowPass(s.line.data() + kPad, n, R, swRow.data(), negInvE, s.weights.data(), s.out.data());
+            rowPass(s.line.data() + kPad, n, R, plan.swRow, rangeScale, s.weights.data(), s.out.data());
             std::memcpy(C.row(y) + x0s, s.out.data(), static_cast<std::size_t>(n) * sizeof(float));
         }
         progress.advance(2 * static_cast<std::int64_t>(range.end() - range.begin()));
@@ -260,7 +249,7 @@ void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const
     constexpr int kStrip = 384;  // samples: 128 pixels
     const int strips = (n + kStrip - 1) / kStrip;
     ProportionalProgress gauge(progress, static_cast<std::int64_t>(h) * strips, h);
-    const StripJob job{&P, &C, r.x, r.y, h, R, swColumn.data(), negInvE, op, 1.0f - op};
+    const StripJob job{&P, &C, r.x, r.y, h, R, plan.swColumn, rangeScale, plan.op, plan.rest};
     struct ColumnScratch {
         std::vector<float> weightRing, rowRing;
     };
@@ -277,6 +266,42 @@ void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const
             columnStrip(job, s0, std::min(kStrip, n - s0), s.weightRing.data(), s.rowRing.data(), gauge);
         }
     });
+}
+
+}  // namespace detail
+
+void bilateralFilter(const FilterBuffers& buffers, const Region& regionIn, const BilateralParams& params,
+                     ProgressSink& progress) {
+    Region r;
+    if (!beginFilter(buffers, regionIn, 3, progress, r)) return;
+
+    const float sigmaR = fractionFromPosition(params.thresholdPosition);
+    const float e = 2.0f * sigmaR * sigmaR;
+    const FilterKernel kernel = makeBilateralKernel(sigmaFromPosition(params.sigmaPosition));
+    const int m = bilateralWindowStart(kernel);
+    std::vector<float> swRow, swColumn;
+    for (int t = m; t <= 32 - m; ++t) {
+        swRow.push_back(kernel.weights[t][kKernelCentre]);
+        swColumn.push_back(kernel.weights[kKernelCentre][t]);
+    }
+    detail::BilateralPlan plan;
+    plan.P = &buffers.processed;
+    plan.N = &buffers.working;
+    plan.C = &buffers.output;
+    plan.region = r;
+    plan.radius = kKernelCentre - m;
+    plan.swRow = swRow.data();
+    plan.swColumn = swColumn.data();
+    // exp(-diff^2 / e) is taken as 2^(diff^2 x (-8 / (e ln 2)) / 8): one multiplication, and a
+    // power of two that needs no range reduction.
+    plan.rangeScale = static_cast<float>(-8.0 / (static_cast<double>(e) * std::numbers::ln2));
+    plan.op = fractionFromPosition(params.opacityPosition);
+    plan.rest = 1.0f - plan.op;
+    if (detail::bilateralSweepUsable()) {
+        detail::bilateralSweep(plan, progress);
+    } else {
+        detail::bilateralTwoPass(plan, progress);
+    }
 }
 
 }  // namespace sv

@@ -255,6 +255,21 @@ void setMemoryBudget(std::optional<std::uint64_t> bytes) {
 
 bool fits(MemoryNeed need, const MemoryLimit& limit) { return need.bytes <= limit.bytes; }
 
+std::uint64_t tenthsOfGigabyte(std::uint64_t bytes, bool roundUp) {
+    // bytes x 10 / 2^30 without overflow: whole gigabytes first, then the tenths of the rest.
+    const std::uint64_t whole = bytes >> 30;
+    const std::uint64_t rest = bytes & ((1ull << 30) - 1);
+    const std::uint64_t tenths = rest * 10;  // < 2^34
+    std::uint64_t part = tenths >> 30;
+    if (roundUp && (tenths & ((1ull << 30) - 1)) != 0) ++part;
+    return whole * 10 + part;
+}
+
+std::string gigabytesText(std::uint64_t bytes, bool roundUp, char separator) {
+    const std::uint64_t tenths = tenthsOfGigabyte(bytes, roundUp);
+    return std::to_string(tenths / 10) + separator + std::to_string(tenths % 10) + " GB";
+}
+
 std::uint64_t availableMemoryBytes() { return availableMemory().bytes; }
 
 bool floatImagesFit(int width, int height, int count, std::uint64_t extraBytes) {

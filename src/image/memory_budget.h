@@ -59,6 +59,12 @@ struct MemorySources {
 };
 MemoryLimit availableMemory(const MemorySources& sources);
 
+// Bytes in tenths of a gigabyte (2^30 bytes), the unit the program shows memory in: a need is
+// rounded up and what is available down, so that a refusal never reads as if the need fitted.
+std::uint64_t tenthsOfGigabyte(std::uint64_t bytes, bool roundUp);
+// "12.8 GB" with the decimal separator given.
+std::string gigabytesText(std::uint64_t bytes, bool roundUp, char separator = '.');
+
 // Bytes the machine can still hand out (kept for callers that want the bare figure).
 std::uint64_t availableMemoryBytes();
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace sv {
@@ -68,6 +69,10 @@ struct Message {
     int code = 0;          // the TIFF error number for TiffError (the reader's documented error bits)
     std::string detail;    // file name or reason, for the messages that carry one
     WriteError write;      // CannotWrite: the reason, its errno and the encoder's own words
+    // NotEnoughMemory, when a check refused the work: the bytes it needed and the bytes that
+    // were available (both 0 when the refusal came from the allocator itself).
+    std::uint64_t bytesNeeded = 0;
+    std::uint64_t bytesAvailable = 0;
 };
 
 // A CannotWrite message.

@@ -66,8 +66,9 @@ std::optional<Message> readPictureFile(const std::string& path, std::string& con
     if (::fstat(fd, &info) != 0) return Message{MessageId::CannotReadFile, 0, name};
     if (!S_ISREG(info.st_mode)) return Message{MessageId::NotRegularFile, 0, name};
     const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
-    if (!fits(bytesNeed(size), availableMemory()) || size > contents.max_size()) {
-        return Message{MessageId::NotEnoughMemory, 0, name};
+    const MemoryLimit limit = availableMemory();
+    if (!fits(bytesNeed(size), limit) || size > contents.max_size()) {
+        return memoryRefusal(name, bytesNeed(size), limit);
     }
     try {
         contents.assign(static_cast<std::size_t>(size), '\0');
@@ -89,15 +90,25 @@ std::optional<Message> readPictureFile(const std::string& path, std::string& con
 
 bool readWholeFile(const std::string& path, std::string& contents) { return !readPictureFile(path, contents); }
 
+Message memoryRefusal(const std::string& name, MemoryNeed need, const MemoryLimit& limit) {
+    Message m{MessageId::NotEnoughMemory, 0, name};
+    m.bytesNeeded = need.bytes;
+    m.bytesAvailable = limit.bytes;
+    return m;
+}
+
 std::optional<Message> admitBySize(const PictureClaim& claim, MemoryNeed besides, const MemoryLimit& limit) {
-    if (!fits(claim.decodeNeed() + besides, limit)) return Message{MessageId::NotEnoughMemory, 0, claim.name};
+    const MemoryNeed need = claim.decodeNeed() + besides;
+    if (!fits(need, limit)) return memoryRefusal(claim.name, need, limit);
     if (claim.fileTooShort) return Message{MessageId::IncompleteFile, 0, claim.name};
     return std::nullopt;
 }
 
 std::optional<Message> admitPicture(const PictureClaim& claim, const DecodeHooks& hooks) {
     if (hooks.admit) return hooks.admit(claim);
-    if (!fits(claim.decodeNeed(), availableMemory())) return Message{MessageId::NotEnoughMemory, 0, claim.name};
+    if (const MemoryLimit limit = availableMemory(); !fits(claim.decodeNeed(), limit)) {
+        return memoryRefusal(claim.name, claim.decodeNeed(), limit);
+    }
     return std::nullopt;
 }
 

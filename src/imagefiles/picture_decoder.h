@@ -48,6 +48,9 @@ struct DecodeHooks {
     std::function<std::optional<Message>(const PictureClaim&)> admit;
 };
 
+// "Not enough memory!" about `name`, carrying the need that was refused and what was available.
+Message memoryRefusal(const std::string& name, MemoryNeed need, const MemoryLimit& limit);
+
 // The usual admission of a claimed size: the decode's own need plus `besides` (what the caller
 // will hold next to it) must fit in `limit`, else "Not enough memory!"; then the file must be
 // long enough for the size, else it is incomplete.

@@ -25,7 +25,8 @@ DecodedPicture decodeTiffMemory(const unsigned char* data, std::size_t size, con
     claim.name = name;
     claim.width = static_cast<int>(probe.width);
     claim.height = static_cast<int>(probe.height);
-    claim.scratchBytes = probe.stripBufferBytes;
+    // One strip buffer for each strip decoded at a time.
+    claim.scratchBytes = probe.stripBufferBytes * tiffStripWorkers(probe.stripCount);
     claim.fileTooShort = probe.stripsMissing;
     if (!preparePicture(out, claim, hooks)) return out;
     TiffReadOutcome read;

@@ -3,10 +3,16 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <limits>
 #include <vector>
+
+#include <tbb/blocked_range.h>
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/info.h>
+#include <tbb/parallel_for.h>
 
 #include "image/parallel_rows.h"
 
@@ -204,6 +210,20 @@ inline float sampleFromBits(const unsigned char* p, int bits, bool little) {
     }
 }
 
+void decodeRgbRow(const unsigned char* src, int width, int bits, bool little, float* dst, std::uint32_t* display) {
+    const std::size_t sampleBytes = static_cast<std::size_t>(bits / 8);
+    for (int x = 0; x < width; ++x) {
+        const unsigned char* p = src + std::size_t(x) * 3 * sampleBytes;
+        const float r = sampleFromBits(p, bits, little);
+        const float g = sampleFromBits(p + sampleBytes, bits, little);
+        const float b = sampleFromBits(p + 2 * sampleBytes, bits, little);
+        dst[3 * x + 0] = r;
+        dst[3 * x + 1] = g;
+        dst[3 * x + 2] = b;
+        display[x] = packRgb(tiffDisplayChannel(r), tiffDisplayChannel(g), tiffDisplayChannel(b));
+    }
+}
+
 // The strips an accepted layout needs and where the directory puts them.
 struct Strips {
     std::uint32_t width = 0, height = 0, rowsPerStrip = 0, compression = 0;
@@ -289,6 +309,57 @@ std::size_t inflateStrip(const unsigned char* in, std::size_t inBytes, unsigned 
     return produced;
 }
 
+// Inflates (or copies) one strip into `strip` and decodes the rows it wholly holds; the other
+// rows keep what they had. No row ever reads a byte its own strip did not produce, which is what
+// makes the strips independent of one another whatever the buffer held before. Returns false
+// when the strip is damaged (not inflatable, or short of its rows).
+struct StripDecoder {
+    const TiffBytes& file;
+    const Strips& s;
+    const Layout& l;
+    FloatImage& pixels;
+    DisplayBitmap& bitmap;
+    ProgressSink& progress;
+
+    bool decode(std::size_t k, unsigned char* strip, bool rowsInParallel) const {
+        const std::uint64_t offset = s.offsets[k];
+        const std::uint64_t count = s.counts[k];
+        const std::uint64_t size = file.size();
+        const std::uint64_t available = offset < size ? std::min<std::uint64_t>(count, size - offset) : 0;
+        const std::size_t rowsBytes = std::size_t(s.rowsIn(k)) * s.rowBytes;
+        std::size_t produced = 0;
+        bool intactStrip = true;
+        if (!s.deflated()) {
+            // Bytes beyond one strip's worth of rows belong to no row.
+            produced = static_cast<std::size_t>(std::min<std::uint64_t>(available, rowsBytes));
+            if (produced > 0) std::memcpy(strip, file.at(offset), produced);
+        } else if (available > 0) {
+            bool intact = false;
+            produced = inflateStrip(file.at(offset), static_cast<std::size_t>(available), strip, rowsBytes, intact);
+            if (!intact || produced < rowsBytes) intactStrip = false;
+        }
+        const int firstRow = static_cast<int>(k * s.rowsPerStrip);
+        const int lastRow = firstRow + static_cast<int>(s.rowBytes ? produced / s.rowBytes : 0);
+        if (l.predictor != 1) {
+            progress.advance(s.rowsIn(k));
+            return intactStrip;
+        }
+        const auto decodeRow = [&](int y) {
+            const unsigned char* src = strip + std::size_t(y - firstRow) * s.rowBytes;
+            decodeRgbRow(src, static_cast<int>(s.width), static_cast<int>(l.bits[0]), file.little(), pixels.row(y),
+                         bitmap.row(y));
+        };
+        if (rowsInParallel) {
+            parallelRows(firstRow, lastRow, decodeRow, &progress);
+        } else {
+            for (int y = firstRow; y < lastRow; ++y) decodeRow(y);
+            progress.advance(lastRow - firstRow);
+        }
+        progress.advance(static_cast<int>(s.rowsIn(k)) - (lastRow - firstRow));
+        return intactStrip;
+    }
+};
+
 }  // namespace
 
 TiffProbe probeTiffMemory(const unsigned char* data, std::size_t size) {
@@ -299,6 +370,7 @@ TiffProbe probeTiffMemory(const unsigned char* data, std::size_t size) {
     if (layoutCode(l) == 0 && probe.width > 0 && probe.height > 0) {
         const Strips s = readStrips(file, dir, l);
         probe.stripBufferBytes = std::uint64_t(s.rowsPerStrip) * s.rowBytes;
+        probe.stripCount = s.needed;
         probe.stripsMissing = !s.complete;
     }
     return probe;
@@ -309,8 +381,18 @@ int readTiffMemory(const unsigned char* data, std::size_t size, FloatImage& pixe
     return readTiffStrips(data, size, pixels, bitmap, progress).code;
 }
 
+std::size_t tiffStripWorkers(std::uint64_t strips) {
+    const auto cores = static_cast<std::uint64_t>(std::max(1, tbb::info::default_concurrency()));
+    return static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min(cores, strips)));
+}
+
 TiffReadOutcome readTiffStrips(const unsigned char* data, std::size_t size, FloatImage& pixels, DisplayBitmap& bitmap,
                                ProgressSink& progress) {
+    return detail::readTiffStrips(data, size, pixels, bitmap, progress, 0);
+}
+
+TiffReadOutcome detail::readTiffStrips(const unsigned char* data, std::size_t size, FloatImage& pixels,
+                                       DisplayBitmap& bitmap, ProgressSink& progress, std::size_t maxWorkers) {
     TiffReadOutcome outcome;
     const TiffBytes file(data, size);
     const Directory dir = readDirectory(file);
@@ -333,52 +415,28 @@ TiffReadOutcome readTiffStrips(const unsigned char* data, std::size_t size, Floa
     // Data that are not there make the picture incomplete; data that are there but do not decode
     // (or decode to less than the rows) make it damaged. Both are error 8.
     outcome.incomplete = !s.complete;
-    bool damaged = false;
-    const std::uint32_t bits = l.bits[0];
-    std::vector<unsigned char> strip(std::size_t(s.rowsPerStrip) * s.rowBytes, 0);
-    const bool little = file.little();
-    const int bitsInt = static_cast<int>(bits);
     const std::size_t strips = std::min(s.offsets.size(), s.needed);
-    for (std::size_t k = 0; k < strips; ++k) {
-        const std::uint64_t offset = s.offsets[k];
-        const std::uint64_t count = s.counts[k];
-        const std::uint64_t available = offset < size ? std::min<std::uint64_t>(count, size - offset) : 0;
-        const std::size_t rowsBytes = std::size_t(s.rowsIn(k)) * s.rowBytes;
-        std::size_t produced = 0;
-        if (!s.deflated()) {
-            // Bytes beyond one strip's worth of rows belong to no row.
-            produced = static_cast<std::size_t>(std::min<std::uint64_t>(available, rowsBytes));
-            if (produced > 0) std::memcpy(strip.data(), file.at(offset), produced);
-        } else if (available > 0) {
-            bool intact = false;
-            produced = inflateStrip(file.at(offset), static_cast<std::size_t>(available), strip.data(), rowsBytes, intact);
-            if (!intact || produced < rowsBytes) damaged = true;
-        }
-        // Only rows the strip wholly holds are decoded; the others keep what they had.
-        const int firstRow = static_cast<int>(k * s.rowsPerStrip);
-        const int lastRow = firstRow + static_cast<int>(s.rowBytes ? produced / s.rowBytes : 0);
-        if (l.predictor == 1) {
-            const int w = static_cast<int>(width);
-            const std::size_t pixelBytes = s.pixelBytes;
-            parallelRows(firstRow, lastRow, [&](int y) {
-                const unsigned char* src = strip.data() + std::size_t(y - firstRow) * s.rowBytes;
-                float* dst = pixels.row(y);
-                std::uint32_t* display = bitmap.row(y);
-                for (int x = 0; x < w; ++x) {
-                    const unsigned char* p = src + std::size_t(x) * pixelBytes;
-                    const float r = sampleFromBits(p, bitsInt, little);
-                    const float g = sampleFromBits(p + bits / 8, bitsInt, little);
-                    const float b = sampleFromBits(p + 2 * (bits / 8), bitsInt, little);
-                    dst[3 * x + 0] = r;
-                    dst[3 * x + 1] = g;
-                    dst[3 * x + 2] = b;
-                    display[x] = packRgb(tiffDisplayChannel(r), tiffDisplayChannel(g), tiffDisplayChannel(b));
-                }
-            }, &progress);
-            progress.advance(static_cast<int>(s.rowsIn(k)) - (lastRow - firstRow));
-        } else {
-            progress.advance(s.rowsIn(k));
-        }
+    const std::size_t bufferBytes = std::size_t(s.rowsPerStrip) * s.rowBytes;
+    const StripDecoder decoder{file, s, l, pixels, bitmap, progress};
+    bool damaged = false;
+    const std::size_t workers = maxWorkers == 0 ? tiffStripWorkers(strips) : std::min(maxWorkers, strips);
+    if (workers <= 1) {
+        std::vector<unsigned char> strip(bufferBytes, 0);
+        for (std::size_t k = 0; k < strips; ++k) damaged = !decoder.decode(k, strip.data(), true) || damaged;
+    } else {
+        // Each strip's rows come only from the bytes that strip itself produced (see decode), so
+        // the strips are independent and may be inflated side by side, each worker with a buffer
+        // of its own; rows are disjoint, so the pixels are those of the one-buffer order.
+        tbb::enumerable_thread_specific<std::vector<unsigned char>> buffers(
+            [bufferBytes] { return std::vector<unsigned char>(bufferBytes, 0); });
+        std::atomic<bool> anyDamaged{false};
+        tbb::parallel_for(tbb::blocked_range<std::size_t>(0, strips, 1), [&](const tbb::blocked_range<std::size_t>& r) {
+            std::vector<unsigned char>& strip = buffers.local();
+            for (std::size_t k = r.begin(); k != r.end(); ++k) {
+                if (!decoder.decode(k, strip.data(), false)) anyDamaged.store(true, std::memory_order_relaxed);
+            }
+        });
+        damaged = anyDamaged.load();
     }
     if (damaged || outcome.incomplete) outcome.code |= kTiffDamagedStrips;
     progress.setPosition(0);

@@ -21,6 +21,7 @@ struct TiffProbe {
     // rows need is absent, outside the file or too short for its rows (a cut file, or no
     // StripByteCounts).
     std::uint64_t stripBufferBytes = 0;
+    std::uint64_t stripCount = 0;  // strips the rows need
     bool stripsMissing = false;
 };
 
@@ -53,6 +54,17 @@ struct TiffReadOutcome {
 };
 TiffReadOutcome readTiffStrips(const unsigned char* data, std::size_t size, FloatImage& pixels, DisplayBitmap& bitmap,
                                ProgressSink& progress);
+
+// How many strips the reader decodes side by side, each with a strip buffer of its own: one per
+// core, at most one per strip.
+std::size_t tiffStripWorkers(std::uint64_t strips);
+
+namespace detail {
+// The reader with at most `maxWorkers` strips at a time (0: tiffStripWorkers; 1: one buffer, the
+// strips in order).
+TiffReadOutcome readTiffStrips(const unsigned char* data, std::size_t size, FloatImage& pixels, DisplayBitmap& bitmap,
+                               ProgressSink& progress, std::size_t maxWorkers);
+}  // namespace detail
 
 // The whole opening of a TIFF held in memory: probe, predictor notice, gamma question, reader,
 // reader notices, gamma correction. `name` is the file name the messages carry.

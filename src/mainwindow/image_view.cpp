@@ -144,6 +144,14 @@ void TForm1::buildStatusBar() {
     statusPanels[1]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     for (int i = 0; i < 4; ++i) StatusBar1->addWidget(statusPanels[static_cast<std::size_t>(i)], i == 3 ? 1 : 0);
+    // Filled once a project is open, so that a large panorama's need is seen before a filter asks
+    // for its scratch picture.
+    memoryPanel = new QLabel(StatusBar1);
+    memoryPanel->setObjectName(QStringLiteral("MemoryPanel"));
+    memoryPanel->setFrameShape(QFrame::Panel);
+    memoryPanel->setFrameShadow(QFrame::Sunken);
+    memoryPanel->hide();
+    StatusBar1->addPermanentWidget(memoryPanel);
     exifPanel = new QLabel(StatusBar1);
     exifPanel->setObjectName(QStringLiteral("ExifPanel"));
     exifPanel->setFrameShape(QFrame::Panel);

@@ -1,5 +1,6 @@
 #include "mainwindow/language_tables.h"
 
+#include "image/memory_budget.h"
 #include "mainwindow/language_texts.h"
 
 #include <QAbstractButton>
@@ -258,6 +259,8 @@ const std::vector<MessageRow>& messageTable() {
         {Msg::AlignmentResidual, "Alignment residual: ", "Błąd wyrównania: "},
         {Msg::NotRegularFile, "Not a regular file, so it was not read: ",
          "To nie jest zwykły plik, więc nie został odczytany: "},
+        {Msg::MemoryStatus, "RAM: %1/%2", "RAM: %1/%2"},
+        {Msg::MemoryStatusHint, "Memory: %1 needed, %2 available", "Pamięć: potrzeba %1, dostępne %2"},
         {Msg::RawNotReadable, "This camera raw file cannot be read: ", "Nie można odczytać tego pliku RAW z aparatu: "},
         {Msg::DamagedFile, "The picture is damaged and was not used: ", "Zdjęcie jest uszkodzone i nie zostało użyte: "},
         {Msg::ExifExposureTime, "Exposure time: ", "Czas naświetlania: "},
@@ -390,6 +393,15 @@ QString hdrSaveFilter(bool polish) {
 QString saveFilter() { return u(kSaveFilter); }
 QString designOpenFilter() { return u(kDesignOpenFilter) + newerOpenEntries(false); }
 QString designSaveFilter() { return u(kDesignSaveFilter); }
+
+QString memoryText(bool polish, std::uint64_t needed, std::uint64_t available, bool hint) {
+    const char separator = polish ? ',' : '.';
+    QString neededText = QString::fromStdString(gigabytesText(needed, true, separator));
+    // The panel is narrow: "0.1/20.6 GB" names the unit once.
+    if (!hint) neededText.chop(3);
+    return messageText(hint ? Msg::MemoryStatusHint : Msg::MemoryStatus, polish)
+        .arg(neededText, QString::fromStdString(gigabytesText(available, false, separator)));
+}
 
 QString sizeText(bool polish, int width, int height) {
     return (polish ? u("Wymiary: ") : u("Size: ")) + QString::number(width) + QStringLiteral("x") +

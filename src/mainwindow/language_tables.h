@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <vector>
 
 #include "image/atomic_file.h"
@@ -68,6 +69,8 @@ enum class Msg {
     JobFailed,          // a background job stopped on an unexpected error
     IncompleteFile,     // + file name
     NotRegularFile,     // + file name
+    MemoryStatus,       // the status bar's memory panel: %1 needed / %2 available (gigabytes)
+    MemoryStatusHint,   // its tool tip, spelt out
     RawNotReadable,     // + file name and camera
     DamagedFile,        // + file name
     // What Step 1 shows of an exposure's EXIF (+ the value).
@@ -120,6 +123,10 @@ QString designSaveFilter();
 
 // "Size: 640x480" / "Wymiary: 640x480".
 QString sizeText(bool polish, int width, int height);
+// The status bar's memory panel, the open project's need and what is available: "RAM:
+// 12.8/18.3 GB" / "RAM: 12,8/18,3 GB"; its hint spells it out: "Memory: 12.8 GB needed,
+// 18.3 GB available".
+QString memoryText(bool polish, std::uint64_t needed, std::uint64_t available, bool hint = false);
 
 // Items of the median shape list and of the sampling tool lists.
 QStringList medianShapeItems(bool polish);

@@ -37,6 +37,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include "image/memory_budget.h"
 #include "mainwindow/about_box.h"
 #include "mainwindow/colour_picker.h"
 #include "mainwindow/controls.h"
@@ -168,6 +169,7 @@ int TForm1::zoom() const { return TrackBar1->value(); }
 ProgressSink& TForm1::gaugeSink() { return *gaugeSink_; }
 
 QString TForm1::statusPanelText(int panel) const {
+    if (panel == 4) return memoryPanel && memoryPanel->isVisibleTo(StatusBar1) ? memoryPanel->text() : QString();
     return panel >= 0 && panel < 4 && statusPanels[static_cast<std::size_t>(panel)]
                ? statusPanels[static_cast<std::size_t>(panel)]->text()
                : QString();
@@ -690,6 +692,16 @@ void TForm1::Polish1Click() { switchLanguage(true); }
 
 void TForm1::updateSizeText() {
     statusPanels[3]->setText(sizeText(polish(), project.imageWidth, project.imageHeight));
+    if (!project.buffersAllocated) {
+        memoryPanel->clear();
+        memoryPanel->hide();
+        return;
+    }
+    const std::uint64_t needed = projectNeed(project.imageWidth, project.imageHeight).bytes;
+    const std::uint64_t available = availableMemory().bytes;
+    memoryPanel->setText(memoryText(polish(), needed, available));
+    memoryPanel->setToolTip(memoryText(polish(), needed, available, true));
+    memoryPanel->show();
 }
 
 // ---------------------------------------------------------------------------- help

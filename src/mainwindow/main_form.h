@@ -180,6 +180,7 @@ public:
     // Status bar
     QStatusBar* StatusBar1 = nullptr;
     std::array<QLabel*, 4> statusPanels{};  // panel 0..3 (the texts of panels 1..3)
+    QLabel* memoryPanel = nullptr;  // what the open project needs of memory, and what is available
     QLabel* exifPanel = nullptr;          // the EXIF of the exposure selected in Step 1
     QWidget* Panel9 = nullptr;
     Gauge* CGauge1 = nullptr;
@@ -506,6 +507,7 @@ public:
     void setIndicator(int which);         // 15, 16, 17 or 0 for none
     int visibleIndicator() const;
     void setListLine(int index, bool pending);
+    void updateSizeText();  // the size panel and the memory panel
     // The line's tooltip: the exposure's EXIF, in the language in force.
     void setListTooltip(int index);
     // The EXIF of the selected line in the status bar (empty when no line is selected).
@@ -528,7 +530,6 @@ public:
     void resetMergeState();
     void addOpenedExposure();
     void openNextFile();
-    void updateSizeText();
 
     // Saving. A failure is shown in a box whose parent is `messageParent` (the options dialog
     // that asked for the write), or the main window; success puts the name in the caption.

@@ -1,6 +1,9 @@
 #include "stack/exposure_stack.h"
 
 #include <algorithm>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <new>
 
 #include "image/memory_budget.h"
@@ -56,26 +59,47 @@ std::optional<Message> admitIntoProject(const Project& project, const PictureCla
     MemoryLimit afterRelease = free;
     afterRelease.bytes = (bytesNeed(free.bytes) + heldBuffers(project)).bytes;
     const MemoryNeed rest = projectNeed(claim.width, claim.height) + bytesNeed(claim.scratchBytes);
-    if (!fits(rest, afterRelease)) return Message{MessageId::NotEnoughMemory, 0, claim.name};
+    if (!fits(rest, afterRelease)) return memoryRefusal(claim.name, rest, afterRelease);
     return std::nullopt;
 }
 
-OpenResult loadPicture(Project& project, const std::string& path, bool batch, const DecodeHooks& hooks,
-                       ProgressSink& progress) {
-    OpenResult result;
-    if (!project.openInProgress && !batch) return result;
+namespace {
 
+// A picture decoded for the project but not yet in it.
+struct PendingPicture {
+    DecodedPicture picture;
+    bool gammaAnswer = true;
+    bool skipped = false;  // the project was not opening and the file was not part of a batch
+};
+
+// The decoding half of loadPicture. It only reads the project (its size and count, for the
+// admission), so it may run while the stack takes the previous picture.
+PendingPicture decodeForProject(const Project& project, const std::string& path, bool batch, const DecodeHooks& hooks,
+                                ProgressSink& progress) {
+    PendingPicture pending;
+    if (!project.openInProgress && !batch) {
+        pending.skipped = true;
+        return pending;
+    }
     DecodeHooks decodeHooks = hooks;
     decodeHooks.batch = batch;
     decodeHooks.admit = [&project](const PictureClaim& claim) { return admitIntoProject(project, claim); };
     // The gamma answer a 16/32-bit TIFF is read with (a batch applies it unasked), kept so that
     // reading the file again yields the very pixels that were added.
-    bool gammaAnswer = true;
-    decodeHooks.askGamma = [&gammaAnswer, ask = hooks.askGamma] { return gammaAnswer = ask ? ask() : true; };
+    decodeHooks.askGamma = [&pending, ask = hooks.askGamma] { return pending.gammaAnswer = ask ? ask() : true; };
     progress.setPosition(0);
-    DecodedPicture picture = decodePicture(path, decodeHooks, progress);
+    pending.picture = decodePicture(path, decodeHooks, progress);
     progress.setPosition(0);
     progress.setTextVisible(false);
+    return pending;
+}
+
+// The committing half: the picture becomes the new image and an exposure record.
+OpenResult commitPicture(Project& project, const std::string& path, PendingPicture&& pending, ProgressSink& progress) {
+    OpenResult result;
+    if (pending.skipped) return result;
+    DecodedPicture& picture = pending.picture;
+    const bool gammaAnswer = pending.gammaAnswer;
     // A picture refused or not wholly read leaves the project exactly as it was, the pending new
     // image too: a size the project cannot take, too little memory (nothing was obtained, so
     // nothing is lost and the program goes on), data that end early, or a TIFF whose pixels the
@@ -98,7 +122,7 @@ OpenResult loadPicture(Project& project, const std::string& path, bool batch, co
         }
     } else {
         if (!obtainProjectBuffers(project, width, height)) {
-            result.error = Message{MessageId::NotEnoughMemory};
+            result.error = memoryRefusal({}, projectNeed(width, height), availableMemory());
             result.fatal = true;
             return result;
         }
@@ -125,13 +149,95 @@ OpenResult loadPicture(Project& project, const std::string& path, bool batch, co
     ++project.exposureCount;
 
     if (project.exposureCount == 1 && !obtainProcessedBuffers(project)) {
-        result.error = Message{MessageId::NotEnoughMemory};
+        result.error = memoryRefusal({}, projectNeed(width, height), availableMemory());
         result.fatal = true;
         return result;
     }
     result.opened = true;
     result.bitmap = std::move(picture.bitmap);
     return result;
+}
+
+// Hands what a decode on another thread reports to the sequence's own sink whenever the
+// sequence waits for it, so the gauge shows the decode and never two jobs at once.
+class RelayedProgress final : public AtomicProgress {
+public:
+    void relayTo(ProgressSink& sink) const {
+        if (maximum() <= 0) return;  // the decode has not begun
+        sink.setMaximum(maximum());
+        sink.setPosition(position());
+        sink.setTextVisible(textVisible());
+    }
+};
+
+// Runs decodeForProject on a thread of its own; the notices it raises wait for the sequence's
+// thread, so that they reach the caller in the order of the files, as without the overlap.
+class DecodeAhead {
+public:
+    DecodeAhead(const Project& project, std::string path, bool batch, const DecodeHooks& hooks)
+        : hooks_(hooks), relayed_(std::make_shared<RelayedProgress>()),
+          notices_(std::make_shared<std::vector<Message>>()) {
+        DecodeHooks quiet = hooks;
+        quiet.notify = [notices = notices_](const Message& m) { notices->push_back(m); };
+        future_ = std::async(std::launch::async, [&project, path = std::move(path), batch, quiet, relayed = relayed_] {
+            return decodeForProject(project, path, batch, quiet, *relayed);
+        });
+    }
+    DecodeAhead(const DecodeAhead&) = delete;
+    DecodeAhead& operator=(const DecodeAhead&) = delete;
+    // A sequence that stops early still waits for the decode: it reads the project.
+    ~DecodeAhead() {
+        if (future_.valid()) future_.wait();
+    }
+
+    PendingPicture take(ProgressSink& progress) {
+        while (future_.wait_for(std::chrono::milliseconds(25)) != std::future_status::ready) relayed_->relayTo(progress);
+        PendingPicture pending = future_.get();  // an exception of the decode comes out here
+        relayed_->relayTo(progress);
+        for (const Message& m : *notices_) notifyUser(hooks_, m);
+        return pending;
+    }
+
+private:
+    DecodeHooks hooks_;
+    std::shared_ptr<RelayedProgress> relayed_;
+    std::shared_ptr<std::vector<Message>> notices_;
+    std::future<PendingPicture> future_;
+};
+
+}  // namespace
+
+OpenResult loadPicture(Project& project, const std::string& path, bool batch, const DecodeHooks& hooks,
+                       ProgressSink& progress) {
+    return commitPicture(project, path, decodeForProject(project, path, batch, hooks, progress), progress);
+}
+
+std::vector<OpenResult> openSequence(Project& project, const std::vector<std::string>& paths, bool batch,
+                                     const DecodeHooks& hooks, ProgressSink& progress, const OpenSequenceControl& control) {
+    std::vector<OpenResult> results;
+    const bool wasOpening = project.openInProgress;
+    project.openInProgress = true;
+    std::unique_ptr<DecodeAhead> ahead;
+    for (std::size_t k = 0; k < paths.size(); ++k) {
+        PendingPicture pending = ahead ? ahead->take(progress) : decodeForProject(project, paths[k], batch, hooks, progress);
+        ahead.reset();
+        results.push_back(commitPicture(project, paths[k], std::move(pending), progress));
+        OpenResult& result = results.back();
+        bool add = result.opened;
+        if (add && control.beforeAdd) add = control.beforeAdd(k, result);
+        const bool stop = result.fatal || (control.stopAtFailure && !add);
+        // The next file is decoded while this one is added: the add is a pass over memory on
+        // every core, the decode mostly one core's work. Its size is checked against the project
+        // as it stands, which the add does not change.
+        if (!stop && add && k + 1 < paths.size()) {
+            ahead = std::make_unique<DecodeAhead>(project, paths[k + 1], batch, hooks);
+        }
+        if (add) addExposure(project, progress);
+        if (stop) break;
+    }
+    ahead.reset();
+    project.openInProgress = wasOpening;
+    return results;
 }
 
 void addExposure(Project& project, ProgressSink& progress) {
@@ -156,11 +262,7 @@ std::vector<OpenResult> openPictures(Project& project, const std::vector<std::st
         results.push_back(loadPicture(project, paths.front(), false, hooks, progress));
         if (results.back().opened && project.exposureCount == 1) addExposure(project, progress);
     } else {
-        for (const std::string& path : paths) {
-            results.push_back(loadPicture(project, path, true, hooks, progress));
-            if (results.back().opened) addExposure(project, progress);
-            if (results.back().fatal) break;
-        }
+        results = openSequence(project, paths, true, hooks, progress, {});
     }
     project.openInProgress = false;
     return results;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +59,23 @@ void addExposure(Project& project, ProgressSink& progress);
 // files are each added at once, a failing one skipped. Returns one result per file.
 std::vector<OpenResult> openPictures(Project& project, const std::vector<std::string>& paths,
                                      const DecodeHooks& hooks, ProgressSink& progress);
+
+// What a caller of openSequence decides per file.
+struct OpenSequenceControl {
+    // Called once a file has become an exposure record, before it is added (to set its shift,
+    // or to take the record back out and return false: it is then not added).
+    std::function<bool(std::size_t index, OpenResult& result)> beforeAdd;
+    // Stop at the first file that is not added (the CLI); otherwise a failing file is skipped.
+    bool stopAtFailure = false;
+};
+
+// Opens and adds several files in order, the engine part of opening more than one file: each is
+// decoded and checked as loadPicture does, and the next file is decoded while the current one is
+// added. Results, the stack and the messages (hooks.notify, in the order of the files) are those
+// of opening the files one after another. Stops after a fatal result.
+std::vector<OpenResult> openSequence(Project& project, const std::vector<std::string>& paths, bool batch,
+                                     const DecodeHooks& hooks, ProgressSink& progress,
+                                     const OpenSequenceControl& control);
 
 struct RemoveResult {
     bool removed = false;

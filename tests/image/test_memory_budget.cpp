@@ -138,3 +138,27 @@ TEST(MemoryLimit, ABudgetReplacesTheRealFigure) {
 
 }  // namespace
 }  // namespace sv
+
+namespace sv {
+namespace {
+
+TEST(MemoryFigures, TenthsOfAGigabyteRoundTheSafeWay) {
+    constexpr std::uint64_t kGiB = 1ull << 30;
+    EXPECT_EQ(tenthsOfGigabyte(0, true), 0u);
+    EXPECT_EQ(tenthsOfGigabyte(1, true), 1u);   // a need never reads as nothing
+    EXPECT_EQ(tenthsOfGigabyte(1, false), 0u);
+    EXPECT_EQ(tenthsOfGigabyte(kGiB, true), 10u);
+    EXPECT_EQ(tenthsOfGigabyte(kGiB, false), 10u);
+    EXPECT_EQ(tenthsOfGigabyte(kGiB + 1, true), 11u);
+    EXPECT_EQ(tenthsOfGigabyte(kGiB - 1, false), 9u);
+    EXPECT_EQ(tenthsOfGigabyte(UINT64_MAX, false), (UINT64_MAX >> 30) * 10 + 9);  // no overflow
+    const std::uint64_t justOver = 12 * kGiB + (8 * kGiB + 9) / 10;  // a few bytes past 12.8
+    EXPECT_EQ(gigabytesText(justOver, false), "12.8 GB");
+    EXPECT_EQ(gigabytesText(justOver, true, ','), "12,9 GB");
+    EXPECT_EQ(gigabytesText(3 * kGiB / 2, true), "1.5 GB");
+    // The four buffers, the scratch picture and the bitmap of a 200-megapixel panorama.
+    EXPECT_EQ(projectNeed(17400, 11500).bytes, 17400ull * 11500 * (5 * 12 + 4));
+}
+
+}  // namespace
+}  // namespace sv

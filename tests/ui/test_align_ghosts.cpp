@@ -15,6 +15,7 @@
 
 using namespace sv;
 using svtest::Window;
+using svtest::waitForJob;
 
 namespace {
 
@@ -42,16 +43,6 @@ QString shot(Window& w, const QString& name, int ox, int oy, double ev, double r
     const QString path = w.dir.filePath(name);
     img.save(path, "BMP");
     return path;
-}
-
-bool waitForJob(TForm1& f, int timeoutMs = 30000) {
-    QElapsedTimer t;
-    t.start();
-    while (f.jobRunning() || f.jobs().busy()) {
-        if (t.elapsed() > timeoutMs) return false;
-        QTest::qWait(20);
-    }
-    return true;
 }
 
 std::vector<float> samplesOf(const FloatImage& image) {

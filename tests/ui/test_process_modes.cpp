@@ -20,6 +20,7 @@
 
 using namespace sv;
 using svtest::Window;
+using svtest::waitForJob;
 
 namespace {
 
@@ -41,16 +42,6 @@ QStringList writeBracket(Window& w, int width = 400, int height = 290) {
         if (!image.save(files.back(), "BMP")) qFatal("cannot write a test picture");
     }
     return files;
-}
-
-bool waitForJob(TForm1& f, int timeoutMs = 30000) {
-    QElapsedTimer t;
-    t.start();
-    while (f.jobRunning() || f.jobs().busy()) {
-        if (t.elapsed() > timeoutMs) return false;
-        QTest::qWait(10);
-    }
-    return true;
 }
 
 std::vector<float> samplesOf(const FloatImage& image, const Region& r) {

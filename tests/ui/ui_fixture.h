@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -101,5 +102,17 @@ struct Window {
         form->Button4Click();
     }
 };
+
+// Lets the event loop run until the window's job has ended and its results were applied (the
+// 100 ms timer finishes jobs on the UI thread); false when it takes longer than `timeoutMs`.
+inline bool waitForJob(sv::TForm1& f, int timeoutMs = 30000) {
+    QElapsedTimer t;
+    t.start();
+    while (f.jobRunning() || f.jobs().busy()) {
+        if (t.elapsed() > timeoutMs) return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
 
 }  // namespace svtest
