@@ -11,7 +11,7 @@
 
 #include "image/parameters.h"
 #include "image/progress.h"
-#include "stack/messages.h"
+#include "image/messages.h"
 #include "stack/ghost_removal.h"
 #include "stack/project.h"
 #include "tone/parameter_description.h"
