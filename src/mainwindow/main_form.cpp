@@ -164,7 +164,8 @@ std::vector<LanguageWindow> TForm1::languageWindows() const {
 
 bool TForm1::polish() const { return Polish1->isChecked(); }
 bool TForm1::jobRunning() const { return !TabbedNotebook1->isEnabled(); }
-bool TForm1::newImagePending() const { return Button3->isEnabled(); }
+// While a job runs nothing reads the new image as pending: the worker may be adding it.
+bool TForm1::newImagePending() const { return newImagePending_ && !jobRunning(); }
 int TForm1::zoom() const { return TrackBar1->value(); }
 ProgressSink& TForm1::gaugeSink() { return *gaugeSink_; }
 
@@ -421,8 +422,6 @@ void TForm1::FormCreate() {
     // resetProject, including the white and black points and the curve reset.
     resetProjectUi();
     Shape3->hide();
-    for (QAction* a : {Save1, Saveas1, SaveHdr1, Copy1}) a->setEnabled(false);
-    for (QToolButton* b : {ToolButton3, ToolButton4, ToolButton5, ToolButton6}) b->setEnabled(false);
 
     TabbedNotebook1->setCurrentIndex(0);
     setStep3GroupsEnabled(false);
@@ -587,21 +586,14 @@ void TForm1::resetProjectUi() {
     Shape3->hide();
     Image13->hide();
     Panel11->hide();
-    Undo1->setEnabled(false);
-    Button17->setEnabled(false);
-    ToolButton6->setEnabled(false);
+    undoAvailable_ = false;
+    newImagePending_ = false;
+    filtersUnlocked_ = false;
     TabbedNotebook1->setCurrentIndex(0);
-    Button4->setEnabled(true);
-    Openimage1->setEnabled(true);
-    ToolButton2->setEnabled(true);
-    for (QWidget* w : std::initializer_list<QWidget*>{Button1, Button2, Button3, Button9, ToolButton12, ToolButton1,
-                                                      CSpinButton1, Edit1, Edit3, Edit4, CSpinButton2, CSpinButton3,
-                                                      Button5, ToolButton3, ToolButton4, ToolButton5})
-        w->setEnabled(false);
-    for (QAction* a : {New1, Addimage1, Save1, Saveas1, SaveHdr1, Copy1}) a->setEnabled(false);
+    Button5->setEnabled(false);
+    applyCommandStates();
     Edit1->setText(QStringLiteral("1.0"));
     RadioButton1->setChecked(true);
-    for (QRadioButton* r : {RadioButton1, RadioButton2, RadioButton3}) r->setEnabled(false);
     Edit3->setText(QStringLiteral("0"));
     Edit4->setText(QStringLiteral("0"));
     Shape3->resize(0, Shape3->height());

@@ -18,9 +18,11 @@
 #include "mainwindow/jobs.h"
 #include "mainwindow/language_tables.h"
 #include "mainwindow/settings.h"
+#include "operations/command_states.h"
 #include "stack/alignment_view.h"
 #include "image/messages.h"
 #include "stack/auto_align.h"
+#include "stack/exposure_stack.h"
 #include "stack/ghost_removal.h"
 #include "stack/project.h"
 #include "tone/colour_balance.h"
@@ -528,8 +530,9 @@ public:
     float alignmentResidual = -1.0f;       // of the last suggestion; < 0: none
     void drawGhostView();
     void resetMergeState();
-    void addOpenedExposure();
-    void openNextFile();
+    // Aligns the opened file on the worker while the window stays live, and returns once the
+    // suggestion is in (false: the job could not finish, and the open ends).
+    bool alignOpenedFile(bool showDifference);
 
     // Saving. A failure is shown in a box whose parent is `messageParent` (the options dialog
     // that asked for the write), or the main window; success puts the name in the caption.
@@ -656,7 +659,11 @@ private:
     void setQtTranslation(bool polish);
     void syncPageTabs();
     std::vector<LanguageWindow> languageWindows() const;
-    void setJobControlsEnabled(bool enabled);
+    // The state of the work as the command rules read it, and those rules applied to every
+    // control they name: the one place where commands, buttons and pages are enabled.
+    WorkState workState() const;
+    void applyCommandStates();
+    void setUndoAvailable(bool available);
     void returnToRest();
     void finishStackJob(JobKind kind);
     void finishJob(JobKind kind);
@@ -666,9 +673,11 @@ private:
     void openFiles(const QStringList& files);
     bool autoAlignChecked() const;
     DecodeHooks openHooks();
-    // One file of an open, up to its list line: false when it was not opened (its message shown);
-    // `ended` when the buffers could not be obtained and the program ends.
-    bool openOneFile(const QString& file, bool batch, const DecodeHooks& hooks, bool& ended);
+    // Tells why a file was not opened; true when the working buffers could not be obtained and
+    // the program ends.
+    bool refuseOpenedFile(const OpenResult& result);
+    // An opened file in the window: its picture, list line and (alone) the alignment view.
+    void showOpenedPicture(OpenResult& result, bool batch);
     void afterOpened(int exposureIndexBefore, bool batch, bool firstOfProject);
     void showDisplayBitmap();
     void setProjectCommandsAfterAdd();
@@ -695,8 +704,15 @@ private:
     int anchorX = 0, anchorY = 0, viewLastX = -1, viewLastY = -1;
     int nextShiftX_ = 0, nextShiftY_ = 0;  // typed while no image is pending
     int wheelRemainder_ = 0;        // Ctrl+wheel turns short of a whole notch
-    // Undo controls' state before a job (restored when it leaves them unchanged).
-    bool undoBeforeJob_ = false;
+    // The state the command rules are worked out from (see workState).
+    bool newImagePending_ = false;
+    bool undoAvailable_ = false;
+    bool filtersUnlocked_ = false;
+    RunningJob runningJob_ = RunningJob::None;
+    // The project as last seen while no worker could change it: a ghost job adds, removes and
+    // merges on the worker, and the controls go by the state from before until it has finished.
+    int exposureCountSeen_ = 0;
+    bool ghostsActiveSeen_ = false;
     // Why a job stopped, in the engine's words (a fusion's exposure that could not be read again);
     // written by the worker before its flag, shown when the job is finished.
     std::optional<Message> jobMessage_;
@@ -704,9 +720,6 @@ private:
     // What the window does when an alignment or ghost job has finished (UI thread).
     std::function<void()> stackJobDone_;
     std::vector<std::string> jobNotices_;  // reader notices gathered by a worker, shown after it
-    QStringList openQueue_;                 // files of an open that goes on after each alignment
-    bool openBatch_ = false;
-    bool ghostMergePending_ = false;        // exposures went into the plain stack: merge once at the end
     // Declared last: destroyed (and so joined) before the project's buffers.
     JobRunner jobs_;
 };

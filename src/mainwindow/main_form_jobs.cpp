@@ -21,26 +21,25 @@
 
 namespace sv {
 
-void TForm1::setJobControlsEnabled(bool enabled) {
-    TabbedNotebook1->setEnabled(enabled);
-    ToolBar1->setEnabled(enabled);
-    File->menuAction()->setEnabled(enabled);
-    // The options dialogs stay open while a job runs; their Save reads the buffers the worker writes.
-    if (jpegDialog) jpegDialog->setSaveEnabled(enabled);
-    if (tiffDialog) tiffDialog->setSaveEnabled(enabled);
-    if (pngDialog) pngDialog->setSaveEnabled(enabled);
+namespace {
+RunningJob runningJobOf(JobKind kind) {
+    switch (jobGroup(kind)) {
+        case JobGroup::RenderWhole: return RunningJob::RenderWhole;
+        case JobGroup::RenderRect: return RunningJob::RenderRect;
+        case JobGroup::FilterWhole: return RunningJob::FilterWhole;
+        case JobGroup::FilterRect: return RunningJob::FilterRect;
+        case JobGroup::Stack: return RunningJob::Stack;
+    }
+    return RunningJob::None;
 }
+}  // namespace
 
 bool TForm1::startJob(JobKind kind, JobRunner::Body body) {
     if (jobRunning() || jobs_.busy() || !project.buffersAllocated) return false;
-    setJobControlsEnabled(false);
-    // Undo rewrites the buffers the worker uses: it waits for the job like everything else.
-    undoBeforeJob_ = Undo1->isEnabled();
-    Undo1->setEnabled(false);
-    Button17->setEnabled(false);
-    ToolButton6->setEnabled(false);
-    if (isRectJob(kind)) Image4->setEnabled(false);
-    if (disablesShape3(kind)) Shape3->setEnabled(false);
+    // The pages, the tool bar, the File menu, Undo (it rewrites the buffers the worker uses) and
+    // the job's extra controls are held until the job has finished.
+    runningJob_ = runningJobOf(kind);
+    applyCommandStates();
     runningKind_ = kind;
     jobMessage_.reset();
 
@@ -52,11 +51,6 @@ bool TForm1::startJob(JobKind kind, JobRunner::Body body) {
     });
     if (!started) {
         // No thread: nothing runs, so the window must not stay disabled.
-        Image4->setEnabled(true);
-        Shape3->setEnabled(true);
-        Undo1->setEnabled(undoBeforeJob_);
-        Button17->setEnabled(undoBeforeJob_);
-        ToolButton6->setEnabled(undoBeforeJob_);
         returnToRest();
         return false;
     }
@@ -76,7 +70,8 @@ void TForm1::returnToRest() {
     CGauge1->setGaugeMaximum(project.imageHeight);
     jobs_.progress().setPosition(0);
     jobs_.progress().setTextVisible(false);
-    setJobControlsEnabled(true);
+    runningJob_ = RunningJob::None;
+    applyCommandStates();
 }
 
 void TForm1::finishJob(JobKind kind) {
@@ -115,28 +110,17 @@ void TForm1::finishJob(JobKind kind) {
         case JobGroup::Stack: break;  // finished by finishStackJob
     }
     showDisplayBitmap();
-    bool undo = undoBeforeJob_;
     switch (undoEffect(kind)) {
-        case UndoEffect::Enable: undo = true; break;
-        case UndoEffect::Disable: undo = false; break;
+        case UndoEffect::Enable: undoAvailable_ = true; break;
+        case UndoEffect::Disable: undoAvailable_ = false; break;
         case UndoEffect::Unchanged: break;
     }
-    Undo1->setEnabled(undo);
-    Button17->setEnabled(undo);
-    ToolButton6->setEnabled(undo);
     returnToRest();
-    if (group != JobGroup::RenderWhole) Image4->setEnabled(true);
-    if (group == JobGroup::FilterRect) Shape3->setEnabled(true);
     if (group == JobGroup::RenderWhole && TabbedNotebook1->currentIndex() == 2) setStep3GroupsEnabled(true);
 }
 
 void TForm1::finishStackJob(JobKind kind) {
-    Undo1->setEnabled(undoBeforeJob_);
-    Button17->setEnabled(undoBeforeJob_);
-    ToolButton6->setEnabled(undoBeforeJob_);
     returnToRest();
-    Image4->setEnabled(true);
-    Shape3->setEnabled(true);
     std::function<void()> done = std::move(stackJobDone_);
     stackJobDone_ = nullptr;
     if (jobs_.outcome() != JobOutcome::Completed) {
@@ -146,10 +130,8 @@ void TForm1::finishStackJob(JobKind kind) {
             project.stackMax = ghosts.plainStackMax;
             ghosts = GhostRemovalState{};
             project.wholeImageProcessed = false;
+            stackChanged();
         }
-        openQueue_.clear();
-        ghostMergePending_ = false;
-        project.openInProgress = false;
         updateMergeControls();
         if (jobs_.outcome() == JobOutcome::OutOfMemory) {
             prompter_->showError(this, text(Msg::NotEnoughMemory));
@@ -167,7 +149,6 @@ void TForm1::finishFailedJob(JobKind kind) {
     const Region whole = Region{0, project.imageWidth, 0, project.imageHeight};
     const Region region = clippedRegion(isRectJob(kind) ? project.previewRect : whole, project.imageWidth,
                                      project.imageHeight);
-    bool undo = undoBeforeJob_;
     if (group == JobGroup::FilterWhole || group == JobGroup::FilterRect) {
         // A filter only reads processedBuffer, and an Apply copies its output back only after the
         // whole body has run: the picture is the one from before the job. Its half-written output
@@ -175,7 +156,7 @@ void TForm1::finishFailedJob(JobKind kind) {
         // Undo could bring back a mixture: it is switched off, as after a preview.
         if (project.processedCopy.sameSize(project.processedBuffer))
             project.processedCopy.copyRegionFrom(project.processedBuffer, region);
-        undo = false;
+        undoAvailable_ = false;
     } else {
         // A render writes processedBuffer row by row: it may hold part of the new render now.
         // It is no longer a whole render, and the screen shows what a save would write.
@@ -185,12 +166,7 @@ void TForm1::finishFailedJob(JobKind kind) {
     }
     drawRegion(project.processedBuffer, region, displayBitmap, gaugeSink());
     showDisplayBitmap();
-    Undo1->setEnabled(undo);
-    Button17->setEnabled(undo);
-    ToolButton6->setEnabled(undo);
     returnToRest();
-    Image4->setEnabled(true);
-    Shape3->setEnabled(true);
     // Told once the window is live again, in the language in force now.
     if (jobs_.outcome() == JobOutcome::OutOfMemory) {
         prompter_->showError(this, text(Msg::NotEnoughMemory));

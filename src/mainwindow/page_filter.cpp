@@ -514,9 +514,7 @@ void TForm1::undoLastApply() {
     drawRegion(project.processedBuffer, Region{0, project.imageWidth, 0, project.imageHeight}, displayBitmap, gauge);
     endProgress(gauge, project.imageHeight);
     Image4->update();
-    Undo1->setEnabled(false);
-    Button17->setEnabled(false);
-    ToolButton6->setEnabled(false);
+    setUndoAvailable(false);
 }
 
 void TForm1::refreshProcessed() {

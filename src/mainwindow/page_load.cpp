@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <utility>
 
 #include "mainwindow/about_box.h"
 #include "mainwindow/controls.h"
@@ -156,30 +157,51 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::openFiles(const QStringList& files) {
-    if (autoAlignChecked() || ghosts.active) {
-        // Each file may wait for its alignment or the stack for a merge: the open goes on in steps.
-        openQueue_ = files;
-        openBatch_ = files.size() > 1;
-        project.openInProgress = true;
-        openNextFile();
-        return;
-    }
-    const DecodeHooks hooks = openHooks();
+    // The engine's open sequence, the one the command line runs; the window shows each file as it
+    // comes, aligns it first when asked to, and with ghost removal on merges once at the end.
+    if (aboutBox) aboutBox->hide();
     const bool batch = files.size() > 1;
-    project.openInProgress = true;
-    for (const QString& file : files) {
-        bool ended = false;
-        if (!openOneFile(file, batch, hooks, ended)) {
-            if (ended) return;
-            continue;
+    const bool stepwise = autoAlignChecked() || ghosts.active;
+    std::vector<std::string> paths;
+    for (const QString& file : files) paths.push_back(file.toStdString());
+    bool ended = false;
+    bool alignmentFailed = false;
+    bool ghostMergeDue = false;
+    OpenSequenceControl control;
+    control.beforeAdd = [this, batch, &alignmentFailed](std::size_t, OpenResult& result) {
+        showOpenedPicture(result, batch);
+        // A later file is aligned before it is added; alone it then waits for Add, with the
+        // suggestion shown as the difference.
+        if (autoAlignChecked() && project.exposureCount > 1 && !alignOpenedFile(!batch)) {
+            alignmentFailed = true;
+            return false;
         }
-        if (batch || project.exposureCount == 1) {
-            addExposure(project, gaugeSink());
-            stackChanged();
-            setProjectCommandsAfterAdd();
-        }
+        return true;
+    };
+    control.stopNow = [&alignmentFailed] { return alignmentFailed; };
+    if (ghosts.active) {
+        // Into the plain stack now; the stack is merged again without ghosts once the open is done.
+        control.add = [this, &ghostMergeDue](ProgressSink& progress) {
+            addExposureToPlainStack(project, ghosts, progress);
+            ghostMergeDue = true;
+        };
     }
-    project.openInProgress = false;
+    control.notOpened = [this, &ended](std::size_t, const OpenResult& result) {
+        if (refuseOpenedFile(result)) ended = true;
+    };
+    control.afterAdd = [this](std::size_t) {
+        stackChanged();
+        setProjectCommandsAfterAdd();
+    };
+    openPictures(project, paths, openHooks(), gaugeSink(), control);
+    if (ended || !stepwise) return;
+    updateMergeControls();
+    if (ghostMergeDue && !alignmentFailed) {
+        const GhostRemovalParams params = ghosts.params;
+        startGhostJob([this, params](ProgressSink& progress) {
+            return removeGhosts(project, ghosts, params, project.exposureCount, ghostSource(), progress);
+        });
+    }
 }
 
 DecodeHooks TForm1::openHooks() {
@@ -189,30 +211,27 @@ DecodeHooks TForm1::openHooks() {
     return hooks;
 }
 
-bool TForm1::openOneFile(const QString& file, bool batch, const DecodeHooks& hooks, bool& ended) {
-    if (aboutBox) aboutBox->hide();
-    const bool firstOfProject = project.exposureCount == 0;
-    OpenResult result = loadPicture(project, file.toStdString(), batch, hooks, gaugeSink());
-    if (!result.opened) {
-        if (result.error) {
-            const MessageId id = result.error->id;
-            // "Too many images!" is a plain message; the others are errors.
-            showEngineMessage(*result.error, id != MessageId::TooManyImages);
-        }
-        if (result.fatal) {
-            // The working buffers could not be obtained: nothing of the project survives.
-            releaseBuffers(project);
-            project.openInProgress = false;
-            ended = true;
-            if (options_.endProgram) options_.endProgram(1);
-            else QCoreApplication::exit(1);
-        }
-        return false;
+bool TForm1::refuseOpenedFile(const OpenResult& result) {
+    if (result.error) {
+        // "Too many images!" is a plain message; the others are errors.
+        showEngineMessage(*result.error, result.error->id != MessageId::TooManyImages);
     }
-    displayBitmap = std::move(result.bitmap);
-    markUnsaved();
-    afterOpened(project.exposureCount - 1, batch, firstOfProject);
+    if (!result.fatal) return false;
+    // The working buffers could not be obtained: nothing of the project survives.
+    releaseBuffers(project);
+    project.openInProgress = false;
+    if (options_.endProgram) options_.endProgram(1);
+    else QCoreApplication::exit(1);
     return true;
+}
+
+void TForm1::showOpenedPicture(OpenResult& result, bool batch) {
+    // Image4 draws straight from the display bitmap: the one it shows now is kept until it shows
+    // the new one, since a repaint on the way (the gauge's) would otherwise read freed memory.
+    const DisplayBitmap shownBefore = std::exchange(displayBitmap, std::move(result.bitmap));
+    markUnsaved();
+    // The record is in: a count of one means it started the project.
+    afterOpened(project.exposureCount - 1, batch, project.exposureCount == 1);
 }
 
 void TForm1::afterOpened(int index, bool batch, bool firstOfProject) {
@@ -235,20 +254,9 @@ void TForm1::afterOpened(int index, bool batch, bool firstOfProject) {
     setListLine(index, true);
 
     TabbedNotebook1->setCurrentIndex(0);
-    for (QWidget* w : std::initializer_list<QWidget*>{Button3, ToolButton12, Button5, CSpinButton1, Edit1, Edit3, Edit4,
-                                                      CSpinButton2, CSpinButton3, ToolButton3, ToolButton4,
-                                                      ToolButton5})
-        w->setEnabled(true);
-    for (QAction* a : {Addimage1, Save1, Saveas1, SaveHdr1, Copy1}) a->setEnabled(true);
-    for (QWidget* w : std::initializer_list<QWidget*>{Button4, ToolButton2, Button9, ToolButton1, Button1, Button2})
-        w->setEnabled(false);
-    for (QAction* a : {Openimage1, New1}) a->setEnabled(false);
+    newImagePending_ = true;
+    Button5->setEnabled(true);
     RadioButton1->setChecked(true);
-    RadioButton1->setEnabled(true);
-    if (project.exposureCount > 1) {
-        RadioButton2->setEnabled(true);
-        RadioButton3->setEnabled(true);
-    }
     updateMergeControls();
     Edit3->setText(QStringLiteral("0"));
     Edit4->setText(QStringLiteral("0"));
@@ -338,14 +346,8 @@ void TForm1::Button3Click() {
 
 void TForm1::setProjectCommandsAfterAdd() {
     setListLine(project.exposureCount - 1, false);
-    for (QWidget* w : std::initializer_list<QWidget*>{Button3, ToolButton12, CSpinButton1, Edit1, Edit3, Edit4,
-                                                      CSpinButton2, CSpinButton3, RadioButton1, RadioButton2,
-                                                      RadioButton3})
-        w->setEnabled(false);
-    Addimage1->setEnabled(false);
-    for (QWidget* w : std::initializer_list<QWidget*>{Button4, ToolButton2, Button9, Button1, Button2, ToolButton1})
-        w->setEnabled(true);
-    for (QAction* a : {Openimage1, New1}) a->setEnabled(true);
+    newImagePending_ = false;
+    applyCommandStates();
     RadioButton1->setChecked(true);
     project.multiplierTenths = kMultiplierTenthsDefault;
     const double k = zoom() * 0.1;
@@ -397,10 +399,6 @@ void TForm1::Button9Click() {
             return removeExposureWithoutGhosts(project, ghosts, index, hooks, ghostSource(), progress);
         }, [this, index, countBefore](const GhostResult&) {
             if (project.exposureCount == countBefore) return;  // not removed: the error says why
-            if (project.exposureCount == 0) {
-                for (QWidget* w : std::initializer_list<QWidget*>{Button9, Button1, Button2, RadioButton2, RadioButton3})
-                    w->setEnabled(false);
-            }
             delete ListBox1->takeItem(index);
         });
         return;
@@ -415,10 +413,6 @@ void TForm1::Button9Click() {
     }
     stackChanged();
     markUnsaved();
-    if (project.exposureCount == 0) {
-        for (QWidget* w : std::initializer_list<QWidget*>{Button9, Button1, Button2, RadioButton2, RadioButton3})
-            w->setEnabled(false);
-    }
     delete ListBox1->takeItem(index);
     // Each line's EV is relative to the first exposure, which may be another one now.
     for (int i = 0; i < ListBox1->count(); ++i) setListTooltip(i);

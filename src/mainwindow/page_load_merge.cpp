@@ -14,6 +14,8 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -71,15 +73,11 @@ void TForm1::buildMergeControls(QGridLayout* alignGrid, QBoxLayout* pageBox) {
 
 void TForm1::updateMergeControls() {
     const bool pending = project.exposureCount > 0 && newImagePending();
-    Button27->setEnabled(pending && project.exposureCount > 1);
-    const bool ghostsPossible = !pending && (project.exposureCount > 1 || ghosts.active);
     {
         const QSignalBlocker block(CheckBox6);
         CheckBox6->setChecked(ghosts.active);
     }
-    for (QWidget* w : std::initializer_list<QWidget*>{CheckBox6, Label45, TrackBar16}) w->setEnabled(ghostsPossible);
-    RadioButton4->setEnabled(ghosts.active && !pending);
-    if (!pending) RadioButton1->setEnabled(ghosts.active);
+    applyCommandStates();
     if (RadioButton4->isChecked() && !(ghosts.active && !pending)) {
         RadioButton1->setChecked(true);
         showDisplayBitmap();
@@ -91,8 +89,6 @@ void TForm1::updateMergeControls() {
 void TForm1::resetMergeState() {
     ghosts = GhostRemovalState{};
     ghostBitmap = DisplayBitmap();
-    openQueue_.clear();
-    ghostMergePending_ = false;
     alignmentResidual = -1.0f;
     showAlignmentResidual();
     updateMergeControls();
@@ -122,10 +118,6 @@ bool TForm1::startAlignJob(std::function<void(const AutoAlignResult&)> done) {
         stackJobDone_ = nullptr;
         return false;
     }
-    // The stack and the new image are read by the worker: no view is drawn from them meanwhile.
-    Image4->setEnabled(false);
-    Shape3->setEnabled(false);
-    Panel11->setEnabled(false);
     return true;
 }
 
@@ -158,51 +150,23 @@ void TForm1::Autoalign1Click() {
     // Only a setting: it takes effect at the next open, and is kept between runs.
 }
 
-// ---------------------------------------------------------------------------- opening in steps
+// ---------------------------------------------------------------------------- opening
 
-void TForm1::addOpenedExposure() {
-    if (ghosts.active) {
-        // Into the plain stack now; the stack is merged again without ghosts once the open is done.
-        addExposureToPlainStack(project, ghosts, gaugeSink());
-        ghostMergePending_ = true;
-    } else {
-        addExposure(project, gaugeSink());
+bool TForm1::alignOpenedFile(bool showDifference) {
+    bool aligned = false;
+    const bool started = startAlignJob([this, showDifference, &aligned](const AutoAlignResult& found) {
+        applySuggestion(found, showDifference);
+        aligned = true;
+    });
+    if (!started) return true;  // no worker: the file goes on unaligned
+    // The window stays live (the job holds the pages, the tool bar and File) until the timer has
+    // finished the job; a stopped timer is stood in for, so that the open cannot hang.
+    while (jobs_.busy() || jobRunning()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (jobs_.busy() && !Timer1->isActive()) Timer1Timer();
+        if (jobs_.busy()) QThread::msleep(5);
     }
-    setProjectCommandsAfterAdd();
-}
-
-void TForm1::openNextFile() {
-    const DecodeHooks hooks = openHooks();
-    while (!openQueue_.isEmpty()) {
-        bool ended = false;
-        if (!openOneFile(openQueue_.takeFirst(), openBatch_, hooks, ended)) {
-            if (ended) {
-                openQueue_.clear();
-                return;
-            }
-            continue;
-        }
-        const bool addNow = openBatch_ || project.exposureCount == 1;
-        if (autoAlignChecked() && project.exposureCount > 1) {
-            // Aligned first, on the worker; the open goes on when the suggestion is in.
-            const bool started = startAlignJob([this, addNow](const AutoAlignResult& found) {
-                applySuggestion(found, !addNow);
-                if (addNow) addOpenedExposure();
-                openNextFile();
-            });
-            if (started) return;
-        }
-        if (addNow) addOpenedExposure();
-    }
-    project.openInProgress = false;
-    updateMergeControls();
-    if (ghostMergePending_) {
-        ghostMergePending_ = false;
-        const GhostRemovalParams params = ghosts.params;
-        startGhostJob([this, params](ProgressSink& progress) {
-            return removeGhosts(project, ghosts, params, project.exposureCount, ghostSource(), progress);
-        });
-    }
+    return aligned;
 }
 
 // ---------------------------------------------------------------------------- ghost removal
@@ -232,13 +196,12 @@ void TForm1::startGhostJob(std::function<GhostResult(ProgressSink&)> work,
         updateMergeControls();
         return;
     }
-    Image4->setEnabled(false);
-    Shape3->setEnabled(false);
-    Panel11->setEnabled(false);
 }
 
 void TForm1::ghostMergeFinished(const GhostResult& result) {
-    Panel11->setEnabled(true);
+    // The stack was merged again (and may have gained or lost an exposure): what was kept for the
+    // old one, the fusion's exposures and the local contrast model, no longer holds.
+    stackChanged();
     markUnsaved();
     setStep3GroupsEnabled(false);
     for (const std::string& notice : jobNotices_) prompter_->showMessage(this, QString::fromStdString(notice));
@@ -255,6 +218,7 @@ void TForm1::CheckBox6Click() {
     if (!CheckBox6->isChecked()) {
         // Undo: the plain stack comes back bit for bit.
         restorePlainStack(project, ghosts);
+        stackChanged();
         markUnsaved();
         setStep3GroupsEnabled(false);
         updateMergeControls();

@@ -225,14 +225,19 @@ std::vector<OpenResult> openSequence(Project& project, const std::vector<std::st
         OpenResult& result = results.back();
         bool add = result.opened;
         if (add && control.beforeAdd) add = control.beforeAdd(k, result);
-        const bool stop = result.fatal || (control.stopAtFailure && !add);
+        if (!result.opened && control.notOpened) control.notOpened(k, result);
+        const bool stop = result.fatal || (control.stopAtFailure && !add) || (control.stopNow && control.stopNow());
         // The next file is decoded while this one is added: the add is a pass over memory on
         // every core, the decode mostly one core's work. Its size is checked against the project
         // as it stands, which the add does not change.
         if (!stop && add && k + 1 < paths.size()) {
             ahead = std::make_unique<DecodeAhead>(project, paths[k + 1], batch, hooks);
         }
-        if (add) addExposure(project, progress);
+        if (add) {
+            if (control.add) control.add(progress);
+            else addExposure(project, progress);
+            if (control.afterAdd) control.afterAdd(k);
+        }
         if (stop) break;
     }
     ahead.reset();
@@ -254,15 +259,21 @@ void addExposure(Project& project, ProgressSink& progress) {
 }
 
 std::vector<OpenResult> openPictures(Project& project, const std::vector<std::string>& paths,
-                                     const DecodeHooks& hooks, ProgressSink& progress) {
+                                     const DecodeHooks& hooks, ProgressSink& progress,
+                                     const OpenSequenceControl& control) {
     std::vector<OpenResult> results;
     if (paths.empty()) return results;
     project.openInProgress = true;
     if (paths.size() == 1) {
-        results.push_back(loadPicture(project, paths.front(), false, hooks, progress));
-        if (results.back().opened && project.exposureCount == 1) addExposure(project, progress);
+        // One file is added only when it starts the project; otherwise it waits for Add.
+        OpenSequenceControl single = control;
+        single.beforeAdd = [&project, &control](std::size_t index, OpenResult& result) {
+            const bool add = control.beforeAdd ? control.beforeAdd(index, result) : true;
+            return add && project.exposureCount == 1;
+        };
+        results = openSequence(project, paths, false, hooks, progress, single);
     } else {
-        results = openSequence(project, paths, true, hooks, progress, {});
+        results = openSequence(project, paths, true, hooks, progress, control);
     }
     project.openInProgress = false;
     return results;

@@ -55,24 +55,40 @@ OpenResult loadPicture(Project& project, const std::string& path, bool batch, co
 // Merges the last record into the stack with its weight, multiplier and shift.
 void addExposure(Project& project, ProgressSink& progress);
 
-// The Open command's sequence: one file stays pending unless it starts the project; several
-// files are each added at once, a failing one skipped. Returns one result per file.
-std::vector<OpenResult> openPictures(Project& project, const std::vector<std::string>& paths,
-                                     const DecodeHooks& hooks, ProgressSink& progress);
-
-// What a caller of openSequence decides per file.
+// What a caller of openSequence (or openPictures) decides and shows per file.
 struct OpenSequenceControl {
-    // Called once a file has become an exposure record, before it is added (to set its shift,
-    // or to take the record back out and return false: it is then not added).
+    // Called once a file has become an exposure record, before it is added (to show it, to set
+    // its shift, or to take the record back out and return false: it is then not added).
     std::function<bool(std::size_t index, OpenResult& result)> beforeAdd;
+    // Called for a file that did not become an exposure record, before the next file is opened
+    // (to tell the user why; a fatal result ends the sequence after it).
+    std::function<void(std::size_t index, const OpenResult& result)> notOpened;
+    // Called once a file has been added to the stack.
+    std::function<void(std::size_t index)> afterAdd;
+    // How a file is added; empty: addExposure. It runs while the next file is decoded, so it must
+    // not change the project's size or count (ghost removal adds to its plain stack this way).
+    std::function<void(ProgressSink& progress)> add;
+    // Asked once per file after beforeAdd: true ends the sequence after this file (a step of the
+    // caller's that could not finish).
+    std::function<bool()> stopNow;
     // Stop at the first file that is not added (the CLI); otherwise a failing file is skipped.
     bool stopAtFailure = false;
 };
 
+// The Open command's sequence: one file stays pending unless it starts the project; several
+// files are each added at once, a failing one skipped. Returns one result per file. `control`
+// shows each file as it comes (a one-file open calls beforeAdd also for a file that stays
+// pending; its answer is then not asked for an add).
+std::vector<OpenResult> openPictures(Project& project, const std::vector<std::string>& paths,
+                                     const DecodeHooks& hooks, ProgressSink& progress,
+                                     const OpenSequenceControl& control = {});
+
 // Opens and adds several files in order, the engine part of opening more than one file: each is
 // decoded and checked as loadPicture does, and the next file is decoded while the current one is
 // added. Results, the stack and the messages (hooks.notify, in the order of the files) are those
-// of opening the files one after another. Stops after a fatal result.
+// of opening the files one after another. Stops after a fatal result. Outside a batch,
+// hooks.askGamma may be called on the decoding thread (a batch never asks), and so must not show
+// a dialog there; the control's functions are called on the caller's thread.
 std::vector<OpenResult> openSequence(Project& project, const std::vector<std::string>& paths, bool batch,
                                      const DecodeHooks& hooks, ProgressSink& progress,
                                      const OpenSequenceControl& control);
