@@ -1,22 +1,14 @@
 // Background jobs of the main window: starting one, the Timer1 tick that finishes it, and the
 // preview throttle.
-#include <QAction>
-#include <QCheckBox>
-#include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
-#include <QToolBar>
-#include <QToolButton>
 
 #include "filters/filter_framework.h"
 #include "mainwindow/controls.h"
-#include "mainwindow/jpeg_save_dialog.h"
 #include "mainwindow/main_form.h"
 #include "mainwindow/picture_box.h"
 #include "mainwindow/prompter.h"
-#include "mainwindow/png_save_dialog.h"
-#include "mainwindow/tiff_save_dialog.h"
 #include "operations/operation_registry.h"
 
 namespace sv {
