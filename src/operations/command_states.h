@@ -30,7 +30,7 @@ struct CommandStates {
     bool open = false;            // Button4, ToolButton2, File > Open image/images
     bool add = false;             // Button3, ToolButton12, File > Add image
     bool remove = false;          // Button9
-    bool shift = false;           // Edit3, CSpinButton2, Edit4, CSpinButton3; the hidden multiplier and Button5
+    bool shift = false;           // Edit3, CSpinButton2, Edit4, CSpinButton3; the hidden multiplier Edit1, CSpinButton1
     bool showNewImage = false;    // RadioButton1
     bool showStack = false;       // RadioButton2, RadioButton3
     bool process = false;         // Button1 "Preview", Button2 "Process all"
