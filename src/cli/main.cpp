@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/batch.h"
 #include "cli/cli.h"
 #include "cli/command_run.h"
 #include "image/atomic_file.h"
@@ -94,6 +95,11 @@ int main(int argc, char** argv) {
     installSignalHandlers();
     const std::vector<std::string> args(argv + 1, argv + argc);
     const std::vector<Operator> table = operatorTable();
+    // "sombrel-cli [--quiet] batch ...": many brackets, each run as an ordinary command line.
+    if (const auto batch = std::find_if(args.begin(), args.end(), [](const std::string& a) { return a != "--quiet"; });
+        batch != args.end() && *batch == "batch") {
+        return runBatch(table, std::vector<std::string>(batch + 1, args.end()), batch != args.begin());
+    }
     bool quiet = false;
     for (const std::string& a : args) {
         if (a == "--help" || a == "-h") {
