@@ -6,8 +6,9 @@ Prints, as ratios that hold on any machine:
   - time per bracket in the batch / time of one ordinary single-bracket run (target <= 1.1),
     and the same against a batch of one bracket;
   - resident memory of the batch process after the 40th bracket / after the 2nd (target <= 1.05:
-    no growth), read from /proc while the batch runs, and the peak while the last five brackets
-    ran / the peak while the first five ran.
+    no growth), read from /proc while the batch runs; the batch holds two brackets more, so that
+    both readings find it in the same state (two brackets under way); and the lowest and highest
+    resident memory while the last five brackets ran / while the first five ran.
 
 Not a test: a measurement, as every figure in bench/ is. Usage:
   bench/batch_throughput.py [BUILD_DIR]      (default: build; needs build/src/sombrel-cli)
@@ -73,6 +74,8 @@ def watched_batch(args, report, total):
     process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     after = {}
     peaks = {}
+    lows = {}
+    samples = {}
     lines = 0
     while process.poll() is None:
         rss = resident_bytes(process.pid)
@@ -83,6 +86,8 @@ def watched_batch(args, report, total):
             lines = 0
         if rss is not None:
             peaks[lines] = max(peaks.get(lines, 0), rss)
+            lows[lines] = min(lows.get(lines, rss), rss)
+            samples.setdefault(lines, []).append(rss)
             for mark in (2, total):
                 if lines >= mark and mark not in after:
                     after[mark] = rss
@@ -90,7 +95,7 @@ def watched_batch(args, report, total):
     elapsed = time.monotonic() - start
     if process.returncode != 0:
         raise SystemExit("the batch failed with status %d" % process.returncode)
-    return elapsed, after, peaks
+    return elapsed, after, peaks, lows, samples
 
 
 def main():
@@ -101,7 +106,9 @@ def main():
         sources, width, height = make_bracket(work)
         shoot = os.path.join(work, "shoot")
         os.mkdir(shoot)
-        for b in range(1, BRACKETS + 1):
+        # Two brackets more than measured: after the 40th the batch still runs as after the 2nd.
+        total = BRACKETS + 2
+        for b in range(1, total + 1):
             for k, source in enumerate(sources):
                 os.link(source, os.path.join(shoot, "b%03d_%d.jpg" % (b, k)))
         one = os.path.join(work, "one")
@@ -127,26 +134,38 @@ def main():
             result = watched_batch(batch_base + ["--report", report, shoot], report, BRACKETS)
             if best is None or result[0] < best[0]:
                 best = result
-        elapsed, after, peaks = best
+        elapsed, after, peaks, lows, samples = best
         with open(report) as f:
             statuses = [json.loads(line)["status"] for line in f]
-        assert statuses.count("done") == BRACKETS, statuses
+        assert statuses.count("done") == total, statuses
 
-        per_bracket = elapsed / BRACKETS
+        per_bracket = elapsed / total
         print("cpu: %d cores; %d brackets of three %.1f-megapixel JPEGs (%d x %d), --jobs 2, 8-bit Deflate TIFF"
               % (os.cpu_count(), BRACKETS, width * height / 1e6, width, height))
         print("one ordinary run          %8.3f s" % single)
         print("batch of one bracket      %8.3f s" % one_batch)
-        print("batch, per bracket        %8.3f s  (%d brackets in %.1f s)" % (per_bracket, BRACKETS, elapsed))
+        print("batch, per bracket        %8.3f s  (%d brackets in %.1f s)" % (per_bracket, total, elapsed))
         print("ratio per bracket / ordinary run      %.3f  (target <= 1.10)" % (per_bracket / single))
         print("ratio per bracket / batch of one      %.3f" % (per_bracket / one_batch))
         if 2 in after and BRACKETS in after:
             print("resident after bracket %d / after 2    %.3f  (%.0f MB / %.0f MB; target <= 1.05)"
                   % (BRACKETS, after[BRACKETS] / after[2], after[BRACKETS] / 2**20, after[2] / 2**20))
-        first = max((v for k, v in peaks.items() if k < 5), default=0)
-        last = max((v for k, v in peaks.items() if BRACKETS - 5 <= k < BRACKETS), default=0)
-        if first and last:
-            print("peak resident, last 5 / first 5       %.3f  (%.0f MB / %.0f MB)" % (last / first, last / 2**20, first / 2**20))
+        # Windows of five brackets once the batch runs steadily: the first after the 2nd, the last
+        # up to the 40th.
+        early = range(2, 7)
+        late = range(BRACKETS - 4, BRACKETS + 1)
+        def window(table, keys, pick):
+            values = [table[k] for k in keys if k in table]
+            return pick(values) if values else None
+        for label, table, pick in (("peak", peaks, max), ("lowest", lows, min)):
+            first, last = window(table, early, pick), window(table, late, pick)
+            if first and last:
+                print("%-6s resident, brackets %d-%d / %d-%d  %.3f  (%.0f MB / %.0f MB)"
+                      % (label, late[0], late[-1], early[0], early[-1], last / first, last / 2**20, first / 2**20))
+        median = lambda values: sorted(values)[len(values) // 2]
+        if 2 in samples and BRACKETS in samples:
+            print("median resident while the two after the %dth / after the 2nd ran  %.3f"
+                  % (BRACKETS, median(samples[BRACKETS]) / median(samples[2])))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
