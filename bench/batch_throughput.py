@@ -12,7 +12,7 @@ Prints, as ratios that hold on any machine:
 
 Not a test: a measurement, as every figure in bench/ is. Usage:
   bench/batch_throughput.py [BUILD_DIR]      (default: build; needs build/src/sombrel-cli)
-  BRACKETS=40 MEGAPIXELS=6 REPEAT=3 bench/batch_throughput.py
+  BRACKETS=40 MEGAPIXELS=6 REPEAT=3 JOBS=2 bench/batch_throughput.py
 """
 import json
 import os
@@ -32,6 +32,7 @@ CLI = os.path.join(BUILD, "src", "sombrel-cli")
 BRACKETS = int(os.environ.get("BRACKETS", "40"))
 MEGAPIXELS = float(os.environ.get("MEGAPIXELS", "6"))
 REPEAT = int(os.environ.get("REPEAT", "3"))
+JOBS = os.environ.get("JOBS", "2")
 
 
 def make_bracket(folder):
@@ -131,7 +132,7 @@ def main():
         for source in sources:
             single_args += ["--open", source]
         single_args += ["--save", os.path.join(work, "single.tif")]
-        batch_base = [CLI, "batch", "--quiet", "--group", "count:3", "--jobs", "2", "--out", out]
+        batch_base = [CLI, "batch", "--quiet", "--group", "count:3", "--jobs", JOBS, "--out", out]
 
         runs = [timed(single_args) for _ in range(REPEAT)]
         single = min(r[0] for r in runs)
@@ -154,8 +155,8 @@ def main():
         assert statuses.count("done") == total, statuses
 
         per_bracket = elapsed / total
-        print("cpu: %d cores; %d brackets of three %.1f-megapixel JPEGs (%d x %d), --jobs 2, 8-bit Deflate TIFF"
-              % (os.cpu_count(), BRACKETS, width * height / 1e6, width, height))
+        print("cpu: %d cores; %d brackets of three %.1f-megapixel JPEGs (%d x %d), --jobs %s, 8-bit Deflate TIFF"
+              % (os.cpu_count(), BRACKETS, width * height / 1e6, width, height, JOBS))
         print("one ordinary run          %8.3f s" % single)
         print("batch of one bracket      %8.3f s" % one_batch)
         print("batch, per bracket        %8.3f s  (%d brackets in %.1f s)" % (per_bracket, total, elapsed))
