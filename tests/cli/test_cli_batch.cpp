@@ -268,6 +268,20 @@ TEST_F(CliBatch, MistakesOfTheBatchItselfStopItBeforeAnyWork) {
     EXPECT_EQ(reportByIndex(report).size(), 1u);
 }
 
+TEST_F(CliBatch, ProgressSaysWhichBracketOfHowManyThePercentageAndTheTimeLeft) {
+    makeBiasShoot(6);
+    const std::string err = dir.file("progress.txt");
+    const std::string command = std::string("'") + SV_CLI_PATH + "' batch '" + shot() + "' --out '" + out() +
+                                "' --jobs 1 >/dev/null 2>'" + err + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string text = test::readBytes(err);
+    EXPECT_NE(text.find("brackets of 3 pictures, by the repeating exposure bias"), std::string::npos) << text;
+    EXPECT_NE(text.find("bracket 1 of 2 (50%): wrote " + out("IMG_0001-hdr.tif") + "; about "), std::string::npos) << text;
+    EXPECT_NE(text.find(" s left\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("bracket 2 of 2 (100%): wrote " + out("IMG_0004-hdr.tif") + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("batch: 2 written, 0 failed, 0 skipped in "), std::string::npos) << text;
+}
+
 TEST_F(CliBatch, HelpDescribesTheBatch) {
     const CliRun r = batch({"--help"});
     ASSERT_EQ(r.status, 0);
