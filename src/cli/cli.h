@@ -20,8 +20,8 @@
 
 namespace sv::cli {
 
-// Exit statuses of sombrel-cli.
-enum ExitStatus { kOk = 0, kUsage = 1, kBadInput = 2, kBadOutput = 3 };
+// Exit statuses of sombrel-cli; kSomeFailed: a batch in which some brackets failed.
+enum ExitStatus { kOk = 0, kUsage = 1, kBadInput = 2, kBadOutput = 3, kSomeFailed = 4 };
 
 struct CliError : std::runtime_error {
     CliError(int status, const std::string& message) : std::runtime_error(message), status(status) {}
@@ -116,6 +116,9 @@ struct Operator {
 // sequence, which decodes the next file while the current one is added; stops at the first that
 // cannot be used, with its message.
 void openFiles(CliContext& context, const std::vector<std::pair<std::string, Modifiers>>& files);
+
+// Refuses save options that --save FILE would refuse (CliError(kUsage)), without saving anything.
+void checkSaveOptions(const std::string& path, const Modifiers& modifiers);
 
 void registerStackOperators(std::vector<Operator>& table);
 void registerFileOperators(std::vector<Operator>& table);

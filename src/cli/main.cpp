@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/batch.h"
 #include "cli/cli.h"
+#include "cli/command_run.h"
 #include "image/atomic_file.h"
 
 using namespace sv::cli;
@@ -62,12 +64,6 @@ void occupyClosedStandardDescriptors() {
 
 bool stdoutWritten() { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
 
-struct Step {
-    const Operator* op;
-    std::string value;
-    Modifiers modifiers;
-};
-
 std::vector<Operator> operatorTable() {
     std::vector<Operator> table;
     table.push_back({"--quiet", "", {}, "no progress line on stderr", [](CliContext&, auto&, auto&) {}});
@@ -92,46 +88,6 @@ void printHelp(const std::vector<Operator>& table) {
                 "interrupted by SIGINT, SIGTERM or SIGHUP leaves the old file and no temporary file behind.\n");
 }
 
-const Operator* find(const std::vector<Operator>& table, const std::string& name) {
-    for (const Operator& op : table) {
-        if (op.name == name) return &op;
-    }
-    return nullptr;
-}
-
-std::vector<Step> parse(const std::vector<Operator>& table, const std::vector<std::string>& args) {
-    std::vector<Step> steps;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (!steps.empty()) {
-            const auto& allowed = steps.back().op->modifiers;
-            if (std::find(allowed.begin(), allowed.end(), word) != allowed.end()) {
-                if (i + 1 >= args.size()) throw CliError(kUsage, word + " needs a value");
-                steps.back().modifiers[word] = args[++i];
-                continue;
-            }
-        }
-        const Operator* op = find(table, word);
-        if (!op) {
-            bool isModifier = false;
-            for (const Operator& o : table) {
-                isModifier = isModifier || std::find(o.modifiers.begin(), o.modifiers.end(), word) != o.modifiers.end();
-            }
-            if (isModifier) throw CliError(kUsage, word + " must follow the operator it belongs to");
-            throw CliError(kUsage, "unknown option '" + word + "' (see --help)");
-        }
-        Step step{op, {}, {}};
-        if (op->optionalValue) {
-            if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) step.value = args[++i];
-        } else if (!op->valueName.empty()) {
-            if (i + 1 >= args.size()) throw CliError(kUsage, word + " needs " + op->valueName);
-            step.value = args[++i];
-        }
-        steps.push_back(std::move(step));
-    }
-    return steps;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,6 +95,11 @@ int main(int argc, char** argv) {
     installSignalHandlers();
     const std::vector<std::string> args(argv + 1, argv + argc);
     const std::vector<Operator> table = operatorTable();
+    // "sombrel-cli [--quiet] batch ...": many brackets, each run as an ordinary command line.
+    if (const auto batch = std::find_if(args.begin(), args.end(), [](const std::string& a) { return a != "--quiet"; });
+        batch != args.end() && *batch == "batch") {
+        return runBatch(table, std::vector<std::string>(batch + 1, args.end()), batch != args.begin());
+    }
     bool quiet = false;
     for (const std::string& a : args) {
         if (a == "--help" || a == "-h") {
@@ -151,42 +112,7 @@ int main(int argc, char** argv) {
         }
         quiet = quiet || a == "--quiet";
     }
-    try {
-        if (args.empty()) throw CliError(kUsage, "nothing to do (see --help)");
-        const std::vector<Step> steps = parse(table, args);
-        if (std::all_of(steps.begin(), steps.end(), [](const Step& s) { return s.op->name == "--quiet"; })) {
-            throw CliError(kUsage, "nothing to do (see --help)");
-        }
-        CliContext context(quiet);
-        for (std::size_t i = 0; i < steps.size(); ++i) {
-            const Step& step = steps[i];
-            context.progress.setLabel(step.op->name);
-            try {
-                if (step.op->name == "--open") {
-                    // A run of --open files goes together, so that decoding the next overlaps
-                    // adding the current.
-                    std::vector<std::pair<std::string, Modifiers>> files;
-                    for (; i < steps.size() && steps[i].op->name == "--open"; ++i) {
-                        files.emplace_back(steps[i].value, steps[i].modifiers);
-                    }
-                    --i;
-                    openFiles(context, files);
-                } else {
-                    step.op->run(context, step.value, step.modifiers);
-                }
-            } catch (const std::bad_alloc&) {
-                throw CliError(kBadInput, notEnoughMemoryLine(context.project));
-            }
-        }
-        return kOk;
-    } catch (const CliError& e) {
-        std::fprintf(stderr, "sombrel-cli: %s\n", e.what());
-        return e.status;
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "sombrel-cli: Not enough memory!\n");
-        return kBadInput;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "sombrel-cli: %s\n", e.what());
-        return kBadInput;
-    }
+    const RunOutcome outcome = runCommandLine(table, args, quiet);
+    if (outcome.status != kOk) std::fprintf(stderr, "sombrel-cli: %s\n", outcome.message.c_str());
+    return outcome.status;
 }

@@ -139,6 +139,8 @@ void saveOperator(CliContext& context, const std::string& path, const Modifiers&
 
 }  // namespace
 
+void checkSaveOptions(const std::string& path, const Modifiers& modifiers) { (void)parseSaveOptions(path, modifiers); }
+
 void registerFileOperators(std::vector<Operator>& table) {
     table.push_back({"--save", "FILE", {"--format", "--bits", "--compression", "--quality", "--metadata"},
                      "save the processed picture: --format tiff|bmp|jpeg|png (default: by the extension), "
