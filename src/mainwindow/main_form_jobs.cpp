@@ -128,6 +128,7 @@ void TForm1::finishJob(JobKind kind) {
     if (group != JobGroup::RenderWhole) Image4->setEnabled(true);
     if (group == JobGroup::FilterRect) Shape3->setEnabled(true);
     if (group == JobGroup::RenderWhole && TabbedNotebook1->currentIndex() == 2) setStep3GroupsEnabled(true);
+    recordFinishedJob(kind, true);
 }
 
 void TForm1::finishStackJob(JobKind kind) {
@@ -191,6 +192,7 @@ void TForm1::finishFailedJob(JobKind kind) {
     returnToRest();
     Image4->setEnabled(true);
     Shape3->setEnabled(true);
+    recordFinishedJob(kind, false);
     // Told once the window is live again, in the language in force now.
     if (jobs_.outcome() == JobOutcome::OutOfMemory) {
         prompter_->showError(this, text(Msg::NotEnoughMemory));
@@ -228,6 +230,7 @@ void TForm1::Button1Click() {
 
 void TForm1::Button2Click() {
     if (!Button2->isEnabled() || jobRunning()) return;
+    pendingProcess_ = step2Recipe();
     startJob(JobKind::ProcessAll, makeRenderJob(Region{0, project.imageWidth, 0, project.imageHeight}));
 }
 

@@ -499,6 +499,7 @@ void TForm1::startFilterJob(JobKind kind) {
         }
         default: params = op.paramsFrom(controlValues(op.parameters)); break;
     }
+    noteApplyStarting(kind, params, op.parameters.empty() ? ParameterValues{} : controlValues(op.parameters));
     Project* p = &project;
     startJob(kind, [p, &op, region, params = std::move(params)](ProgressSink& s) {
         op.run(OperationTarget{*p}, region, params, s);
@@ -517,6 +518,7 @@ void TForm1::undoLastApply() {
     Undo1->setEnabled(false);
     Button17->setEnabled(false);
     ToolButton6->setEnabled(false);
+    recordUndo();
 }
 
 void TForm1::refreshProcessed() {
