@@ -12,6 +12,7 @@
 #include "image/parameters.h"
 #include "image/progress.h"
 #include "image/messages.h"
+#include "operations/recipe.h"
 #include "stack/ghost_removal.h"
 #include "stack/project.h"
 #include "tone/parameter_description.h"
@@ -97,6 +98,15 @@ struct CliContext {
     std::array<std::array<float, 3>, 4> colourSamples{};
     std::array<std::array<int, 3>, 3> balanceTargets{};
     std::array<bool, 3> balanceTicked{};
+
+    // What --write-recipe writes: the fusion's weights while fusion is the way of processing, each
+    // filter and colour Apply since the last whole render, in order, and the last save's options.
+    std::optional<FusionParams> fusion;
+    std::vector<RecipeStep> appliedSteps;
+    std::optional<RecipeSave> lastSave;
+    // The save options of the last --recipe: a later --save of the same format takes those it is
+    // not given.
+    std::optional<RecipeSave> recipeSave;
 };
 
 using Modifiers = std::map<std::string, std::string>;
@@ -125,6 +135,12 @@ void registerFileOperators(std::vector<Operator>& table);
 void registerToneOperators(std::vector<Operator>& table);
 void registerFilterOperators(std::vector<Operator>& table);
 void registerHdrOperators(std::vector<Operator>& table);
+void registerRecipeOperators(std::vector<Operator>& table);
+
+// "Process all" by fusion with these weights (defined with the tone operators).
+void fuseWholeBracket(CliContext& context, const FusionParams& params);
+// Merges the stack again without ghosts (defined with the stack operators); `what` starts its messages.
+void removeGhostsNow(CliContext& context, const GhostRemovalParams& params, const std::string& what);
 
 // An engine message as the CLI prints it: the English text, and for "Not enough memory!" what was
 // needed and what was available ("Not enough memory! (needed 12.8 GB, available 9.3 GB)").

@@ -73,6 +73,7 @@ std::vector<Operator> operatorTable() {
     registerFilterOperators(table);
     registerFileOperators(table);
     registerHdrOperators(table);
+    registerRecipeOperators(table);
     return table;
 }
 

@@ -32,7 +32,9 @@ const std::string* find(const Modifiers& modifiers, const char* name) {
 }
 
 // All usage errors come out before anything is rendered or written.
-SaveOptions parseSaveOptions(const std::string& path, const Modifiers& modifiers) {
+// `recipe`: the options of the last --recipe, taken for those not given when the format is its.
+SaveOptions parseSaveOptions(const std::string& path, const Modifiers& modifiers,
+                             const std::optional<RecipeSave>& recipe) {
     SaveOptions o;
     if (const std::string* f = find(modifiers, "--format")) {
         const auto format = saveFormatFromName(*f);
@@ -53,6 +55,12 @@ SaveOptions parseSaveOptions(const std::string& path, const Modifiers& modifiers
     }
     if (o.format == SaveFormat::Bmp && metadata) throw CliError(kUsage, "--metadata applies to JPEG, PNG and TIFF only");
     o.metadata = o.format == SaveFormat::Jpeg || o.format == SaveFormat::Png;
+    if (recipe && recipe->format == o.format) {
+        o.bits = recipe->bits;
+        o.compression = recipe->compression;
+        o.quality = recipe->quality;
+        o.metadata = recipe->metadata;
+    }
     if (metadata) {
         if (*metadata != "yes" && *metadata != "no") throw CliError(kUsage, "--metadata takes yes or no");
         o.metadata = *metadata == "yes";
@@ -82,7 +90,7 @@ std::string programFolder() {
 }
 
 void saveOperator(CliContext& context, const std::string& path, const Modifiers& modifiers) {
-    const SaveOptions options = parseSaveOptions(path, modifiers);
+    const SaveOptions options = parseSaveOptions(path, modifiers, context.recipeSave);
     // A build without a render saves the processed picture as it stands.
     if (context.process) {
         context.ensureProcessed();
@@ -135,6 +143,7 @@ void saveOperator(CliContext& context, const std::string& path, const Modifiers&
         }
     }
     if (failed) throw CliError(kBadOutput, "cannot write " + path + ": " + englishText(*failed));
+    context.lastSave = RecipeSave{options.format, options.bits, options.compression, options.quality, options.metadata};
 }
 
 }  // namespace

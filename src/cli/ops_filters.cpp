@@ -10,13 +10,16 @@ namespace sv::cli {
 namespace {
 
 // Every filter and balance is an Apply on the whole picture: P via N into C, then C back into P.
-void applyWhole(CliContext& context, const Operation& op, const OperationParams& params) {
+// Each is kept for --write-recipe.
+void applyWhole(CliContext& context, const Operation& op, const OperationParams& params, RecipeStep step) {
     context.ensureProcessed();
     Project& project = context.project;
     const Region whole{0, project.imageWidth, 0, project.imageHeight};
     op.run(OperationTarget{project}, whole, params, context.progress);
     applyFilterOutput(project.processedBuffer, project.processedCopy);
     endProgress(context.progress, project.imageHeight);
+    step.operation = op.id;
+    context.appliedSteps.push_back(std::move(step));
 }
 
 // --blur sigma=POS,opacity=POS and the like: an operation whose settings are all positions.
@@ -25,7 +28,10 @@ Operator filterOperator(const Operation& op) {
     return {name, parameterSyntax(op.parameters), {}, std::string(op.summary) + " (" + parameterRanges(op.parameters) + ")",
             [&op, name](CliContext& context, const std::string& value, const Modifiers&) {
                 const ParameterValues values = parseParameters(op.parameters, value, name);
-                applyWhole(context, op, op.paramsFrom(values));
+                RecipeStep step;
+                step.values = defaultValues(op.parameters);
+                for (const auto& [key, position] : values) step.values[key] = position;
+                applyWhole(context, op, op.paramsFrom(values), std::move(step));
             }};
 }
 
@@ -53,7 +59,9 @@ void neutralSampleOperator(CliContext& context, const std::string& value, const 
 }
 
 void neutralOperator(CliContext& context, const std::string&, const Modifiers&) {
-    applyWhole(context, operation(OperationId::Neutral), OperationParams(context.colourSamples[0]));
+    RecipeStep step;
+    step.neutralSample = context.colourSamples[0];
+    applyWhole(context, operation(OperationId::Neutral), OperationParams(context.colourSamples[0]), std::move(step));
 }
 
 void balanceSampleOperator(CliContext& context, const std::string& value, const Modifiers&) {
@@ -86,7 +94,9 @@ void balanceOperator(CliContext& context, const std::string&, const Modifiers&) 
         params.ranges[k].sample = context.colourSamples[k + 1];
         params.ranges[k].target = context.balanceTargets[k];
     }
-    applyWhole(context, operation(OperationId::Balance), OperationParams(params));
+    RecipeStep step;
+    step.balance = params;
+    applyWhole(context, operation(OperationId::Balance), OperationParams(params), std::move(step));
 }
 
 }  // namespace

@@ -162,6 +162,20 @@ void removeOperator(CliContext& context, const std::string& value, const Modifie
     if (refusal) throw CliError(kBadInput, englishText(*refusal));
 }
 
+}  // namespace
+
+void removeGhostsNow(CliContext& context, const GhostRemovalParams& params, const std::string& what) {
+    std::optional<Message> refusal;
+    const DecodeHooks hooks = cliHooks(context, refusal);
+    const GhostResult result = removeGhosts(context.project, context.ghosts, params, context.project.exposureCount,
+                                            exposureFiles(context.project, hooks), context.progress);
+    context.processedStale = true;
+    if (result.error) throw CliError(kBadInput, what + ": " + englishText(*result.error));
+    if (refusal) throw CliError(kBadInput, englishText(*refusal));
+}
+
+namespace {
+
 // --deghost REF[,strength=POS]: REF is 1-based as --remove.
 void deghostOperator(CliContext& context, const std::string& value, const Modifiers&) {
     const std::size_t comma = value.find(',');
@@ -182,13 +196,7 @@ void deghostOperator(CliContext& context, const std::string& value, const Modifi
                                               "--deghost strength");
         }
     }
-    std::optional<Message> refusal;
-    const DecodeHooks hooks = cliHooks(context, refusal);
-    const GhostResult result = removeGhosts(context.project, context.ghosts, params, count,
-                                            exposureFiles(context.project, hooks), context.progress);
-    context.processedStale = true;
-    if (result.error) throw CliError(kBadInput, "--deghost: " + englishText(*result.error));
-    if (refusal) throw CliError(kBadInput, englishText(*refusal));
+    removeGhostsNow(context, params, "--deghost");
 }
 
 void dumpGhostMaskOperator(CliContext& context, const std::string& path, const Modifiers&) {

@@ -41,6 +41,7 @@ void processOperator(CliContext& context, const std::string&, const Modifiers&) 
     if (context.project.exposureCount == 0) throw CliError(kBadInput, "no picture has been opened");
     // The render from now on, also when a later operator processes again (after a --fuse).
     context.process = renderWholeStack;
+    context.fusion.reset();
     context.process(context);
     context.processedStale = false;
 }
@@ -58,6 +59,8 @@ std::string fusionFailure(const FusionOutcome& outcome, const FileFusionSource& 
     }
     return "the exposures could not be fused";
 }
+
+}  // namespace
 
 // "Process all" by fusion: the exposures read again from their files (as they were opened),
 // fused, then the white and black points and the histogram as on a render.
@@ -80,7 +83,11 @@ void fuseWholeBracket(CliContext& context, const FusionParams& params) {
     context.histogram.assign(result.histogram.begin(), result.histogram.end());
     context.histogramPeak = result.histogramPeak;
     project.wholeImageProcessed = true;
+    // A new picture: the Applies before it are gone from it.
+    context.appliedSteps.clear();
 }
+
+namespace {
 
 void fuseOperator(CliContext& context, const std::string& value, const Modifiers&) {
     const auto kv = parseKeyValues(value, describedKeys(kFusionParameters), "--fuse");
@@ -95,6 +102,7 @@ void fuseOperator(CliContext& context, const std::string& value, const Modifiers
     // Fusion stays the way of processing: a later operator that needs the picture after the stack
     // changed fuses again (until a --process chooses the render).
     context.process = [params](CliContext& c) { fuseWholeBracket(c, params); };
+    context.fusion = params;
     context.process(context);
     context.processedStale = false;
 }
@@ -173,6 +181,7 @@ void renderWholeStack(CliContext& context) {
     context.histogram.assign(result.histogram.begin(), result.histogram.end());
     context.histogramPeak = result.histogramPeak;
     project.wholeImageProcessed = true;
+    context.appliedSteps.clear();
 }
 
 namespace {

@@ -94,6 +94,14 @@ std::string englishText(const Message& m) {
         case MessageId::DamagedFile: return "The picture is damaged and was not used: " + m.detail;
         case MessageId::ImagesMayBeRotated:
             return "The images may be rotated or the camera moved: check the difference view.";
+        case MessageId::NoPictureOpen: return "No picture has been opened.";
+        case MessageId::RecipeNotReadable: return "Cannot read the recipe: " + m.detail;
+        case MessageId::RecipeNotJson: return "The recipe is not a valid JSON file: " + m.detail;
+        case MessageId::RecipeVersion: return "Unknown recipe version: " + m.detail;
+        case MessageId::RecipeUnknownKey: return "Unknown key in the recipe: " + m.detail;
+        case MessageId::RecipeMissingKey: return "Missing key in the recipe: " + m.detail;
+        case MessageId::RecipeWrongType: return "Wrong type of value in the recipe: " + m.detail;
+        case MessageId::RecipeOutOfRange: return "Value out of range in the recipe: " + m.detail;
     }
     return {};
 }

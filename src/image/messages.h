@@ -61,6 +61,16 @@ enum class MessageId {
     RawNotReadable,        // a camera raw file the raw decoder cannot read; + file name and camera
     DamagedFile,           // a picture whose data are damaged (bad checksum, undecodable); + file name
     ImagesMayBeRotated,    // automatic alignment found no shift that explains the pair
+    NoPictureOpen,         // something needs an open project and none is open
+    // A recipe file that cannot be used; `detail` names the file, the parser's words or the key
+    // (with the range or type it should have).
+    RecipeNotReadable,
+    RecipeNotJson,
+    RecipeVersion,
+    RecipeUnknownKey,
+    RecipeMissingKey,
+    RecipeWrongType,
+    RecipeOutOfRange,
 };
 
 struct Message {

@@ -39,6 +39,8 @@ const std::vector<CaptionRow>& captionTable() {
         {"TForm1", "Saveas1", "caption", "Save as", "Zapisz jako"},
         {"TForm1", "ToolButton5", "hint", "Save as", "Zapisz jako"},
         {"TForm1", "SaveHdr1", "caption", "Save HDR as...", "Zapisz HDR jako..."},
+        {"TForm1", "SaveRecipe1", "caption", "Save recipe...", "Zapisz przepis..."},
+        {"TForm1", "LoadRecipe1", "caption", "Load recipe...", "Wczytaj przepis..."},
         {"TForm1", "Exit1", "caption", "Exit", "Wyjście"},
         {"TForm1", "Edit2", "caption", "Edit", "Edycja"},
         {"TForm1", "Undo1", "caption", "Undo", "Cofnij"},
@@ -257,6 +259,14 @@ const std::vector<MessageRow>& messageTable() {
         {Msg::ImagesMayBeRotated, "The images may be rotated or the camera moved: check the difference view.",
          "Zdjęcia mogą być obrócone albo aparat się poruszył: sprawdź widok różnicy."},
         {Msg::AlignmentResidual, "Alignment residual: ", "Błąd wyrównania: "},
+        {Msg::NoPictureOpen, "No picture has been opened.", "Nie otwarto żadnego zdjęcia."},
+        {Msg::RecipeNotReadable, "Cannot read the recipe: ", "Nie można odczytać przepisu: "},
+        {Msg::RecipeNotJson, "The recipe is not a valid JSON file: ", "Przepis nie jest poprawnym plikiem JSON: "},
+        {Msg::RecipeVersion, "Unknown recipe version: ", "Nieznana wersja przepisu: "},
+        {Msg::RecipeUnknownKey, "Unknown key in the recipe: ", "Nieznany klucz w przepisie: "},
+        {Msg::RecipeMissingKey, "Missing key in the recipe: ", "Brak klucza w przepisie: "},
+        {Msg::RecipeWrongType, "Wrong type of value in the recipe: ", "Zły typ wartości w przepisie: "},
+        {Msg::RecipeOutOfRange, "Value out of range in the recipe: ", "Wartość spoza zakresu w przepisie: "},
         {Msg::NotRegularFile, "Not a regular file, so it was not read: ",
          "To nie jest zwykły plik, więc nie został odczytany: "},
         {Msg::MemoryStatus, "RAM: %1/%2", "RAM: %1/%2"},
@@ -285,7 +295,10 @@ QString messageText(Msg id, bool polish, const QString& detail) {
             id == Msg::TiffErrorNumber || id == Msg::IncompleteFile || id == Msg::NotRegularFile ||
             id == Msg::RawNotReadable || id == Msg::DamagedFile || id == Msg::ExifExposureTime ||
             id == Msg::ExifAperture || id == Msg::ExifIso || id == Msg::ExifBias || id == Msg::ExifTaken ||
-            id == Msg::ExifRelative || id == Msg::ExifRelativeShort || id == Msg::AlignmentResidual)
+            id == Msg::ExifRelative || id == Msg::ExifRelativeShort || id == Msg::AlignmentResidual ||
+            id == Msg::RecipeNotReadable || id == Msg::RecipeNotJson || id == Msg::RecipeVersion ||
+            id == Msg::RecipeUnknownKey || id == Msg::RecipeMissingKey || id == Msg::RecipeWrongType ||
+            id == Msg::RecipeOutOfRange)
             return text + detail;
         return text;
     }
@@ -311,6 +324,14 @@ QString engineMessageText(const Message& m, bool polish) {
         case MessageId::RawNotReadable: return messageText(Msg::RawNotReadable, polish, detail);
         case MessageId::DamagedFile: return messageText(Msg::DamagedFile, polish, detail);
         case MessageId::ImagesMayBeRotated: return messageText(Msg::ImagesMayBeRotated, polish);
+        case MessageId::NoPictureOpen: return messageText(Msg::NoPictureOpen, polish);
+        case MessageId::RecipeNotReadable: return messageText(Msg::RecipeNotReadable, polish, detail);
+        case MessageId::RecipeNotJson: return messageText(Msg::RecipeNotJson, polish, detail);
+        case MessageId::RecipeVersion: return messageText(Msg::RecipeVersion, polish, detail);
+        case MessageId::RecipeUnknownKey: return messageText(Msg::RecipeUnknownKey, polish, detail);
+        case MessageId::RecipeMissingKey: return messageText(Msg::RecipeMissingKey, polish, detail);
+        case MessageId::RecipeWrongType: return messageText(Msg::RecipeWrongType, polish, detail);
+        case MessageId::RecipeOutOfRange: return messageText(Msg::RecipeOutOfRange, polish, detail);
     }
     return QString::fromStdString(englishText(m));
 }
@@ -388,6 +409,10 @@ QString hdrSaveFilter(bool polish) {
                       "PFM (*.pfm)|*.pfm")
                   : u("OpenEXR 32-bit float (*.exr)|*.exr|OpenEXR 16-bit half (*.exr)|*.exr|"
                       "Radiance RGBE (*.hdr)|*.hdr|TIFF 32-bit float (*.tif; *.tiff)|*.tif;*.tiff|PFM (*.pfm)|*.pfm");
+}
+
+QString recipeFilter(bool polish) {
+    return polish ? u("Przepisy (*.json)|*.json|Wszystkie pliki (*)|*") : u("Recipes (*.json)|*.json|All files (*)|*");
 }
 
 QString saveFilter() { return u(kSaveFilter); }

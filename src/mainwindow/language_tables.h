@@ -83,6 +83,14 @@ enum class Msg {
     ExifRelativeShort,  // the same, in the status bar
     ExifNone,
     ImagesMayBeRotated, // automatic alignment found no shift that explains the pair
+    NoPictureOpen,
+    RecipeNotReadable,  // + the file name
+    RecipeNotJson,      // + the parser's words
+    RecipeVersion,      // + the version found
+    RecipeUnknownKey,   // + the key
+    RecipeMissingKey,   // + the key
+    RecipeWrongType,    // + the key and the type it should have
+    RecipeOutOfRange,   // + the key and its range
     AlignmentResidual,  // + the residual of the last suggestion (status bar)
 };
 
@@ -118,6 +126,8 @@ QString saveFilter();
 QString pngSaveEntry();
 // Save HDR as: OpenEXR float, OpenEXR half, Radiance, float TIFF, PFM (entries 1..5).
 QString hdrSaveFilter(bool polish);
+// Save recipe and Load recipe: JSON recipes, then any file.
+QString recipeFilter(bool polish);
 QString designOpenFilter();
 QString designSaveFilter();
 

@@ -205,6 +205,9 @@ void TForm1::buildMenus() {
     Saveas1 = action(File, "Saveas1", "Save as");
     SaveHdr1 = action(File, "SaveHdr1", "Save HDR as...");
     File->addSeparator();
+    SaveRecipe1 = action(File, "SaveRecipe1", "Save recipe...");
+    LoadRecipe1 = action(File, "LoadRecipe1", "Load recipe...");
+    File->addSeparator();
     Exit1 = action(File, "Exit1", "Exit");
 
     Edit2 = bar->addMenu(QStringLiteral("Edit"));
@@ -239,6 +242,13 @@ void TForm1::buildMenus() {
     connect(Save1, &QAction::triggered, this, &TForm1::Save1Click);
     connect(Saveas1, &QAction::triggered, this, &TForm1::Saveas1Click);
     connect(SaveHdr1, &QAction::triggered, this, &TForm1::SaveHdr1Click);
+    connect(SaveRecipe1, &QAction::triggered, this, &TForm1::SaveRecipe1Click);
+    connect(LoadRecipe1, &QAction::triggered, this, &TForm1::LoadRecipe1Click);
+    // Recipes need an open project: they follow "Save HDR as...", which is enabled with one.
+    connect(File, &QMenu::aboutToShow, this, [this] {
+        SaveRecipe1->setEnabled(SaveHdr1->isEnabled());
+        LoadRecipe1->setEnabled(SaveHdr1->isEnabled());
+    });
     connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
     connect(Undo1, &QAction::triggered, this, &TForm1::Undo1Click);
     connect(Copy1, &QAction::triggered, this, &TForm1::Copy1Click);

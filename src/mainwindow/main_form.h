@@ -19,6 +19,7 @@
 #include "mainwindow/language_tables.h"
 #include "mainwindow/settings.h"
 #include "operations/command_states.h"
+#include "operations/recipe.h"
 #include "stack/alignment_view.h"
 #include "image/messages.h"
 #include "stack/auto_align.h"
@@ -142,6 +143,8 @@ public:
     QAction* Save1 = nullptr;
     QAction* Saveas1 = nullptr;
     QAction* SaveHdr1 = nullptr;          // the merged HDR itself, for other programs
+    QAction* SaveRecipe1 = nullptr;       // the choices after opening, for another bracket
+    QAction* LoadRecipe1 = nullptr;
     QAction* Exit1 = nullptr;
     QMenu* Edit2 = nullptr;
     QAction* Undo1 = nullptr;
@@ -558,6 +561,16 @@ public:
     // Every successful write of the picture calls this.
     void workSaved() { unsavedWork_ = false; }
 
+    // ------------------------------------------------------------------ recipes (recipes.cpp)
+    // What a recipe saved now holds: the merge settings, the Step 2 settings of the last Process
+    // all (the controls as they stand when there was none), each Apply since, the last save's options.
+    Recipe recipeNow() const;
+    // Save recipe / Load recipe without their dialogs; false (the message shown) when they failed.
+    // Loading checks the whole file first, then runs one job: Process all with the recipe's
+    // settings and each of its Applies; Undo takes all of it back.
+    bool saveRecipeTo(const QString& fileName);
+    bool loadRecipeFrom(const QString& fileName);
+
     void applyStoredSettings(const SettingsRead& read);
     StoredSettings currentSettings() const;
 
@@ -632,6 +645,8 @@ public slots:
     void Save1Click();
     void Saveas1Click();
     void SaveHdr1Click();
+    void SaveRecipe1Click();
+    void LoadRecipe1Click();
     // Language
     void English1Click();
     void Polish1Click();
@@ -720,6 +735,26 @@ private:
     // What the window does when an alignment or ghost job has finished (UI thread).
     std::function<void()> stackJobDone_;
     std::vector<std::string> jobNotices_;  // reader notices gathered by a worker, shown after it
+    // Recipes: the Step 2 settings a Process all starts with, kept once it has finished; the Apply
+    // a job runs, kept in the record once it has finished; the record since the last Process all;
+    // the options of the last save; and, after a recipe was loaded, what Undo brings back.
+    std::optional<Recipe> pendingProcess_;
+    std::optional<Recipe> processedRecipe_;
+    std::optional<RecipeStep> pendingStep_;
+    std::vector<RecipeStep> appliedSteps_;
+    std::optional<RecipeSave> lastSave_;
+    struct RecipeLoadUndo {
+        std::optional<Recipe> processed;
+        std::vector<RecipeStep> steps;
+    };
+    std::optional<Recipe> loadingRecipe_;       // the recipe the running job applies
+    std::optional<RecipeLoadUndo> beforeLoad_;  // set while Undo would take a load back
+    Recipe step2Recipe() const;
+    void showRecipeSettings(const Recipe& recipe);
+    void noteApplyStarting(JobKind kind, const std::any& params, const ParameterValues& values);
+    void recordFinishedJob(JobKind kind, bool completed);
+    void recordUndo();
+
     // Declared last: destroyed (and so joined) before the project's buffers.
     JobRunner jobs_;
 };

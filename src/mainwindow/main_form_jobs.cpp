@@ -109,6 +109,7 @@ void TForm1::finishJob(JobKind kind) {
     }
     returnToRest();
     if (group == JobGroup::RenderWhole && TabbedNotebook1->currentIndex() == 2) setStep3GroupsEnabled(true);
+    recordFinishedJob(kind, true);
 }
 
 void TForm1::finishStackJob(JobKind kind) {
@@ -159,6 +160,7 @@ void TForm1::finishFailedJob(JobKind kind) {
     drawRegion(project.processedBuffer, region, displayBitmap, gaugeSink());
     showDisplayBitmap();
     returnToRest();
+    recordFinishedJob(kind, false);
     // Told once the window is live again, in the language in force now.
     if (jobs_.outcome() == JobOutcome::OutOfMemory) {
         prompter_->showError(this, text(Msg::NotEnoughMemory));
@@ -196,6 +198,7 @@ void TForm1::Button1Click() {
 
 void TForm1::Button2Click() {
     if (!Button2->isEnabled() || jobRunning()) return;
+    pendingProcess_ = step2Recipe();
     startJob(JobKind::ProcessAll, makeRenderJob(Region{0, project.imageWidth, 0, project.imageHeight}));
 }
 

@@ -499,6 +499,7 @@ void TForm1::startFilterJob(JobKind kind) {
         }
         default: params = op.paramsFrom(controlValues(op.parameters)); break;
     }
+    noteApplyStarting(kind, params, op.parameters.empty() ? ParameterValues{} : controlValues(op.parameters));
     Project* p = &project;
     startJob(kind, [p, &op, region, params = std::move(params)](ProgressSink& s) {
         op.run(OperationTarget{*p}, region, params, s);
@@ -515,6 +516,7 @@ void TForm1::undoLastApply() {
     endProgress(gauge, project.imageHeight);
     Image4->update();
     setUndoAvailable(false);
+    recordUndo();
 }
 
 void TForm1::refreshProcessed() {

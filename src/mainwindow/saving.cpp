@@ -95,6 +95,7 @@ bool TForm1::writeTiffFile(const QString& fileName, int bits, int compressionInd
     endProgress(gaugeSink(), project.imageHeight);
     if (!failed) savedAs(fileName);
     else showWriteFailure(messageParent, writeFailedText(fileName, *failed));
+    if (!failed) lastSave_ = RecipeSave{SaveFormat::Tiff, bits, compression, kDefaultJpegQuality, metadata};
     return !failed;
 }
 
@@ -103,6 +104,7 @@ bool TForm1::writeBmpFile(const QString& fileName, QWidget* messageParent) {
     const Failure failed = writeBmp(displayBitmap, fileName.toStdString());
     if (!failed) savedAs(fileName);
     else showWriteFailure(messageParent, writeFailedText(fileName, *failed));
+    if (!failed) lastSave_ = RecipeSave{SaveFormat::Bmp, 8, TiffCompressionChoice::Deflate, kDefaultJpegQuality, false};
     return !failed;
 }
 
@@ -115,6 +117,7 @@ bool TForm1::writeJpegFile(const QString& fileName, int quality, QWidget* messag
     // The encoder's failure is reported, not passed over in silence.
     if (!failed) savedAs(fileName);
     else showWriteFailure(messageParent, text(Msg::JpegFailed, writeFailureText(failed->write, polish())));
+    if (!failed) lastSave_ = RecipeSave{SaveFormat::Jpeg, 8, TiffCompressionChoice::Deflate, quality, metadata};
     return !failed;
 }
 
@@ -130,6 +133,7 @@ bool TForm1::writePngFile(const QString& fileName, int bits, bool metadata, QWid
     endProgress(gaugeSink(), project.imageHeight);
     if (ok) savedAs(fileName);
     else showWriteFailure(messageParent, writeFailedText(fileName, cannotWrite(error)));
+    if (ok) lastSave_ = RecipeSave{SaveFormat::Png, bits, TiffCompressionChoice::Deflate, kDefaultJpegQuality, metadata};
     return ok;
 }
 
