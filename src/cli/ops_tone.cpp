@@ -83,11 +83,7 @@ void fuseWholeBracket(CliContext& context, const FusionParams& params) {
 }
 
 void fuseOperator(CliContext& context, const std::string& value, const Modifiers&) {
-    const auto kv = parseKeyValues(value, describedKeys(kFusionParameters), "--fuse");
-    FusionParams params;
-    for (std::size_t i = 0; i < std::size(kFusionParameters); ++i) {
-        params.*kFusionFields[i] = describedPosition(kv, kFusionParameters[i], "--fuse");
-    }
+    const FusionParams params = fusionParams(parseParameters(kFusionParameters, value, "--fuse"));
     if (context.project.exposureCount == 0) throw CliError(kBadInput, "no picture has been opened");
     if (context.tone.localContrast.enabled) {
         std::fprintf(stderr, "sombrel-cli: warning: --local-contrast has no effect on a fused picture\n");
@@ -99,27 +95,12 @@ void fuseOperator(CliContext& context, const std::string& value, const Modifiers
     context.processedStale = false;
 }
 
-// "contrast 0..200 (default 100), ...": the settings of a table as the help lists them.
-template <std::size_t N>
-std::string describedRanges(const ParameterDescription (&table)[N]) {
-    std::string text;
-    for (const ParameterDescription& d : table) {
-        text += (text.empty() ? "" : ", ") + std::string(d.key) + " " + std::to_string(d.minimum) + ".." +
-                std::to_string(d.maximum) + " (default " + std::to_string(d.defaultPosition) + ")";
-    }
-    return text;
-}
-
 void localContrastOperator(CliContext& context, const std::string& value, const Modifiers&) {
     LocalContrastParams params;
     if (value == "off") {
         params.enabled = false;
     } else {
-        const auto kv = parseKeyValues(value, describedKeys(kLocalContrastParameters), "--local-contrast");
-        params.enabled = true;
-        for (std::size_t i = 0; i < std::size(kLocalContrastParameters); ++i) {
-            params.*kLocalContrastFields[i] = describedPosition(kv, kLocalContrastParameters[i], "--local-contrast");
-        }
+        params = localContrastParams(parseParameters(kLocalContrastParameters, value, "--local-contrast"));
     }
     context.tone.localContrast = params;
     noteToneAfterRender(context, "--local-contrast");
@@ -234,7 +215,7 @@ void registerToneOperators(std::vector<Operator>& table) {
                      "(0 <= X < 199, 0 <= Y <= 199); give 1 to 7, one --point each",
                      pointOperator});
     table.push_back({"--local-contrast", "[compression=POS,detail=POS,radius=POS|off]", {},
-                     "local contrast before the render: " + describedRanges(kLocalContrastParameters) +
+                     "local contrast before the render: " + parameterRangesWithDefaults(kLocalContrastParameters) +
                          "; detail in percent, radius in tenths of a percent of the diagonal; keys left out take "
                          "their defaults",
                      localContrastOperator, true});
@@ -242,7 +223,7 @@ void registerToneOperators(std::vector<Operator>& table) {
                      processOperator});
     table.push_back({"--fuse", "[contrast=POS,saturation=POS,exposure=POS]", {},
                      "instead of --process: fuse the exposures with the weights " +
-                         describedRanges(kFusionParameters) +
+                         parameterRangesWithDefaults(kFusionParameters) +
                          " (exponent = POS / 100), then the white and black points as on a render",
                      fuseOperator, true});
     table.push_back({"--dump-processed", "FILE.pfm", {}, "write the processed picture as PFM", dumpProcessedOperator});

@@ -13,7 +13,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cctype>
 #include <new>
 #include <stdexcept>
 
@@ -28,31 +27,21 @@ namespace sv {
 
 namespace {
 
-// "1,00", "100 %", "2,0 %": a described control's value in the user's number format.
-QString describedLabel(const ParameterDescription& d, int position) {
-    const std::string separator = QString(QLocale().decimalPoint()).toStdString();
-    return QString::fromStdString(fixedLabel(position * d.scale, d.decimals, separator)) + QString::fromUtf8(d.unit);
-}
+QByteArray latin1(std::string_view name) { return QByteArray(name.data(), static_cast<qsizetype>(name.size())); }
 
-// "Fusion", "contrast" -> "FusionContrast": the controls' names are made from the descriptions' keys.
-QByteArray controlBase(const char* prefix, const char* key) {
-    QByteArray k(key);
-    if (!k.isEmpty()) k[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(k[0])));
-    return QByteArray(prefix) + k;
-}
-
-// A caption, a track bar and its value label for each row of a description table: LabelFusionContrast,
-// TrackBarFusionContrast, LabelFusionContrastValue.
+// A caption, a track bar and its value label for each descriptor, named by it: TrackBarFusionContrast
+// and LabelFusionContrastValue, with the caption LabelFusionContrast.
 template <std::size_t N>
-void makeDescribedRows(QWidget* group, const char* prefix, const ParameterDescription (&table)[N],
-                       const char* const (&englishCaptions)[N], std::array<QLabel*, N>& captions,
-                       std::array<QSlider*, N>& bars, std::array<QLabel*, N>& values) {
+void makeDescribedRows(QWidget* group, ParameterList table, const char* const (&englishCaptions)[N],
+                       std::array<QLabel*, N>& captions, std::array<QSlider*, N>& bars,
+                       std::array<QLabel*, N>& values) {
     for (std::size_t i = 0; i < N; ++i) {
-        const ParameterDescription& d = table[i];
-        const QByteArray base = controlBase(prefix, d.key);
-        captions[i] = makeLabel(group, ("Label" + base).constData(), QString::fromLatin1(englishCaptions[i]));
-        bars[i] = makeTrackBar(group, ("TrackBar" + base).constData(), d.minimum, d.maximum, d.defaultPosition);
-        values[i] = makeLabel(group, ("Label" + base + "Value").constData(), describedLabel(d, d.defaultPosition));
+        const ParameterDescriptor& d = table[i];
+        const QByteArray caption = "Label" + latin1(d.control.substr(std::string_view("TrackBar").size()));
+        captions[i] = makeLabel(group, caption.constData(), QString::fromLatin1(englishCaptions[i]));
+        bars[i] = makeTrackBar(group, d);
+        values[i] = makeLabel(group, latin1(d.valueLabel).constData(), QString());
+        showParameterValue(values[i], d, d.defaultPosition);
         values[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
 }
@@ -110,7 +99,7 @@ void TForm1::buildProcessModeControls(QWidget* page) {
     GroupBoxFusion = new ToolGroup(page, QStringLiteral("GroupBoxFusion"));
     GroupBoxFusion->setMouseTracking(false);
     GroupBoxFusion->setTitle(QStringLiteral("Exposure fusion"));
-    makeDescribedRows(GroupBoxFusion, "Fusion", kFusionParameters,
+    makeDescribedRows(GroupBoxFusion, kFusionParameters,
                       {"Contrast weight:", "Saturation weight:", "Exposure weight:"}, fusionCaptions, fusionBars,
                       fusionValues);
     for (int i = 0; i < 3; ++i) {
@@ -129,7 +118,7 @@ void TForm1::buildProcessModeControls(QWidget* page) {
     GroupBoxLocalContrast = new ToolGroup(page, QStringLiteral("GroupBoxLocalContrast"));
     GroupBoxLocalContrast->setMouseTracking(false);
     GroupBoxLocalContrast->setTitle(QStringLiteral("Local contrast"));
-    makeDescribedRows(GroupBoxLocalContrast, "Local", kLocalContrastParameters, {"Compression:", "Detail:", "Radius:"},
+    makeDescribedRows(GroupBoxLocalContrast, kLocalContrastParameters, {"Compression:", "Detail:", "Radius:"},
                       localCaptions, localBars, localValues);
     for (int i = 0; i < 3; ++i) {
         connect(localBars[static_cast<std::size_t>(i)], &QSlider::valueChanged, this,
@@ -207,14 +196,14 @@ void TForm1::ToneModeChange() {
 
 void TForm1::fusionWeightChange(int index) {
     const std::size_t i = static_cast<std::size_t>(index);
-    fusionValues[i]->setText(describedLabel(kFusionParameters[i], fusionBars[i]->value()));
+    showParameterValue(fusionValues[i], kFusionParameters[i], fusionBars[i]->value());
     if (!fusionBars[i]->isSliderDown() && automaticPreviewAllowed()) Button1Click();
 }
 
 void TForm1::localContrastChange(int index) {
     if (index >= 0) {
         const std::size_t i = static_cast<std::size_t>(index);
-        localValues[i]->setText(describedLabel(kLocalContrastParameters[i], localBars[i]->value()));
+        showParameterValue(localValues[i], kLocalContrastParameters[i], localBars[i]->value());
     } else {
         GroupBoxLocalContrast->setVisible(CheckBoxLocalContrast->isChecked() && !fusionMode());
         FormResize();
@@ -223,15 +212,12 @@ void TForm1::localContrastChange(int index) {
 }
 
 FusionParams TForm1::fusionSnapshot() const {
-    FusionParams params;
-    for (std::size_t i = 0; i < 3; ++i) params.*kFusionFields[i] = fusionBars[i]->value();
-    return params;
+    return fusionParams(controlValues(kFusionParameters));
 }
 
 LocalContrastParams TForm1::localContrastSnapshot() const {
-    LocalContrastParams params;
+    LocalContrastParams params = localContrastParams(controlValues(kLocalContrastParameters));
     params.enabled = CheckBoxLocalContrast->isChecked();
-    for (std::size_t i = 0; i < 3; ++i) params.*kLocalContrastFields[i] = localBars[i]->value();
     return params;
 }
 
