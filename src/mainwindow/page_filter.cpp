@@ -501,7 +501,7 @@ void TForm1::startFilterJob(JobKind kind) {
     }
     Project* p = &project;
     startJob(kind, [p, &op, region, params = std::move(params)](ProgressSink& s) {
-        op.run(OperationTarget{*p}, region, params, s);
+        op.run(OperationTarget{.project = *p}, region, params, s);
     });
 }
 

@@ -72,10 +72,6 @@ private:
     QWidget* widget_;
 };
 
-bool modelFits(const std::shared_ptr<const LocalContrastModel>& model, const Project& project, int radius) {
-    return model && model->builtFor(project.stackBuffer, project.stackMax, radius);
-}
-
 }  // namespace
 
 void TForm1::buildProcessModeControls(QWidget* page) {
@@ -212,7 +208,8 @@ void TForm1::localContrastChange(int index) {
 }
 
 FusionParams TForm1::fusionSnapshot() const {
-    return fusionParams(controlValues(kFusionParameters));
+    const Operation& fusion = operation(OperationId::Fusion);
+    return std::any_cast<FusionOperationParams>(fusion.paramsFrom(controlValues(fusion.parameters))).weights;
 }
 
 LocalContrastParams TForm1::localContrastSnapshot() const {
@@ -229,33 +226,29 @@ void TForm1::stackChanged() {
 // ---------------------------------------------------------------------------- jobs
 
 JobRunner::Body TForm1::makeRenderJob(const Region& region) {
-    if (fusionMode()) return makeFusionJob(region, region == Region{0, project.imageWidth, 0, project.imageHeight});
+    if (fusionMode()) return makeFusionJob(region);
     const RenderParams params = renderSnapshot();
     Project* p = &project;
     RenderHistogram* histogram = &histogramData;
-    if (!params.localContrast.enabled) {
-        return [p, histogram, params, region](ProgressSink& progress) {
-            beginProgress(progress, 2ll * region.height);
-            operation(OperationId::Render).run(OperationTarget{*p, histogram}, region, params, progress);
-        };
-    }
     // The model of the whole stack is built once and kept while the stack and the radius stay.
     std::shared_ptr<const LocalContrastModel>* kept = &localContrastModel;
     return [p, histogram, params, region, kept](ProgressSink& progress) {
-        const int radius = params.localContrast.radiusPosition;
-        const bool build = !modelFits(*kept, *p, radius);
+        const bool build =
+            params.localContrast.enabled && !localContrastModelFits(kept->get(), *p, params.localContrast.radiusPosition);
         beginProgress(progress, 2ll * region.height + (build ? p->imageHeight : 0));
-        if (build) *kept = buildLocalContrastModel(p->stackBuffer, p->stackMax, radius, progress);
-        renderRegion(p->stackBuffer, p->stackMax, region, params, *kept, p->processedBuffer, *histogram, progress);
+        operation(OperationId::Render).run(OperationTarget{*p, histogram, kept, nullptr}, region, params, progress);
     };
 }
 
-JobRunner::Body TForm1::makeFusionJob(const Region& region, bool whole) {
+JobRunner::Body TForm1::makeFusionJob(const Region& region) {
     // The worker cannot ask: each file is read again as it was opened.
     auto source = std::make_shared<FileFusionSource>(projectFusionSource(project, DecodeHooks{}));
     const std::string key = fusionBracketKey(project);
-    const FusionParams params = fusionSnapshot();
-    const int white = TrackBar12->value(), black = TrackBar13->value();
+    const Operation* fusion = &operation(OperationId::Fusion);
+    FusionOperationParams params = std::any_cast<FusionOperationParams>(fusion->paramsFrom(controlValues(fusion->parameters)));
+    params.whitePosition = TrackBar12->value();
+    params.blackPosition = TrackBar13->value();
+    const bool whole = region == Region{0, project.imageWidth, 0, project.imageHeight};
     const Region r = clippedRegion(region, project.imageWidth, project.imageHeight);
     Project* p = &project;
     FusionPreviewCache* cache = &fusionCache;
@@ -263,25 +256,15 @@ JobRunner::Body TForm1::makeFusionJob(const Region& region, bool whole) {
     std::optional<Message>* message = &jobMessage_;
     return [=](ProgressSink& progress) {
         const std::int64_t fusing = fusionProgressSteps(p->exposureCount, p->imageHeight);
-        FusionOutcome outcome;
-        if (whole) {
-            beginProgress(progress, fusing + 2ll * r.height);
-            outcome = cache->fuseWhole(*source, params, key, p->processedBuffer, progress);
-        } else {
-            beginProgress(progress, (cache->holds(params, r, key) ? 0 : fusing) + 2ll * r.height);
-            outcome = cache->update(*source, params, r, key, progress);
-        }
+        const bool fuses = whole || !cache->holds(params.weights, r, key);
+        beginProgress(progress, (fuses ? fusing : 0) + 2ll * r.height);
+        FusionInput input(*source, cache, key);
+        fusion->run(OperationTarget{*p, histogram, nullptr, &input}, region, params, progress);
+        const FusionOutcome& outcome = input.outcome;
         if (!outcome.ok()) {
             if (outcome.status == FusionStatus::NotEnoughMemory) throw std::bad_alloc();
             if (outcome.status == FusionStatus::ExposureUnavailable && source->failure()) *message = *source->failure();
             throw std::runtime_error("exposure fusion stopped");
-        }
-        // The fused samples stand where the render's curve-and-gamma values stand.
-        if (whole) {
-            fusedLevels(p->processedBuffer, 0, 0, r, white, black, p->processedBuffer, *histogram, progress);
-        } else {
-            fusedLevels(cache->fused(), cache->region().x, cache->region().y, r, white, black, p->processedBuffer,
-                        *histogram, progress);
         }
     };
 }
@@ -293,12 +276,11 @@ void TForm1::autoPreview() {
     if (!Button1->isEnabled() || !project.buffersAllocated || project.previewRect.empty()) return;
     const Region region = project.previewRect;
     const RenderParams params = renderSnapshot();
-    const int radius = params.localContrast.radiusPosition;
-    const bool build = params.localContrast.enabled && !modelFits(localContrastModel, project, radius);
+    const bool build = params.localContrast.enabled &&
+                       !localContrastModelFits(localContrastModel.get(), project, params.localContrast.radiusPosition);
     beginProgress(gaugeSink(), 2ll * region.height + (build ? project.imageHeight : 0));
-    if (build) localContrastModel = buildLocalContrastModel(project.stackBuffer, project.stackMax, radius, gaugeSink());
-    renderRegion(project.stackBuffer, project.stackMax, region, params, localContrastModel, project.processedBuffer,
-                 histogramData, gaugeSink());
+    operation(OperationId::Render).run(OperationTarget{project, &histogramData, &localContrastModel, nullptr}, region,
+                                       params, gaugeSink());
     drawRegion(project.processedBuffer, region, displayBitmap, gaugeSink());
     showDisplayBitmap();
     drawHistogram(region);
