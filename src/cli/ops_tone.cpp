@@ -66,7 +66,8 @@ void fuseWholeBracket(CliContext& context, const FusionParams& weights) {
     if (project.exposureCount == 0 || !project.buffersAllocated) {
         throw CliError(kBadInput, "no picture has been opened");
     }
-    FileFusionSource source = projectFusionSource(project, DecodeHooks{});
+    // After --deghost the exposures are corrected as the stack was merged.
+    FileFusionSource source = projectFusionSource(project, DecodeHooks{}, context.ghosts);
     beginProgress(context.progress, fusionProgressSteps(project.exposureCount, project.imageHeight) + project.imageHeight);
     const FusionOperationParams params{weights, context.tone.whitePosition, context.tone.blackPosition};
     FusionInput input(source);

@@ -242,8 +242,9 @@ JobRunner::Body TForm1::makeRenderJob(const Region& region) {
 
 JobRunner::Body TForm1::makeFusionJob(const Region& region) {
     // The worker cannot ask: each file is read again as it was opened.
-    auto source = std::make_shared<FileFusionSource>(projectFusionSource(project, DecodeHooks{}));
-    const std::string key = fusionBracketKey(project);
+    // With ghost removal on, they are corrected as the stack was merged.
+    auto source = std::make_shared<FileFusionSource>(projectFusionSource(project, DecodeHooks{}, ghosts));
+    const std::string key = fusionBracketKey(project, ghosts);
     const Operation* fusion = &operation(OperationId::Fusion);
     FusionOperationParams params = std::any_cast<FusionOperationParams>(fusion->paramsFrom(controlValues(fusion->parameters)));
     params.whitePosition = TrackBar12->value();
