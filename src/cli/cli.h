@@ -15,7 +15,6 @@
 #include "operations/recipe.h"
 #include "stack/ghost_removal.h"
 #include "stack/project.h"
-#include "tone/parameter_description.h"
 #include "tone/render.h"
 #include "tone/tone_curve.h"
 
@@ -165,16 +164,7 @@ ParameterValues parseParameters(ParameterList parameters, const std::string& tex
 // The value syntax and the ranges the help shows: "sigma=POS,opacity=POS", "sigma 1..80, opacity 1..100".
 std::string parameterSyntax(ParameterList parameters);
 std::string parameterRanges(ParameterList parameters);
-// The position given for a described control (`what` and its key name it in a message), or its
-// default when the key was left out.
-int describedPosition(const std::map<std::string, std::string>& values, const ParameterDescription& description,
-                      const std::string& what);
-// The keys of a table of described controls, in its order.
-template <std::size_t N>
-std::vector<std::string> describedKeys(const ParameterDescription (&table)[N]) {
-    std::vector<std::string> keys;
-    for (const ParameterDescription& d : table) keys.emplace_back(d.key);
-    return keys;
-}
+// The same with each default: "contrast 0..200 (default 100), saturation 0..200 (default 100)".
+std::string parameterRangesWithDefaults(ParameterList parameters);
 
 }  // namespace sv::cli

@@ -188,11 +188,13 @@ ParameterValues parseParameters(ParameterList parameters, const std::string& tex
     return values;
 }
 
-int describedPosition(const std::map<std::string, std::string>& values, const ParameterDescription& description,
-                      const std::string& what) {
-    const auto it = values.find(description.key);
-    if (it == values.end()) return description.defaultPosition;
-    return parseIntInRange(it->second, description.minimum, description.maximum, what + " " + description.key);
+std::string parameterRangesWithDefaults(ParameterList parameters) {
+    std::string text;
+    for (const ParameterDescriptor& p : parameters) {
+        text += (text.empty() ? "" : ", ") + std::string(p.key) + " " + std::to_string(p.minimum) + ".." +
+                std::to_string(p.maximum) + " (default " + std::to_string(p.defaultPosition) + ")";
+    }
+    return text;
 }
 
 }  // namespace sv::cli

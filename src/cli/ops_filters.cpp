@@ -15,7 +15,7 @@ void applyWhole(CliContext& context, const Operation& op, const OperationParams&
     context.ensureProcessed();
     Project& project = context.project;
     const Region whole{0, project.imageWidth, 0, project.imageHeight};
-    op.run(OperationTarget{project}, whole, params, context.progress);
+    op.run(OperationTarget{.project = project}, whole, params, context.progress);
     applyFilterOutput(project.processedBuffer, project.processedCopy);
     endProgress(context.progress, project.imageHeight);
     step.operation = op.id;

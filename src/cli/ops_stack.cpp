@@ -186,15 +186,11 @@ void deghostOperator(CliContext& context, const std::string& value, const Modifi
         throw CliError(kUsage, "--deghost " + refText + ": there " + (count == 1 ? "is " : "are ") +
                                    countOf(count, "exposure", "exposures"));
     }
-    const StackParameter& strengthRange = kGhostRemovalParameters[1];
     GhostRemovalParams params;
     params.reference = ref - 1;
     if (comma != std::string::npos) {
-        const auto settings = parseKeyValues(value.substr(comma + 1), {"strength"}, "--deghost");
-        if (auto it = settings.find("strength"); it != settings.end()) {
-            params.strength = parseIntInRange(it->second, strengthRange.minimum, strengthRange.maximum,
-                                              "--deghost strength");
-        }
+        const ParameterValues settings = parseParameters(kGhostSettingParameters, value.substr(comma + 1), "--deghost");
+        params.strength = positionOf(kGhostSettingParameters, settings, "strength");
     }
     removeGhostsNow(context, params, "--deghost");
 }
@@ -393,8 +389,9 @@ void registerStackOperators(std::vector<Operator>& table) {
                      openOperator});
     table.push_back({"--remove", "N", {}, "take exposure N (1-based, in opening order) out again", removeOperator});
     table.push_back({"--deghost", "REF[,strength=POS]", {},
-                     "remove ghosts: merge the stack again with what moved taken from exposure REF (1-based); "
-                     "strength 0..100, default " + std::to_string(kGhostStrengthDefault) +
+                     std::string("remove ghosts: merge the stack again with what moved taken from exposure REF (1-based); ") +
+                         parameterRanges(kGhostSettingParameters) + ", default " +
+                         std::to_string(kGhostSettingParameters[0].defaultPosition) +
                          "; stays on for later --open and --remove",
                      deghostOperator});
     table.push_back({"--dump-ghost-mask", "FILE.pfm", {},

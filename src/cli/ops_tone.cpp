@@ -64,21 +64,23 @@ std::string fusionFailure(const FusionOutcome& outcome, const FileFusionSource& 
 
 // "Process all" by fusion: the exposures read again from their files (as they were opened),
 // fused, then the white and black points and the histogram as on a render.
-void fuseWholeBracket(CliContext& context, const FusionParams& params) {
+void fuseWholeBracket(CliContext& context, const FusionParams& weights) {
     Project& project = context.project;
     if (project.exposureCount == 0 || !project.buffersAllocated) {
         throw CliError(kBadInput, "no picture has been opened");
     }
-    FileFusionSource source = projectFusionSource(project, DecodeHooks{});
+    // After --deghost the exposures are corrected as the stack was merged.
+    FileFusionSource source = projectFusionSource(project, DecodeHooks{}, context.ghosts);
     beginProgress(context.progress, fusionProgressSteps(project.exposureCount, project.imageHeight) + project.imageHeight);
-    const FusionOutcome outcome = fusePicture(source, params, project.processedBuffer, context.progress);
-    if (!outcome.ok()) {
-        endProgress(context.progress, project.imageHeight);
-        throw CliError(kBadInput, "--fuse: " + fusionFailure(outcome, source));
-    }
+    const FusionOperationParams params{weights, context.tone.whitePosition, context.tone.blackPosition};
+    FusionInput input(source);
     RenderHistogram result;
-    fusedLevels(project.processedBuffer, 0, 0, project.processedBuffer.bounds(), context.tone.whitePosition,
-                context.tone.blackPosition, project.processedBuffer, result, context.progress);
+    operation(OperationId::Fusion).run(OperationTarget{project, &result, nullptr, &input}, project.processedBuffer.bounds(),
+                                       params, context.progress);
+    if (!input.outcome.ok()) {
+        endProgress(context.progress, project.imageHeight);
+        throw CliError(kBadInput, "--fuse: " + fusionFailure(input.outcome, source));
+    }
     endProgress(context.progress, project.imageHeight);
     context.histogram.assign(result.histogram.begin(), result.histogram.end());
     context.histogramPeak = result.histogramPeak;
@@ -90,11 +92,9 @@ void fuseWholeBracket(CliContext& context, const FusionParams& params) {
 namespace {
 
 void fuseOperator(CliContext& context, const std::string& value, const Modifiers&) {
-    const auto kv = parseKeyValues(value, describedKeys(kFusionParameters), "--fuse");
-    FusionParams params;
-    for (std::size_t i = 0; i < std::size(kFusionParameters); ++i) {
-        params.*kFusionFields[i] = describedPosition(kv, kFusionParameters[i], "--fuse");
-    }
+    const Operation& fusion = operation(OperationId::Fusion);
+    const FusionParams params =
+        std::any_cast<FusionOperationParams>(fusion.paramsFrom(parseParameters(fusion.parameters, value, "--fuse"))).weights;
     if (context.project.exposureCount == 0) throw CliError(kBadInput, "no picture has been opened");
     if (context.tone.localContrast.enabled) {
         std::fprintf(stderr, "sombrel-cli: warning: --local-contrast has no effect on a fused picture\n");
@@ -107,27 +107,17 @@ void fuseOperator(CliContext& context, const std::string& value, const Modifiers
     context.processedStale = false;
 }
 
-// "contrast 0..200 (default 100), ...": the settings of a table as the help lists them.
-template <std::size_t N>
-std::string describedRanges(const ParameterDescription (&table)[N]) {
-    std::string text;
-    for (const ParameterDescription& d : table) {
-        text += (text.empty() ? "" : ", ") + std::string(d.key) + " " + std::to_string(d.minimum) + ".." +
-                std::to_string(d.maximum) + " (default " + std::to_string(d.defaultPosition) + ")";
-    }
-    return text;
-}
+const OptionGroup& localContrastGroup() { return *findOption(operation(OperationId::Render), "local-contrast"); }
 
 void localContrastOperator(CliContext& context, const std::string& value, const Modifiers&) {
     LocalContrastParams params;
     if (value == "off") {
         params.enabled = false;
     } else {
-        const auto kv = parseKeyValues(value, describedKeys(kLocalContrastParameters), "--local-contrast");
-        params.enabled = true;
-        for (std::size_t i = 0; i < std::size(kLocalContrastParameters); ++i) {
-            params.*kLocalContrastFields[i] = describedPosition(kv, kLocalContrastParameters[i], "--local-contrast");
-        }
+        const OptionGroup& group = localContrastGroup();
+        OperationParams render = context.tone;
+        group.apply(render, parseParameters(group.parameters, value, "--local-contrast"));
+        params = std::any_cast<const RenderParams&>(render).localContrast;
     }
     context.tone.localContrast = params;
     noteToneAfterRender(context, "--local-contrast");
@@ -164,19 +154,11 @@ void renderWholeStack(CliContext& context) {
     RenderParams params = context.tone;
     params.curveTable = curveTableOf(context);
     RenderHistogram result;
-    if (params.localContrast.enabled) {
-        // The local contrast model of the whole stack first, on the same progress line.
-        beginProgress(context.progress, 2ll * project.imageHeight);
-        const auto model = buildLocalContrastModel(project.stackBuffer, project.stackMax,
-                                                   params.localContrast.radiusPosition, context.progress);
-        renderRegion(project.stackBuffer, project.stackMax, project.stackBuffer.bounds(), params, model,
-                     project.processedBuffer, result, context.progress);
-    } else {
-        // No display in the CLI: the render is the job's only pass; BMP and JPEG draw when they save.
-        beginProgress(context.progress, project.imageHeight);
-        operation(OperationId::Render).run(OperationTarget{project, &result}, project.stackBuffer.bounds(), params,
-                                           context.progress);
-    }
+    // No display in the CLI: the render is the job's only pass (BMP and JPEG draw when they save),
+    // after the local contrast model of the whole stack when there is one to build.
+    beginProgress(context.progress, (params.localContrast.enabled ? 2ll : 1ll) * project.imageHeight);
+    operation(OperationId::Render).run(OperationTarget{.project = project, .histogram = &result},
+                                       project.stackBuffer.bounds(), params, context.progress);
     endProgress(context.progress, project.imageHeight);
     context.histogram.assign(result.histogram.begin(), result.histogram.end());
     context.histogramPeak = result.histogramPeak;
@@ -242,16 +224,17 @@ void registerToneOperators(std::vector<Operator>& table) {
                      "a movable curve point in box pixels of the 200 x 200 box, Y from the bottom "
                      "(0 <= X < 199, 0 <= Y <= 199); give 1 to 7, one --point each",
                      pointOperator});
-    table.push_back({"--local-contrast", "[compression=POS,detail=POS,radius=POS|off]", {},
-                     "local contrast before the render: " + describedRanges(kLocalContrastParameters) +
+    table.push_back({"--" + std::string(localContrastGroup().name), "[compression=POS,detail=POS,radius=POS|off]", {},
+                     std::string(localContrastGroup().summary) + ": " +
+                         parameterRangesWithDefaults(localContrastGroup().parameters) +
                          "; detail in percent, radius in tenths of a percent of the diagonal; keys left out take "
                          "their defaults",
                      localContrastOperator, true});
     table.push_back({"--process", "", {}, "render the whole stack with the tone settings so far (\"Process all\")",
                      processOperator});
-    table.push_back({"--fuse", "[contrast=POS,saturation=POS,exposure=POS]", {},
+    table.push_back({"--" + std::string(operation(OperationId::Fusion).name), "[contrast=POS,saturation=POS,exposure=POS]", {},
                      "instead of --process: fuse the exposures with the weights " +
-                         describedRanges(kFusionParameters) +
+                         parameterRangesWithDefaults(operation(OperationId::Fusion).parameters) +
                          " (exponent = POS / 100), then the white and black points as on a render",
                      fuseOperator, true});
     table.push_back({"--dump-processed", "FILE.pfm", {}, "write the processed picture as PFM", dumpProcessedOperator});

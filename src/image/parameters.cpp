@@ -60,6 +60,8 @@ std::string parameterLabel(const ParameterDescriptor& parameter, int position, c
     const int p = position + parameter.labelOffset;
     switch (parameter.label) {
         case LabelFormat::Percent: return std::to_string(p) + "%";
+        case LabelFormat::SpacedPercent: return std::to_string(p) + " %";
+        case LabelFormat::OneDecimalPercent: return fixedLabel(p * 0.1, 1, decimalSeparator) + " %";
         case LabelFormat::OneDecimal: return fixedLabel(p * 0.1, 1, decimalSeparator);
         case LabelFormat::TwoDecimals: return fixedLabel(p * 0.01, 2, decimalSeparator);
         case LabelFormat::MaskSize: return std::to_string(2 * p + 1);

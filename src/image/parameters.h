@@ -14,8 +14,10 @@ namespace sv {
 // How a control's value label shows a position p.
 enum class LabelFormat {
     Percent,      // "100%"
+    SpacedPercent,  // "100 %": a share the settings of Step 2 show with a space
     OneDecimal,   // (p + labelOffset) x 0.1 with one decimal: "1,0"
     TwoDecimals,  // (p + labelOffset) x 0.01 with two decimals: "0,80"
+    OneDecimalPercent,  // OneDecimal as a share: "2,0 %"
     MaskSize,     // the width of a (2p + 1)-cell mask: "5"
     Plain,        // p itself
     Choice,       // the choice's own caption (the window's combo box items)

@@ -83,15 +83,8 @@ static QString sourceOf(const QMimeData* mime) {
     return QString::fromUtf8(mime->data(ColourPanel::kMimeType));
 }
 
-void ColourPanel::dragEnterEvent(QDragEnterEvent* event) {
-    const QString source = sourceOf(event->mimeData());
-    if (source.isEmpty() || source == objectName()) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-    emit draggedOver(source);
-}
+// Entering is the first move over the panel: the same test, the same copy.
+void ColourPanel::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
 
 void ColourPanel::dragMoveEvent(QDragMoveEvent* event) {
     const QString source = sourceOf(event->mimeData());

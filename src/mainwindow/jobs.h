@@ -47,7 +47,7 @@ struct JobKind {
     // The jobs by the names of the window's buttons.
     static const JobKind ProcessAll, TonePreview, BlurApply, BlurPreview, SharpenApply, SharpenPreview, MedianApply,
         MedianPreview, BilateralApply, BilateralPreview, NeutralApply, NeutralPreview, BalanceApply, BalancePreview,
-        Align, Deghost;
+        FusionProcessAll, FusionPreview, Align, Deghost;
 };
 inline constexpr JobKind JobKind::ProcessAll{OperationId::Render, JobMode::Whole};
 inline constexpr JobKind JobKind::TonePreview{OperationId::Render, JobMode::Preview};
@@ -63,6 +63,8 @@ inline constexpr JobKind JobKind::NeutralApply{OperationId::Neutral, JobMode::Wh
 inline constexpr JobKind JobKind::NeutralPreview{OperationId::Neutral, JobMode::Preview};
 inline constexpr JobKind JobKind::BalanceApply{OperationId::Balance, JobMode::Whole};
 inline constexpr JobKind JobKind::BalancePreview{OperationId::Balance, JobMode::Preview};
+inline constexpr JobKind JobKind::FusionProcessAll{OperationId::Fusion, JobMode::Whole};
+inline constexpr JobKind JobKind::FusionPreview{OperationId::Fusion, JobMode::Preview};
 inline constexpr JobKind JobKind::Align{StackJob::Align};
 inline constexpr JobKind JobKind::Deghost{StackJob::Deghost};
 

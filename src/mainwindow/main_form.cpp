@@ -215,9 +215,9 @@ void TForm1::buildMenus() {
     Undo1 = action(Edit2, "Undo1", "Undo", QKeySequence(Qt::CTRL | Qt::Key_Z));
     Copy1 = action(Edit2, "Copy1", "Copy", QKeySequence(Qt::CTRL | Qt::Key_C));
     Edit2->addSeparator();
-    Autoalign1 = action(Edit2, "Autoalign1", kAutoAlignParameters[0].label);
+    Autoalign1 = action(Edit2, "Autoalign1", "Align new images automatically");
     Autoalign1->setCheckable(true);
-    Autoalign1->setChecked(kAutoAlignParameters[0].defaultValue != 0);
+    Autoalign1->setChecked(kAutoAlignParameters[0].defaultPosition != 0);
 
     Language1 = bar->addMenu(QStringLiteral("Language"));
     Language1->setObjectName(QStringLiteral("Language1"));

@@ -483,7 +483,7 @@ public:
     // The render of the stack over a region with the Step 2 controls as they stand now (in fusion
     // mode: the fusion of the exposures there, then the white and black points).
     JobRunner::Body makeRenderJob(const Region& region);
-    JobRunner::Body makeFusionJob(const Region& region, bool whole);
+    JobRunner::Body makeFusionJob(const Region& region);
     // Step 2 snapshot of the render controls (defined by the Step 2 page).
     RenderParams renderSnapshot() const;
     // Draws the histogram of the last render (defined by the Step 2 page).

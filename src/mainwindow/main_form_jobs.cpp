@@ -193,13 +193,14 @@ void TForm1::Timer1Timer() {
 
 void TForm1::Button1Click() {
     if (!Button1->isEnabled() || jobRunning()) return;
-    startJob(JobKind::TonePreview, makeRenderJob(project.previewRect));
+    startJob(fusionMode() ? JobKind::FusionPreview : JobKind::TonePreview, makeRenderJob(project.previewRect));
 }
 
 void TForm1::Button2Click() {
     if (!Button2->isEnabled() || jobRunning()) return;
     pendingProcess_ = step2Recipe();
-    startJob(JobKind::ProcessAll, makeRenderJob(Region{0, project.imageWidth, 0, project.imageHeight}));
+    startJob(fusionMode() ? JobKind::FusionProcessAll : JobKind::ProcessAll,
+             makeRenderJob(Region{0, project.imageWidth, 0, project.imageHeight}));
 }
 
 void TForm1::Undo1Click() {

@@ -502,7 +502,7 @@ void TForm1::startFilterJob(JobKind kind) {
     noteApplyStarting(kind, params, op.parameters.empty() ? ParameterValues{} : controlValues(op.parameters));
     Project* p = &project;
     startJob(kind, [p, &op, region, params = std::move(params)](ProgressSink& s) {
-        op.run(OperationTarget{*p}, region, params, s);
+        op.run(OperationTarget{.project = *p}, region, params, s);
     });
 }
 

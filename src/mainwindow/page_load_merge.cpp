@@ -30,7 +30,7 @@
 namespace sv {
 
 namespace {
-const StackParameter& strengthParameter() { return kGhostRemovalParameters[1]; }
+const ParameterDescriptor& strengthParameter() { return describedParameter(kGhostRemovalParameters, "strength"); }
 }  // namespace
 
 void TForm1::buildMergeControls(QGridLayout* alignGrid, QBoxLayout* pageBox) {
@@ -49,12 +49,13 @@ void TForm1::buildMergeControls(QGridLayout* alignGrid, QBoxLayout* pageBox) {
     Label45 = new QLabel(QStringLiteral("Strength:"), GroupBox1);
     Label45->setObjectName(QStringLiteral("Label45"));
     TrackBar16 = new QSlider(Qt::Horizontal, GroupBox1);
-    TrackBar16->setObjectName(QStringLiteral("TrackBar16"));
+    TrackBar16->setObjectName(QString::fromLatin1(strengthParameter().control.data(), qsizetype(strengthParameter().control.size())));
     TrackBar16->setRange(strengthParameter().minimum, strengthParameter().maximum);
-    TrackBar16->setValue(strengthParameter().defaultValue);
+    TrackBar16->setValue(strengthParameter().defaultPosition);
     TrackBar16->setPageStep(10);
-    Label46 = new QLabel(QString::number(strengthParameter().defaultValue), GroupBox1);
-    Label46->setObjectName(QStringLiteral("Label46"));
+    Label46 = new QLabel(GroupBox1);
+    Label46->setObjectName(QString::fromLatin1(strengthParameter().valueLabel.data(), qsizetype(strengthParameter().valueLabel.size())));
+    showParameterValue(Label46, strengthParameter(), strengthParameter().defaultPosition);
     Label46->setMinimumWidth(Label46->fontMetrics().horizontalAdvance(QStringLiteral("100")) + 2);
     ghostRow->addWidget(CheckBox6, 0, 0, 1, 3);
     ghostRow->addWidget(Label45, 1, 0);
@@ -238,7 +239,7 @@ void TForm1::CheckBox6Click() {
 }
 
 void TForm1::TrackBar16Change() {
-    Label46->setText(QString::number(TrackBar16->value()));
+    showParameterValue(Label46, strengthParameter(), TrackBar16->value());
     // While dragging, the merge waits for the release; keys and clicks merge at once.
     if (!TrackBar16->isSliderDown()) TrackBar16Released();
 }

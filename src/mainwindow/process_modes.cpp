@@ -13,7 +13,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cctype>
 #include <new>
 #include <stdexcept>
 
@@ -28,31 +27,21 @@ namespace sv {
 
 namespace {
 
-// "1,00", "100 %", "2,0 %": a described control's value in the user's number format.
-QString describedLabel(const ParameterDescription& d, int position) {
-    const std::string separator = QString(QLocale().decimalPoint()).toStdString();
-    return QString::fromStdString(fixedLabel(position * d.scale, d.decimals, separator)) + QString::fromUtf8(d.unit);
-}
+QByteArray latin1(std::string_view name) { return QByteArray(name.data(), static_cast<qsizetype>(name.size())); }
 
-// "Fusion", "contrast" -> "FusionContrast": the controls' names are made from the descriptions' keys.
-QByteArray controlBase(const char* prefix, const char* key) {
-    QByteArray k(key);
-    if (!k.isEmpty()) k[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(k[0])));
-    return QByteArray(prefix) + k;
-}
-
-// A caption, a track bar and its value label for each row of a description table: LabelFusionContrast,
-// TrackBarFusionContrast, LabelFusionContrastValue.
+// A caption, a track bar and its value label for each descriptor, named by it: TrackBarFusionContrast
+// and LabelFusionContrastValue, with the caption LabelFusionContrast.
 template <std::size_t N>
-void makeDescribedRows(QWidget* group, const char* prefix, const ParameterDescription (&table)[N],
-                       const char* const (&englishCaptions)[N], std::array<QLabel*, N>& captions,
-                       std::array<QSlider*, N>& bars, std::array<QLabel*, N>& values) {
+void makeDescribedRows(QWidget* group, ParameterList table, const char* const (&englishCaptions)[N],
+                       std::array<QLabel*, N>& captions, std::array<QSlider*, N>& bars,
+                       std::array<QLabel*, N>& values) {
     for (std::size_t i = 0; i < N; ++i) {
-        const ParameterDescription& d = table[i];
-        const QByteArray base = controlBase(prefix, d.key);
-        captions[i] = makeLabel(group, ("Label" + base).constData(), QString::fromLatin1(englishCaptions[i]));
-        bars[i] = makeTrackBar(group, ("TrackBar" + base).constData(), d.minimum, d.maximum, d.defaultPosition);
-        values[i] = makeLabel(group, ("Label" + base + "Value").constData(), describedLabel(d, d.defaultPosition));
+        const ParameterDescriptor& d = table[i];
+        const QByteArray caption = "Label" + latin1(d.control.substr(std::string_view("TrackBar").size()));
+        captions[i] = makeLabel(group, caption.constData(), QString::fromLatin1(englishCaptions[i]));
+        bars[i] = makeTrackBar(group, d);
+        values[i] = makeLabel(group, latin1(d.valueLabel).constData(), QString());
+        showParameterValue(values[i], d, d.defaultPosition);
         values[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
 }
@@ -83,10 +72,6 @@ private:
     QWidget* widget_;
 };
 
-bool modelFits(const std::shared_ptr<const LocalContrastModel>& model, const Project& project, int radius) {
-    return model && model->builtFor(project.stackBuffer, project.stackMax, radius);
-}
-
 }  // namespace
 
 void TForm1::buildProcessModeControls(QWidget* page) {
@@ -110,7 +95,7 @@ void TForm1::buildProcessModeControls(QWidget* page) {
     GroupBoxFusion = new ToolGroup(page, QStringLiteral("GroupBoxFusion"));
     GroupBoxFusion->setMouseTracking(false);
     GroupBoxFusion->setTitle(QStringLiteral("Exposure fusion"));
-    makeDescribedRows(GroupBoxFusion, "Fusion", kFusionParameters,
+    makeDescribedRows(GroupBoxFusion, kFusionParameters,
                       {"Contrast weight:", "Saturation weight:", "Exposure weight:"}, fusionCaptions, fusionBars,
                       fusionValues);
     for (int i = 0; i < 3; ++i) {
@@ -129,7 +114,7 @@ void TForm1::buildProcessModeControls(QWidget* page) {
     GroupBoxLocalContrast = new ToolGroup(page, QStringLiteral("GroupBoxLocalContrast"));
     GroupBoxLocalContrast->setMouseTracking(false);
     GroupBoxLocalContrast->setTitle(QStringLiteral("Local contrast"));
-    makeDescribedRows(GroupBoxLocalContrast, "Local", kLocalContrastParameters, {"Compression:", "Detail:", "Radius:"},
+    makeDescribedRows(GroupBoxLocalContrast, kLocalContrastParameters, {"Compression:", "Detail:", "Radius:"},
                       localCaptions, localBars, localValues);
     for (int i = 0; i < 3; ++i) {
         connect(localBars[static_cast<std::size_t>(i)], &QSlider::valueChanged, this,
@@ -207,14 +192,14 @@ void TForm1::ToneModeChange() {
 
 void TForm1::fusionWeightChange(int index) {
     const std::size_t i = static_cast<std::size_t>(index);
-    fusionValues[i]->setText(describedLabel(kFusionParameters[i], fusionBars[i]->value()));
+    showParameterValue(fusionValues[i], kFusionParameters[i], fusionBars[i]->value());
     if (!fusionBars[i]->isSliderDown() && automaticPreviewAllowed()) Button1Click();
 }
 
 void TForm1::localContrastChange(int index) {
     if (index >= 0) {
         const std::size_t i = static_cast<std::size_t>(index);
-        localValues[i]->setText(describedLabel(kLocalContrastParameters[i], localBars[i]->value()));
+        showParameterValue(localValues[i], kLocalContrastParameters[i], localBars[i]->value());
     } else {
         GroupBoxLocalContrast->setVisible(CheckBoxLocalContrast->isChecked() && !fusionMode());
         FormResize();
@@ -223,15 +208,13 @@ void TForm1::localContrastChange(int index) {
 }
 
 FusionParams TForm1::fusionSnapshot() const {
-    FusionParams params;
-    for (std::size_t i = 0; i < 3; ++i) params.*kFusionFields[i] = fusionBars[i]->value();
-    return params;
+    const Operation& fusion = operation(OperationId::Fusion);
+    return std::any_cast<FusionOperationParams>(fusion.paramsFrom(controlValues(fusion.parameters))).weights;
 }
 
 LocalContrastParams TForm1::localContrastSnapshot() const {
-    LocalContrastParams params;
+    LocalContrastParams params = localContrastParams(controlValues(kLocalContrastParameters));
     params.enabled = CheckBoxLocalContrast->isChecked();
-    for (std::size_t i = 0; i < 3; ++i) params.*kLocalContrastFields[i] = localBars[i]->value();
     return params;
 }
 
@@ -243,33 +226,30 @@ void TForm1::stackChanged() {
 // ---------------------------------------------------------------------------- jobs
 
 JobRunner::Body TForm1::makeRenderJob(const Region& region) {
-    if (fusionMode()) return makeFusionJob(region, region == Region{0, project.imageWidth, 0, project.imageHeight});
+    if (fusionMode()) return makeFusionJob(region);
     const RenderParams params = renderSnapshot();
     Project* p = &project;
     RenderHistogram* histogram = &histogramData;
-    if (!params.localContrast.enabled) {
-        return [p, histogram, params, region](ProgressSink& progress) {
-            beginProgress(progress, 2ll * region.height);
-            operation(OperationId::Render).run(OperationTarget{*p, histogram}, region, params, progress);
-        };
-    }
     // The model of the whole stack is built once and kept while the stack and the radius stay.
     std::shared_ptr<const LocalContrastModel>* kept = &localContrastModel;
     return [p, histogram, params, region, kept](ProgressSink& progress) {
-        const int radius = params.localContrast.radiusPosition;
-        const bool build = !modelFits(*kept, *p, radius);
+        const bool build =
+            params.localContrast.enabled && !localContrastModelFits(kept->get(), *p, params.localContrast.radiusPosition);
         beginProgress(progress, 2ll * region.height + (build ? p->imageHeight : 0));
-        if (build) *kept = buildLocalContrastModel(p->stackBuffer, p->stackMax, radius, progress);
-        renderRegion(p->stackBuffer, p->stackMax, region, params, *kept, p->processedBuffer, *histogram, progress);
+        operation(OperationId::Render).run(OperationTarget{*p, histogram, kept, nullptr}, region, params, progress);
     };
 }
 
-JobRunner::Body TForm1::makeFusionJob(const Region& region, bool whole) {
+JobRunner::Body TForm1::makeFusionJob(const Region& region) {
     // The worker cannot ask: each file is read again as it was opened.
-    auto source = std::make_shared<FileFusionSource>(projectFusionSource(project, DecodeHooks{}));
-    const std::string key = fusionBracketKey(project);
-    const FusionParams params = fusionSnapshot();
-    const int white = TrackBar12->value(), black = TrackBar13->value();
+    // With ghost removal on, they are corrected as the stack was merged.
+    auto source = std::make_shared<FileFusionSource>(projectFusionSource(project, DecodeHooks{}, ghosts));
+    const std::string key = fusionBracketKey(project, ghosts);
+    const Operation* fusion = &operation(OperationId::Fusion);
+    FusionOperationParams params = std::any_cast<FusionOperationParams>(fusion->paramsFrom(controlValues(fusion->parameters)));
+    params.whitePosition = TrackBar12->value();
+    params.blackPosition = TrackBar13->value();
+    const bool whole = region == Region{0, project.imageWidth, 0, project.imageHeight};
     const Region r = clippedRegion(region, project.imageWidth, project.imageHeight);
     Project* p = &project;
     FusionPreviewCache* cache = &fusionCache;
@@ -277,25 +257,15 @@ JobRunner::Body TForm1::makeFusionJob(const Region& region, bool whole) {
     std::optional<Message>* message = &jobMessage_;
     return [=](ProgressSink& progress) {
         const std::int64_t fusing = fusionProgressSteps(p->exposureCount, p->imageHeight);
-        FusionOutcome outcome;
-        if (whole) {
-            beginProgress(progress, fusing + 2ll * r.height);
-            outcome = cache->fuseWhole(*source, params, key, p->processedBuffer, progress);
-        } else {
-            beginProgress(progress, (cache->holds(params, r, key) ? 0 : fusing) + 2ll * r.height);
-            outcome = cache->update(*source, params, r, key, progress);
-        }
+        const bool fuses = whole || !cache->holds(params.weights, r, key);
+        beginProgress(progress, (fuses ? fusing : 0) + 2ll * r.height);
+        FusionInput input(*source, cache, key);
+        fusion->run(OperationTarget{*p, histogram, nullptr, &input}, region, params, progress);
+        const FusionOutcome& outcome = input.outcome;
         if (!outcome.ok()) {
             if (outcome.status == FusionStatus::NotEnoughMemory) throw std::bad_alloc();
             if (outcome.status == FusionStatus::ExposureUnavailable && source->failure()) *message = *source->failure();
             throw std::runtime_error("exposure fusion stopped");
-        }
-        // The fused samples stand where the render's curve-and-gamma values stand.
-        if (whole) {
-            fusedLevels(p->processedBuffer, 0, 0, r, white, black, p->processedBuffer, *histogram, progress);
-        } else {
-            fusedLevels(cache->fused(), cache->region().x, cache->region().y, r, white, black, p->processedBuffer,
-                        *histogram, progress);
         }
     };
 }
@@ -307,12 +277,11 @@ void TForm1::autoPreview() {
     if (!Button1->isEnabled() || !project.buffersAllocated || project.previewRect.empty()) return;
     const Region region = project.previewRect;
     const RenderParams params = renderSnapshot();
-    const int radius = params.localContrast.radiusPosition;
-    const bool build = params.localContrast.enabled && !modelFits(localContrastModel, project, radius);
+    const bool build = params.localContrast.enabled &&
+                       !localContrastModelFits(localContrastModel.get(), project, params.localContrast.radiusPosition);
     beginProgress(gaugeSink(), 2ll * region.height + (build ? project.imageHeight : 0));
-    if (build) localContrastModel = buildLocalContrastModel(project.stackBuffer, project.stackMax, radius, gaugeSink());
-    renderRegion(project.stackBuffer, project.stackMax, region, params, localContrastModel, project.processedBuffer,
-                 histogramData, gaugeSink());
+    operation(OperationId::Render).run(OperationTarget{project, &histogramData, &localContrastModel, nullptr}, region,
+                                       params, gaugeSink());
     drawRegion(project.processedBuffer, region, displayBitmap, gaugeSink());
     showDisplayBitmap();
     drawHistogram(region);

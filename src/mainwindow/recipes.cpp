@@ -64,7 +64,7 @@ void TForm1::noteApplyStarting(JobKind kind, const std::any& params, const Param
 
 void TForm1::recordFinishedJob(JobKind kind, bool completed) {
     const bool recipeLoad = loadingRecipe_.has_value();
-    if (kind == JobKind::ProcessAll) {
+    if (kind == JobKind::ProcessAll || kind == JobKind::FusionProcessAll) {
         if (completed) {
             // A new picture: the Applies before it are no longer in it.
             processedRecipe_ = recipeLoad ? *loadingRecipe_ : pendingProcess_;
@@ -133,8 +133,10 @@ void TForm1::showRecipeSettings(const Recipe& recipe) {
     TrackBar10->setValue(render.saturationPosition);
     TrackBar12->setValue(render.whitePosition);
     TrackBar13->setValue(render.blackPosition);
-    for (std::size_t i = 0; i < 3; ++i) fusionBars[i]->setValue(recipe.fusion.*kFusionFields[i]);
-    for (std::size_t i = 0; i < 3; ++i) localBars[i]->setValue(recipe.localContrast.*kLocalContrastFields[i]);
+    const ParameterValues weights = fusionValues(recipe.fusion);
+    const ParameterValues settings = localContrastValues(recipe.localContrast);
+    for (std::size_t i = 0; i < 3; ++i) fusionBars[i]->setValue(weights.at(std::string(kFusionParameters[i].key)));
+    for (std::size_t i = 0; i < 3; ++i) localBars[i]->setValue(settings.at(std::string(kLocalContrastParameters[i].key)));
     CheckBoxLocalContrast->setChecked(recipe.localContrast.enabled);
     toneCurve->reset();
     toneCurve->setCurveMode(recipe.curveMode);

@@ -1,5 +1,6 @@
 #include "operations/fusion_source.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -17,6 +18,16 @@ bool FileFusionSource::loadExposure(int index, FusionExposure& exposure) {
         return false;
     }
     const std::size_t i = static_cast<std::size_t>(index);
+    if (!decode(i, exposure.pixels) || !correctGhosts(i, exposure.pixels)) return false;
+    const ExposureRecord& record = records_[i];
+    exposure.shiftX = record.shiftX;
+    exposure.shiftY = record.shiftY;
+    exposure.multiplier = record.multiplier;
+    exposure.weightMask.clear();
+    return true;
+}
+
+bool FileFusionSource::decode(std::size_t i, FloatImage& pixels) {
     const ExposureRecord& record = records_[i];
     DecodeHooks hooks = hooks_;
     if (readOnce_[i]) {
@@ -46,11 +57,29 @@ bool FileFusionSource::loadExposure(int index, FusionExposure& exposure) {
         failure_ = Message{MessageId::FileChanged, 0, fileNameOf(record.path)};
         return false;
     }
-    exposure.pixels = std::move(picture.pixels);
-    exposure.shiftX = record.shiftX;
-    exposure.shiftY = record.shiftY;
-    exposure.multiplier = record.multiplier;
-    exposure.weightMask.clear();
+    pixels = std::move(picture.pixels);
+    return true;
+}
+
+void FileFusionSource::removeGhosts(const GhostRemovalParams& params) {
+    ghosts_ = params;
+    reference_ = FloatImage();
+}
+
+bool FileFusionSource::correctGhosts(std::size_t i, FloatImage& pixels) {
+    if (!ghosts_ || records_.empty()) return true;
+    // The reference as the merge chose it.
+    const std::size_t ref =
+        static_cast<std::size_t>(std::clamp(ghosts_->reference, 0, static_cast<int>(records_.size()) - 1));
+    if (i == ref) return true;
+    if (reference_.empty() && !decode(ref, reference_)) return false;
+    const ExposureRecord& record = records_[i];
+    // Exposure pixel (u, v) shows what reference pixel (u + dx, v + dy) shows.
+    const int dx = record.shiftX - records_[ref].shiftX;
+    const int dy = record.shiftY - records_[ref].shiftY;
+    const BrightnessMapping mapping = fitBrightnessMapping(reference_, pixels, dx, dy);
+    ghostMask(pixels, reference_, dx, dy, mapping, ghosts_->strength, mask_);
+    replaceGhosts(pixels, reference_, dx, dy, mapping, mask_);
     return true;
 }
 
@@ -58,6 +87,21 @@ FileFusionSource projectFusionSource(const Project& project, const DecodeHooks& 
     const auto first = project.exposures.begin();
     std::vector<ExposureRecord> records(first, first + std::max(project.exposureCount, 0));
     return FileFusionSource(std::move(records), project.imageWidth, project.imageHeight, hooks);
+}
+
+FileFusionSource projectFusionSource(const Project& project, const DecodeHooks& hooks,
+                                     const GhostRemovalState& ghosts) {
+    FileFusionSource source = projectFusionSource(project, hooks);
+    if (ghosts.active) source.removeGhosts(ghosts.params);
+    return source;
+}
+
+std::string fusionBracketKey(const Project& project, const GhostRemovalState& ghosts) {
+    std::string key = fusionBracketKey(project);
+    if (ghosts.active) {
+        key += "\nghosts " + std::to_string(ghosts.params.reference) + "," + std::to_string(ghosts.params.strength);
+    }
+    return key;
 }
 
 std::string fusionBracketKey(const Project& project) {

@@ -7,6 +7,7 @@
 
 #include "imagefiles/picture_decoder.h"
 #include "image/messages.h"
+#include "stack/ghost_removal.h"
 #include "stack/project.h"
 #include "tone/exposure_fusion.h"
 
@@ -25,11 +26,20 @@ public:
     int pictureHeight() const override { return height_; }
     bool loadExposure(int index, FusionExposure& exposure) override;
 
+    // While ghost removal is on the fusion must not bring back what it took out of the stack:
+    // every exposure but the reference then has what moved replaced by the reference mapped to
+    // its brightness, exactly as the stack was merged (the same mapping, mask and strength). The
+    // reference is kept in memory between readings (one more picture while fusing).
+    void removeGhosts(const GhostRemovalParams& params);
+
     // Why the last loadExposure failed: the decoder's message, or FileChanged for a file that no
     // longer has the project's size.
     const std::optional<Message>& failure() const { return failure_; }
 
 private:
+    bool decode(std::size_t index, FloatImage& pixels);
+    bool correctGhosts(std::size_t index, FloatImage& pixels);
+
     std::vector<ExposureRecord> records_;
     int width_;
     int height_;
@@ -37,12 +47,18 @@ private:
     std::vector<std::optional<bool>> gammaAnswers_;
     std::vector<bool> readOnce_;
     std::optional<Message> failure_;
+    std::optional<GhostRemovalParams> ghosts_;
+    FloatImage reference_;      // the ghost reference's pixels, once read
+    std::vector<float> mask_;   // one exposure's ghost mask, reused
 };
 
-// The exposures of the project, in record order.
+// The exposures of the project, in record order; with `ghosts` on, corrected as its stack was.
 FileFusionSource projectFusionSource(const Project& project, const DecodeHooks& hooks);
+FileFusionSource projectFusionSource(const Project& project, const DecodeHooks& hooks, const GhostRemovalState& ghosts);
 
-// Names the bracket as the fusion sees it (paths, shifts, multipliers), for FusionPreviewCache.
+// Names the bracket as the fusion sees it (paths, shifts, multipliers, and the ghost removal in
+// force), for FusionPreviewCache.
 std::string fusionBracketKey(const Project& project);
+std::string fusionBracketKey(const Project& project, const GhostRemovalState& ghosts);
 
 }  // namespace sv

@@ -4,16 +4,17 @@
 
 namespace sv {
 
-enum class OperationId : int { Render, Blur, Sharpen, Median, Bilateral, Neutral, Balance };
-inline constexpr int kOperationCount = 7;
+enum class OperationId : int { Render, Blur, Sharpen, Median, Bilateral, Neutral, Balance, Fusion };
+inline constexpr int kOperationCount = 8;
 
-// A render-like operation makes processedBuffer (the region of it) from the stack; a filter-like
-// one reads processedBuffer (P), keeps the region's copy in newImageBuffer (N) and writes
-// processedCopy (C), which an Apply copies back into P.
+// A render-like operation makes processedBuffer (the region of it) from the stack or the
+// exposures; a filter-like one reads processedBuffer (P), keeps the region's copy in
+// newImageBuffer (N) and writes processedCopy (C), which an Apply copies back into P.
 enum class OperationKind { RenderLike, FilterLike };
 
 constexpr OperationKind operationKind(OperationId id) {
-    return id == OperationId::Render ? OperationKind::RenderLike : OperationKind::FilterLike;
+    return id == OperationId::Render || id == OperationId::Fusion ? OperationKind::RenderLike
+                                                                   : OperationKind::FilterLike;
 }
 
 }  // namespace sv

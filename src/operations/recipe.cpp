@@ -47,7 +47,8 @@ namespace {
 // The keys of the merge settings, as the window's settings and the command line's report name them.
 constexpr const char* kAutoAlignKey = kAutoAlignParameters[0].key;
 constexpr const char* kDeghostKey = kGhostRemovalParameters[0].key;
-constexpr const char* kGhostStrengthKey = kGhostRemovalParameters[1].key;
+// The merge section holds both Step 1 tools, so the ghost settings carry the tool in their names.
+constexpr const char* kGhostStrengthKey = "ghostStrength";
 constexpr const char* kGhostReferenceKey = "ghostReference";
 constexpr const char* kRangeNames[3] = {"shadows", "midtones", "highlights"};
 
@@ -76,11 +77,6 @@ void putValues(json& object, ParameterList parameters, const ParameterValues& va
     }
 }
 
-// The tables of the older description style, read through the same members.
-template <std::size_t N>
-void putDescribed(json& object, const ParameterDescription (&table)[N], const int (&positions)[N]) {
-    for (std::size_t i = 0; i < N; ++i) object[table[i].key] = positions[i];
-}
 
 // ------------------------------------------------------------------ reading
 
@@ -184,24 +180,6 @@ struct Reader {
         return true;
     }
 
-    template <std::size_t N>
-    bool describedTable(const json& j, const std::string& path, const ParameterDescription (&table)[N],
-                        std::initializer_list<std::string_view> skip, const std::function<void(std::size_t, int)>& set) {
-        for (auto it = j.begin(); it != j.end(); ++it) {
-            bool skipped = false;
-            for (std::string_view s : skip) skipped = skipped || it.key() == s;
-            if (skipped) continue;
-            std::size_t row = N;
-            for (std::size_t i = 0; i < N; ++i)
-                if (it.key() == table[i].key) row = i;
-            if (row == N) return unknown(path + it.key());
-            int position = 0;
-            if (!integer(it.value(), path + it.key(), table[row].minimum, table[row].maximum, position)) return false;
-            set(row, position);
-        }
-        return true;
-    }
-
     // A sampled colour: three numbers 0..1.
     bool sample(const json& j, const std::string& key, Rgb& out) {
         if (!j.is_array() || j.size() != 3) return wrongType(key, "three numbers");
@@ -228,7 +206,7 @@ struct Reader {
             return false;
         if (j.contains(kAutoAlignKey) && !boolean(j[kAutoAlignKey], p + kAutoAlignKey, r.autoAlign)) return false;
         if (j.contains(kDeghostKey) && !boolean(j[kDeghostKey], p + kDeghostKey, r.deghost)) return false;
-        const StackParameter& strength = kGhostRemovalParameters[1];
+        const ParameterDescriptor& strength = kGhostRemovalParameters[1];
         if (j.contains(kGhostStrengthKey) &&
             !integer(j[kGhostStrengthKey], p + kGhostStrengthKey, strength.minimum, strength.maximum, r.ghost.strength))
             return false;
@@ -276,20 +254,18 @@ struct Reader {
             } else if (key == "points") {
                 if (!curvePoints(v, p + key, r.curvePoints)) return false;
             } else if (key == "fusion") {
-                if (!object(v, p + key) ||
-                    !describedTable(v, p + key + ".", kFusionParameters, {}, [&](std::size_t i, int position) {
-                        r.fusion.*kFusionFields[i] = position;
-                    }))
-                    return false;
+                ParameterValues weights = fusionValues(r.fusion);
+                if (!object(v, p + key) || !values(v, p + key + ".", kFusionParameters, weights)) return false;
+                r.fusion = fusionParams(weights);
             } else if (key == "localContrast") {
                 if (!object(v, p + key)) return false;
                 if (v.contains("enabled") && !boolean(v["enabled"], p + key + ".enabled", r.localContrast.enabled))
                     return false;
-                if (!describedTable(v, p + key + ".", kLocalContrastParameters, {"enabled"},
-                                    [&](std::size_t i, int position) {
-                                        r.localContrast.*kLocalContrastFields[i] = position;
-                                    }))
-                    return false;
+                ParameterValues settings = localContrastValues(r.localContrast);
+                if (!values(v, p + key + ".", kLocalContrastParameters, settings, {"enabled"})) return false;
+                const bool enabled = r.localContrast.enabled;
+                r.localContrast = localContrastParams(settings);
+                r.localContrast.enabled = enabled;
             } else {
                 const ParameterDescriptor* d = findParameter(kRenderParameters, key);
                 if (!d) return unknown(p + key);
@@ -477,14 +453,11 @@ std::string recipeJson(const Recipe& r) {
     for (const CurvePoint& p : r.curvePoints) points.push_back({p.X, p.Y});
     tone["points"] = points;
     json fusion = json::object();
-    const int fusionPositions[3] = {r.fusion.*kFusionFields[0], r.fusion.*kFusionFields[1], r.fusion.*kFusionFields[2]};
-    putDescribed(fusion, kFusionParameters, fusionPositions);
+    putValues(fusion, kFusionParameters, fusionValues(r.fusion));
     tone["fusion"] = fusion;
     json local = json::object();
     local["enabled"] = r.localContrast.enabled;
-    const int localPositions[3] = {r.localContrast.*kLocalContrastFields[0], r.localContrast.*kLocalContrastFields[1],
-                                   r.localContrast.*kLocalContrastFields[2]};
-    putDescribed(local, kLocalContrastParameters, localPositions);
+    putValues(local, kLocalContrastParameters, localContrastValues(r.localContrast));
     tone["localContrast"] = local;
     j["tone"] = tone;
 

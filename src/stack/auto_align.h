@@ -14,7 +14,7 @@
 
 #include "image/float_image.h"
 #include "image/progress.h"
-#include "stack/parameter_table.h"
+#include "image/parameters.h"
 
 namespace sv {
 
@@ -32,8 +32,9 @@ struct AutoAlignParams {
 
 // Whether each new picture is aligned before it is added (the window's Edit menu item; `--shift
 // auto` on the command line). Off by default: without it every shift is the one given by hand.
-inline constexpr StackParameter kAutoAlignParameters[] = {
-    {"autoAlign", 0, 1, 0, "Align new images automatically"},
+// A Step 1 setting of the open sequence, not an operation of the registry.
+inline constexpr ParameterDescriptor kAutoAlignParameters[] = {
+    {.key = "autoAlign", .control = "Autoalign1", .minimum = 0, .maximum = 1, .defaultPosition = 0},
 };
 
 struct AutoAlignResult {

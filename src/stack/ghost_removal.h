@@ -27,7 +27,7 @@
 #include "image/progress.h"
 #include "imagefiles/picture_decoder.h"
 #include "image/messages.h"
-#include "stack/parameter_table.h"
+#include "image/parameters.h"
 #include "stack/project.h"
 
 namespace sv {
@@ -39,11 +39,16 @@ struct GhostRemovalParams {
     int strength = kGhostStrengthDefault;    // 0..100: 0 replaces nothing, 100 the smallest disagreement
 };
 
-// The positions the window's "Remove ghosts" controls and `--deghost` take.
-inline constexpr StackParameter kGhostRemovalParameters[] = {
-    {"deghost", 0, 1, 0, "Remove ghosts"},
-    {"ghostStrength", 0, 100, kGhostStrengthDefault, "Strength:"},
+// The positions the window's "Remove ghosts" controls and `--deghost REF[,strength=POS]` take: a
+// Step 1 setting that merges the stack again, not an operation of the registry. The reference is
+// the selected exposure, not a position.
+inline constexpr ParameterDescriptor kGhostRemovalParameters[] = {
+    {.key = "deghost", .control = "CheckBox6", .minimum = 0, .maximum = 1, .defaultPosition = 0},
+    {.key = "strength", .control = "TrackBar16", .valueLabel = "Label46", .minimum = 0, .maximum = 100,
+     .defaultPosition = kGhostStrengthDefault},
 };
+// The settings `--deghost` takes after REF.
+inline constexpr ParameterList kGhostSettingParameters = ParameterList(kGhostRemovalParameters).subspan(1);
 
 // Monotone per-channel mapping from one exposure's values to another's, with the spread of the
 // other's values around it. Piecewise linear over equal bins of the source range.

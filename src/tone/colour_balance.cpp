@@ -23,6 +23,19 @@ void copyRegion(FloatImage& to, const FloatImage& from, const Region& r) {
     parallelRows(r.y, r.bottom(), [&](int y) { std::memcpy(to.row(y) + at, from.row(y) + at, bytes); });
 }
 
+// The start the two colour tools share: the region within the picture, the gauge set up for two
+// passes (the tool's and the display's), and the region of P kept in N (the Undo picture). False
+// when there is nothing to do.
+bool beginColourTool(const FloatImage& P, FloatImage& N, const FloatImage& C, const Region& regionIn,
+                     ProgressSink& progress, Region& r) {
+    if (!usable(P, N, C)) return false;
+    r = clippedRegion(regionIn, P.width(), P.height());
+    beginProgress(progress, 2 * static_cast<std::int64_t>(r.height));
+    if (r.empty()) return false;
+    copyRegion(N, P, r);
+    return true;
+}
+
 }  // namespace
 
 SamplingKernel makeSamplingKernel(int radius) {
@@ -88,11 +101,8 @@ std::string sampleHint(const Rgb& sample) {
 
 void neutralPoint(const FloatImage& P, FloatImage& N, FloatImage& C, const Region& regionIn, const Rgb& sample,
                   ProgressSink& progress) {
-    if (!usable(P, N, C)) return;
-    const Region r = clippedRegion(regionIn, P.width(), P.height());
-    beginProgress(progress, 2 * static_cast<std::int64_t>(r.height));
-    if (r.empty()) return;
-    copyRegion(N, P, r);
+    Region r;
+    if (!beginColourTool(P, N, C, regionIn, progress, r)) return;
     copyRegion(C, P, r);
     const float m = (sample[0] + sample[1] + sample[2]) * kThird;
     parallelRows(
@@ -119,11 +129,8 @@ bool balanceRangeInUse(const BalanceRange& range) {
 
 void sampleTargetBalance(const FloatImage& P, FloatImage& N, FloatImage& C, const Region& regionIn,
                          const BalanceParams& params, ProgressSink& progress) {
-    if (!usable(P, N, C)) return;
-    const Region r = clippedRegion(regionIn, P.width(), P.height());
-    beginProgress(progress, 2 * static_cast<std::int64_t>(r.height));
-    if (r.empty()) return;
-    copyRegion(N, P, r);
+    Region r;
+    if (!beginColourTool(P, N, C, regionIn, progress, r)) return;
 
     struct Used {
         int range;

@@ -39,6 +39,21 @@ int fusionLevels(int width, int height) {
     return levels;
 }
 
+FusionParams fusionParams(const ParameterValues& values) {
+    const ParameterList d = kFusionParameters;
+    FusionParams params;
+    params.contrastPosition = positionOf(d, values, "contrast");
+    params.saturationPosition = positionOf(d, values, "saturation");
+    params.exposurePosition = positionOf(d, values, "exposure");
+    return params;
+}
+
+ParameterValues fusionValues(const FusionParams& params) {
+    return {{"contrast", params.contrastPosition},
+            {"saturation", params.saturationPosition},
+            {"exposure", params.exposurePosition}};
+}
+
 std::int64_t fusionProgressSteps(int exposureCount, int imageHeight) {
     return (4ll * exposureCount + 1) * imageHeight;
 }

@@ -41,7 +41,7 @@
 #include "image/float_image.h"
 #include "image/progress.h"
 #include "image/region.h"
-#include "tone/parameter_description.h"
+#include "image/parameters.h"
 
 namespace sv {
 
@@ -60,14 +60,21 @@ struct FusionParams {
 
 // The three weights as controls: the window's track bars (labels "1,00"), the CLI's
 // --fuse contrast=POS,saturation=POS,exposure=POS and recipes, in this order.
-inline constexpr ParameterDescription kFusionParameters[3] = {
-    {"contrast", kFusionWeightMin, kFusionWeightMax, kFusionWeightDefault, 0.01, 2, ""},
-    {"saturation", kFusionWeightMin, kFusionWeightMax, kFusionWeightDefault, 0.01, 2, ""},
-    {"exposure", kFusionWeightMin, kFusionWeightMax, kFusionWeightDefault, 0.01, 2, ""},
+inline constexpr ParameterDescriptor kFusionParameters[] = {
+    {.key = "contrast", .control = "TrackBarFusionContrast", .valueLabel = "LabelFusionContrastValue",
+     .minimum = kFusionWeightMin, .maximum = kFusionWeightMax, .defaultPosition = kFusionWeightDefault, .scale = 0.01,
+     .label = LabelFormat::TwoDecimals},
+    {.key = "saturation", .control = "TrackBarFusionSaturation", .valueLabel = "LabelFusionSaturationValue",
+     .minimum = kFusionWeightMin, .maximum = kFusionWeightMax, .defaultPosition = kFusionWeightDefault, .scale = 0.01,
+     .label = LabelFormat::TwoDecimals},
+    {.key = "exposure", .control = "TrackBarFusionExposure", .valueLabel = "LabelFusionExposureValue",
+     .minimum = kFusionWeightMin, .maximum = kFusionWeightMax, .defaultPosition = kFusionWeightDefault, .scale = 0.01,
+     .label = LabelFormat::TwoDecimals},
 };
-// The member of FusionParams each row of kFusionParameters describes.
-inline constexpr int FusionParams::*kFusionFields[3] = {
-    &FusionParams::contrastPosition, &FusionParams::saturationPosition, &FusionParams::exposurePosition};
+// The weights from values by key; a key left out has its default.
+FusionParams fusionParams(const ParameterValues& values);
+// The weights as values by key: what fusionParams reads back to the same params.
+ParameterValues fusionValues(const FusionParams& params);
 
 // One exposure as the fusion reads it.
 struct FusionExposure {

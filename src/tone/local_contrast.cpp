@@ -305,6 +305,22 @@ float localLog(float x) { return fastLog(x); }
 float localExp(float x) { return fastExp(x); }
 }  // namespace detail
 
+LocalContrastParams localContrastParams(const ParameterValues& values) {
+    const ParameterList d = kLocalContrastParameters;
+    LocalContrastParams params;
+    params.enabled = true;
+    params.compressionPosition = positionOf(d, values, "compression");
+    params.detailPosition = positionOf(d, values, "detail");
+    params.radiusPosition = positionOf(d, values, "radius");
+    return params;
+}
+
+ParameterValues localContrastValues(const LocalContrastParams& params) {
+    return {{"compression", params.compressionPosition},
+            {"detail", params.detailPosition},
+            {"radius", params.radiusPosition}};
+}
+
 LocalContrastParams clampedLocalContrast(const LocalContrastParams& params) {
     LocalContrastParams p = params;
     p.compressionPosition = std::clamp(p.compressionPosition, kLocalCompressionRange.minimum, kLocalCompressionRange.maximum);

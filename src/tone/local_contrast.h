@@ -21,7 +21,7 @@
 #include "image/float_image.h"
 #include "image/progress.h"
 #include "image/region.h"
-#include "tone/parameter_description.h"
+#include "image/parameters.h"
 
 namespace sv {
 
@@ -56,16 +56,22 @@ struct LocalContrastParams {
 
 // The three settings as controls: the window's track bars and labels ("50", "100 %", "2,0 %" of
 // the diagonal), the CLI's --local-contrast compression=POS,detail=POS,radius=POS and recipes.
-inline constexpr ParameterDescription kLocalContrastParameters[3] = {
-    {"compression", kLocalCompressionRange.minimum, kLocalCompressionRange.maximum,
-     kLocalCompressionRange.defaultPosition, 1.0, 0, ""},
-    {"detail", kLocalDetailRange.minimum, kLocalDetailRange.maximum, kLocalDetailRange.defaultPosition, 1.0, 0, " %"},
-    {"radius", kLocalRadiusRange.minimum, kLocalRadiusRange.maximum, kLocalRadiusRange.defaultPosition, 0.1, 1, " %"},
+// The scales give what the labels show (radius in percent of the diagonal).
+inline constexpr ParameterDescriptor kLocalContrastParameters[] = {
+    {.key = "compression", .control = "TrackBarLocalCompression", .valueLabel = "LabelLocalCompressionValue",
+     .minimum = kLocalCompressionRange.minimum, .maximum = kLocalCompressionRange.maximum,
+     .defaultPosition = kLocalCompressionRange.defaultPosition, .label = LabelFormat::Plain},
+    {.key = "detail", .control = "TrackBarLocalDetail", .valueLabel = "LabelLocalDetailValue",
+     .minimum = kLocalDetailRange.minimum, .maximum = kLocalDetailRange.maximum,
+     .defaultPosition = kLocalDetailRange.defaultPosition, .label = LabelFormat::SpacedPercent},
+    {.key = "radius", .control = "TrackBarLocalRadius", .valueLabel = "LabelLocalRadiusValue",
+     .minimum = kLocalRadiusRange.minimum, .maximum = kLocalRadiusRange.maximum,
+     .defaultPosition = kLocalRadiusRange.defaultPosition, .scale = 0.1, .label = LabelFormat::OneDecimalPercent},
 };
-// The member of LocalContrastParams each row of kLocalContrastParameters describes.
-inline constexpr int LocalContrastParams::*kLocalContrastFields[3] = {
-    &LocalContrastParams::compressionPosition, &LocalContrastParams::detailPosition,
-    &LocalContrastParams::radiusPosition};
+// Local contrast switched on with the settings from values by key; a key left out has its default.
+LocalContrastParams localContrastParams(const ParameterValues& values);
+// The three settings as values by key (whether it is on is not among them).
+ParameterValues localContrastValues(const LocalContrastParams& params);
 
 // Positions outside their ranges are held at the nearest end.
 LocalContrastParams clampedLocalContrast(const LocalContrastParams& params);

@@ -11,7 +11,9 @@
 
 #include "../support/bracket_scenes.h"
 #include "stack/exposure_stack.h"
+#include "operations/fusion_source.h"
 #include "stack/ghost_removal.h"
+#include "tone/fused_levels.h"
 
 using namespace sv;
 using svtest::Window;
@@ -235,6 +237,40 @@ private slots:
         QCOMPARE(f.project.stackMax, plainMax);
         QVERIFY(!f.RadioButton4->isEnabled());
         QVERIFY(f.RadioButton1->isChecked());
+        QCOMPARE(w.prompter.unexpected, 0);
+    }
+
+    void fusionWhileGhostRemovalIsOnFusesTheCorrectedExposures() {
+        Window w;
+        TForm1& f = *w.form;
+        w.open(ghostBracket(w));
+        f.ListBox1->setCurrentRow(1);
+        f.CheckBox6->click();
+        QVERIFY(waitForJob(f));
+        QVERIFY(f.ghosts.active);
+        f.TabbedNotebook1->setCurrentIndex(1);
+        f.RadioButtonFusion->click();
+        QVERIFY(waitForJob(f));
+        f.Button2Click();
+        QVERIFY(waitForJob(f));
+        QVERIFY(f.project.wholeImageProcessed);
+
+        // Process all is the fusion of the exposures corrected as the stack was merged, not of
+        // the files as they are (where the object that moved would come back).
+        const Region whole{0, kW, 0, kH};
+        NullProgress none;
+        const auto fuse = [&](FileFusionSource source) {
+            FloatImage out(kW, kH);
+            RenderHistogram levels;
+            if (!fusePicture(source, f.fusionSnapshot(), out, none).ok()) return std::vector<float>();
+            fusedLevels(out, 0, 0, whole, f.TrackBar12->value(), f.TrackBar13->value(), out, levels, none);
+            return samplesOf(out);
+        };
+        const std::vector<float> corrected = fuse(projectFusionSource(f.project, DecodeHooks{}, f.ghosts));
+        const std::vector<float> plain = fuse(projectFusionSource(f.project, DecodeHooks{}));
+        QVERIFY(!corrected.empty());
+        QVERIFY(corrected == samplesOf(f.project.processedBuffer));
+        QVERIFY(plain != corrected);
         QCOMPARE(w.prompter.unexpected, 0);
     }
 

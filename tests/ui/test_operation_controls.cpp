@@ -1,8 +1,11 @@
 // The window's filter and tone controls against the descriptors the command line reads: ranges,
 // defaults, the value labels, and the values a job takes from the controls.
+#include <QAction>
 #include <QLocale>
 
 #include "operations/operation_registry.h"
+#include "stack/auto_align.h"
+#include "stack/ghost_removal.h"
 #include "ui_fixture.h"
 
 using namespace sv;
@@ -44,8 +47,50 @@ private slots:
                 bar->setValue(d.defaultPosition);
             }
         }
-        // The four filters and the render describe their settings (the colour tools' are samples).
-        QCOMPARE(described, 2 + 2 + 4 + 3 + 4);
+        // The four filters, the render and the fusion describe their settings (the colour tools'
+        // are samples).
+        QCOMPARE(described, 2 + 2 + 4 + 3 + 4 + 3);
+    }
+
+    void optionGroupsAndStep1SettingsHaveTheirDescriptorsRangesDefaultsAndLabels() {
+        svtest::Window w(false);
+        TForm1& f = *w.form;
+        const std::string separator = QLocale().decimalPoint().toStdString();
+        std::vector<ParameterList> lists{kGhostSettingParameters};
+        for (const Operation& op : operationRegistry())
+            for (const OptionGroup& group : op.options) lists.push_back(group.parameters);
+        int described = 0;
+        for (const ParameterList list : lists) {
+            for (const ParameterDescriptor& d : list) {
+                ++described;
+                auto* bar = f.findChild<QSlider*>(qname(d.control));
+                QVERIFY2(bar, d.control.data());
+                QCOMPARE(bar->minimum(), d.minimum);
+                QCOMPARE(bar->maximum(), d.maximum);
+                QCOMPARE(bar->value(), d.defaultPosition);
+                auto* label = f.findChild<QLabel*>(qname(d.valueLabel));
+                QVERIFY2(label, d.valueLabel.data());
+                QCOMPARE(label->text().toStdString(), parameterLabel(d, d.defaultPosition, separator));
+                for (int position : {d.minimum, (d.minimum + d.maximum) / 2, d.maximum}) {
+                    bar->setValue(position);
+                    QCOMPARE(label->text().toStdString(), parameterLabel(d, position, separator));
+                }
+                bar->setValue(d.defaultPosition);
+            }
+            // What a job reads back from the controls, by key.
+            ParameterValues set;
+            for (const ParameterDescriptor& d : list) {
+                f.findChild<QSlider*>(qname(d.control))->setValue(d.maximum);
+                set[std::string(d.key)] = d.maximum;
+            }
+            QCOMPARE(f.controlValues(list), set);
+        }
+        // Ghost removal's strength and local contrast's three settings.
+        QCOMPARE(described, 1 + 3);
+        // The automatic alignment item is the Edit menu's check, off by default.
+        auto* item = f.findChild<QAction*>(qname(kAutoAlignParameters[0].control));
+        QVERIFY(item && item->isCheckable());
+        QCOMPARE(item->isChecked(), kAutoAlignParameters[0].defaultPosition != 0);
     }
 
     void jobsTakeTheControlsPositionsByKey() {
