@@ -45,8 +45,8 @@ bool Recipe::operator==(const Recipe& o) const {
 namespace {
 
 // The keys of the merge settings, as the window's settings and the command line's report name them.
-constexpr const char* kAutoAlignKey = kAutoAlignParameters[0].key;
-constexpr const char* kDeghostKey = kGhostRemovalParameters[0].key;
+const std::string kAutoAlignKey(kAutoAlignParameters[0].key);
+const std::string kDeghostKey(kGhostRemovalParameters[0].key);
 // The merge section holds both Step 1 tools, so the ghost settings carry the tool in their names.
 constexpr const char* kGhostStrengthKey = "ghostStrength";
 constexpr const char* kGhostReferenceKey = "ghostReference";
