@@ -580,6 +580,7 @@ constexpr std::int64_t kMapPixels = 400000;
 constexpr std::int64_t kOnDemandPixels = 4000000;  // above this the finest level is ranked row by row
 constexpr std::size_t kCandidates = 8;    // kept per level of the gradient search
 constexpr std::size_t kIntensityCandidates = 3;
+constexpr int kBasinReach = 16;           // candidates this close (guided level) share a basin
 constexpr int kIntensityRadius = 2;       // window of the intensity comparison on the guided level
 constexpr int kIntensityRounds = 6;
 constexpr int kResidualTile = 32;
@@ -664,6 +665,23 @@ std::vector<Candidate> refineGradient(const GradientPicture& a, const GradientPi
         trial[k].cost = gradientCost(a, b, trial[k].dx, trial[k].dy, minOverlap);
     });
     return keepBest(std::move(trial), kCandidates);
+}
+
+// The candidates the intensities decide among: the best few, and the best of every other basin.
+// On smooth pictures gradients barely tell basins apart, and one basin split into neighbouring
+// candidates can fill the best places (a wrong shift with a small overlap among them) while the
+// right basin comes next; the intensities, which see the whole brightness, tell them apart.
+std::vector<Candidate> intensityTrials(const std::vector<Candidate>& candidates) {
+    const std::size_t best = std::min(candidates.size(), kIntensityCandidates);
+    std::vector<Candidate> tried(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(best));
+    for (std::size_t k = tried.size(); k < candidates.size(); ++k) {
+        const Candidate& c = candidates[k];
+        const bool seen = std::any_of(tried.begin(), tried.end(), [&](const Candidate& t) {
+            return std::max(std::abs(t.dx - c.dx), std::abs(t.dy - c.dy)) <= kBasinReach;
+        });
+        if (!seen) tried.push_back(c);
+    }
+    return tried;
 }
 
 // Rows used by the intensity comparison on a level: enough for a whole-pixel decision, at most
@@ -782,12 +800,12 @@ AutoAlignResult autoAlign(const FloatImage& newImage, const FloatImage& stack, c
     {
         RankLevel& ga = a[guided];
         RankLevel& gb = b[guided];
-        const std::size_t tried = std::min(candidates.size(), kIntensityCandidates);
+        const std::vector<Candidate> tried = intensityTrials(candidates);
         const int quickStep = std::min(4 * intensityRowStep(ga), std::max(1, ga.height() / 64));
         Candidate start = candidates.front();
         double startCost = kInfinity;
-        for (std::size_t k = 0; k < tried && tried > 1; ++k) {
-            const Candidate& c = candidates[k];
+        for (std::size_t k = 0; k < tried.size() && tried.size() > 1; ++k) {
+            const Candidate& c = tried[k];
             const LevelMaps maps = fitLevelMaps(ga, gb, c.dx, c.dy, std::max(quickStep, mapRowStep(ga)));
             const std::vector<double> costs = mappedCosts(ga, gb, maps, c.dx, c.dy, 1, minOverlap, quickStep);
             const double least = *std::min_element(costs.begin(), costs.end());
