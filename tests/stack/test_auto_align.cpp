@@ -312,6 +312,30 @@ TEST(AlignBlocks, RankChannelsMatchADirectCount) {
     EXPECT_LT(brightnessKey(1.0f / 256), brightnessKey(2.0f / 256));
 }
 
+// The half level ranked straight from the whole picture equals ranking the halved picture, odd
+// sizes (whose last row and column are dropped) and negative, huge and not-a-number samples too.
+TEST(AlignBlocks, HalfLevelRankedOnTheFlyEqualsRankingTheHalvedPicture) {
+    const std::pair<int, int> sizes[] = {{2, 2}, {3, 5}, {41, 30}, {77, 1031}, {1030, 9}};
+    unsigned seed = 60;
+    for (const auto& [w, h] : sizes) {
+        FloatImage image = randomPicture(w, h, ++seed);
+        image.at(w - 1, h - 1, 0) = -1.0f;
+        image.at(0, h / 2, 1) = 1e30f;
+        image.at(w / 2, 0, 2) = std::numeric_limits<float>::quiet_NaN();
+        const RankLevel direct = rankChannels(halfSizeFloat(image), nullptr);
+        const RankLevel fused = rankChannelsOfHalf(image, nullptr);
+        ASSERT_EQ(fused.width(), w / 2);
+        ASSERT_EQ(fused.height(), h / 2);
+        EXPECT_EQ(fused.table, direct.table) << w << " x " << h;
+        for (int c = 0; c < kRankChannels; ++c) {
+            for (int y = 0; y < h / 2; ++y) {
+                ASSERT_TRUE(std::equal(fused.channel[c].row(y), fused.channel[c].row(y) + w / 2, direct.channel[c].row(y)))
+                    << w << " x " << h << " channel " << c << " row " << y;
+            }
+        }
+    }
+}
+
 TEST(AlignBlocks, PyramidGradientsAndGradientCostMatchDirectVersions) {
     const RankLevel level = rankChannels(randomPicture(41, 30, 4), nullptr);
     const RankPicture mean = meanOfChannels(level);
