@@ -1,5 +1,7 @@
 #include "image/memory_budget.h"
 
+#include "image/zeroed_block.h"
+
 #include <sys/resource.h>
 
 #include <atomic>
@@ -246,7 +248,11 @@ MemoryLimit availableMemory(const MemorySources& sources) {
 MemoryLimit availableMemory() {
     const std::uint64_t budget = budgetBytes.load(std::memory_order_relaxed);
     if (budget != kNoBudget) return MemoryLimit{budget, MemoryLimitSource::Budget};
-    return availableMemory(MemorySources{});
+    // Freed picture blocks this process keeps are as good as free to it.
+    MemoryLimit limit = availableMemory(MemorySources{});
+    const std::uint64_t kept = keptBlockBytes();
+    limit.bytes = limit.bytes > kNoLimit - kept ? kNoLimit : limit.bytes + kept;
+    return limit;
 }
 
 void setMemoryBudget(std::optional<std::uint64_t> bytes) {

@@ -96,9 +96,36 @@ SV_ALIGN_CLONES void rowKeys(const float* p, int width, std::uint16_t* keys, std
 
 }  // namespace
 
-std::vector<std::uint8_t> rankTable(const FloatImage& image) {
-    const int width = image.width();
-    const int height = image.height();
+namespace {
+
+// One row of the picture halved: ((a + b) + (c + d)) x 0.25 with a, b from the upper row.
+void halfRow(const float* r0, const float* r1, float* q, std::size_t samples) {
+    for (std::size_t i = 0; i < samples; i += 3) {
+        for (std::size_t c = 0; c < 3; ++c) {
+            q[i + c] = ((r0[2 * i + c] + r0[2 * i + 3 + c]) + (r1[2 * i + c] + r1[2 * i + 3 + c])) * 0.25f;
+        }
+    }
+}
+
+// The rows a rank level is made from: a picture's own, or those of the picture halved in floating
+// point (each sample the mean of a 2 x 2 block, as halfSizeFloat), made on the fly into the
+// caller's scratch row so that the halved picture never exists whole.
+struct RowSource {
+    const FloatImage* image = nullptr;
+    bool halved = false;
+    int width() const { return halved ? image->width() / 2 : image->width(); }
+    int height() const { return halved ? image->height() / 2 : image->height(); }
+    const float* row(int y, float* scratch) const {
+        if (!halved) return image->row(y);
+        halfRow(image->row(2 * y), image->row(2 * y + 1), scratch, static_cast<std::size_t>(width()) * 3);
+        return scratch;
+    }
+    std::size_t scratchSamples() const { return halved ? static_cast<std::size_t>(width()) * 3 : 0; }
+};
+
+std::vector<std::uint8_t> rankTableOf(const RowSource& source) {
+    const int width = source.width();
+    const int height = source.height();
     constexpr std::size_t kKeys = kBrightnessKeys;
     std::vector<std::uint8_t> lut(kRankChannels * kKeys, 0);
     if (width <= 0 || height <= 0) return lut;
@@ -108,16 +135,18 @@ std::vector<std::uint8_t> rankTable(const FloatImage& image) {
         std::vector<std::uint32_t> hist;
         std::vector<std::uint16_t> keys;
         std::vector<std::uint16_t> flat;
+        std::vector<float> scratch;
     };
     tbb::enumerable_thread_specific<Counts> partial([&] {
         return Counts{std::vector<std::uint32_t>(kRankChannels * kKeys, 0u), std::vector<std::uint16_t>(rowKeyCount),
-                      std::vector<std::uint16_t>(3 * static_cast<std::size_t>(width))};
+                      std::vector<std::uint16_t>(3 * static_cast<std::size_t>(width)),
+                      std::vector<float>(source.scratchSamples())};
     });
     const int countedRows = (height + step - 1) / step;
     tbb::parallel_for(tbb::blocked_range<int>(0, countedRows), [&](const tbb::blocked_range<int>& r) {
         Counts& counts = partial.local();
         for (int i = r.begin(); i != r.end(); ++i) {
-            rowKeys(image.row(i * step), width, counts.keys.data(), counts.flat.data());
+            rowKeys(source.row(i * step, counts.scratch.data()), width, counts.keys.data(), counts.flat.data());
             for (int c = 0; c < kRankChannels; ++c) {
                 std::uint32_t* hist = counts.hist.data() + c * kKeys;
                 const std::uint16_t* keys = counts.keys.data() + static_cast<std::size_t>(c) * width;
@@ -148,12 +177,16 @@ std::vector<std::uint8_t> rankTable(const FloatImage& image) {
     return lut;
 }
 
+}  // namespace
+
+std::vector<std::uint8_t> rankTable(const FloatImage& image) { return rankTableOf(RowSource{&image, false}); }
+
 namespace {
 
-void rankRow(RankLevel& level, int y, std::uint16_t* keys) {
+void rankRow(RankLevel& level, int y, const float* samples, std::uint16_t* keys) {
     const int width = level.width();
     const std::size_t rowKeyCount = static_cast<std::size_t>(kRankChannels) * width;
-    rowKeys(level.source->row(y), width, keys, keys + rowKeyCount);
+    rowKeys(samples, width, keys, keys + rowKeyCount);
     for (int c = 0; c < kRankChannels; ++c) {
         const std::uint8_t* map = level.table.data() + c * kBrightnessKeys;
         const std::uint16_t* k = keys + static_cast<std::size_t>(c) * width;
@@ -179,9 +212,29 @@ RankLevel rankChannels(const FloatImage& image, ProgressSink* progress) {
     out = unfilledLevel(image);
     const std::size_t keyCount = static_cast<std::size_t>(kRankChannels + 3) * image.width();
     tbb::enumerable_thread_specific<std::vector<std::uint16_t>> keys([&] { return std::vector<std::uint16_t>(keyCount); });
-    parallelRows(0, image.height(), [&](int y) { rankRow(out, y, keys.local().data()); }, progress);
+    parallelRows(0, image.height(), [&](int y) { rankRow(out, y, image.row(y), keys.local().data()); }, progress);
     out.source = nullptr;
     out.ready.clear();
+    return out;
+}
+
+RankLevel rankChannelsOfHalf(const FloatImage& image, ProgressSink* progress) {
+    const RowSource source{&image, true};
+    RankLevel out;
+    if (source.width() <= 0 || source.height() <= 0) return out;
+    for (RankPicture& c : out.channel) c = RankPicture(source.width(), source.height());
+    out.table = rankTableOf(source);
+    struct Scratch {
+        std::vector<std::uint16_t> keys;
+        std::vector<float> samples;
+    };
+    const std::size_t keyCount = static_cast<std::size_t>(kRankChannels + 3) * source.width();
+    tbb::enumerable_thread_specific<Scratch> scratch(
+        [&] { return Scratch{std::vector<std::uint16_t>(keyCount), std::vector<float>(source.scratchSamples())}; });
+    parallelRows(0, source.height(), [&](int y) {
+        Scratch& z = scratch.local();
+        rankRow(out, y, source.row(y, z.samples.data()), z.keys.data());
+    }, progress);
     return out;
 }
 
@@ -200,22 +253,15 @@ void prepareRows(RankLevel& level, const std::vector<int>& rows) {
     }
     const std::size_t keyCount = static_cast<std::size_t>(kRankChannels + 3) * level.width();
     tbb::enumerable_thread_specific<std::vector<std::uint16_t>> keys([&] { return std::vector<std::uint16_t>(keyCount); });
-    tbb::parallel_for(std::size_t{0}, missing.size(), [&](std::size_t i) { rankRow(level, missing[i], keys.local().data()); });
+    tbb::parallel_for(std::size_t{0}, missing.size(), [&](std::size_t i) {
+        rankRow(level, missing[i], level.source->row(missing[i]), keys.local().data());
+    });
 }
 
 FloatImage halfSizeFloat(const FloatImage& image) {
     FloatImage out(image.width() / 2, image.height() / 2);
     const std::size_t samples = out.rowSamples();
-    parallelRows(0, out.height(), [&](int y) {
-        const float* r0 = image.row(2 * y);
-        const float* r1 = image.row(2 * y + 1);
-        float* q = out.row(y);
-        for (std::size_t i = 0; i < samples; i += 3) {
-            for (std::size_t c = 0; c < 3; ++c) {
-                q[i + c] = ((r0[2 * i + c] + r0[2 * i + 3 + c]) + (r1[2 * i + c] + r1[2 * i + 3 + c])) * 0.25f;
-            }
-        }
-    });
+    parallelRows(0, out.height(), [&](int y) { halfRow(image.row(2 * y), image.row(2 * y + 1), out.row(y), samples); });
     return out;
 }
 
@@ -580,6 +626,7 @@ constexpr std::int64_t kMapPixels = 400000;
 constexpr std::int64_t kOnDemandPixels = 4000000;  // above this the finest level is ranked row by row
 constexpr std::size_t kCandidates = 8;    // kept per level of the gradient search
 constexpr std::size_t kIntensityCandidates = 3;
+constexpr int kBasinReach = 16;           // candidates this close (guided level) share a basin
 constexpr int kIntensityRadius = 2;       // window of the intensity comparison on the guided level
 constexpr int kIntensityRounds = 6;
 constexpr int kResidualTile = 32;
@@ -666,6 +713,23 @@ std::vector<Candidate> refineGradient(const GradientPicture& a, const GradientPi
     return keepBest(std::move(trial), kCandidates);
 }
 
+// The candidates the intensities decide among: the best few, and the best of every other basin.
+// On smooth pictures gradients barely tell basins apart, and one basin split into neighbouring
+// candidates can fill the best places (a wrong shift with a small overlap among them) while the
+// right basin comes next; the intensities, which see the whole brightness, tell them apart.
+std::vector<Candidate> intensityTrials(const std::vector<Candidate>& candidates) {
+    const std::size_t best = std::min(candidates.size(), kIntensityCandidates);
+    std::vector<Candidate> tried(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(best));
+    for (std::size_t k = tried.size(); k < candidates.size(); ++k) {
+        const Candidate& c = candidates[k];
+        const bool seen = std::any_of(tried.begin(), tried.end(), [&](const Candidate& t) {
+            return std::max(std::abs(t.dx - c.dx), std::abs(t.dy - c.dy)) <= kBasinReach;
+        });
+        if (!seen) tried.push_back(c);
+    }
+    return tried;
+}
+
 // Rows used by the intensity comparison on a level: enough for a whole-pixel decision, at most
 // about kIntensityPixels of them.
 int intensityRowStep(const RankLevel& level) {
@@ -735,9 +799,9 @@ AutoAlignResult autoAlign(const FloatImage& newImage, const FloatImage& stack, c
         // level is ranked from the pictures halved in floating point.
         a.push_back(rankChannelsOnDemand(newImage));
         b.push_back(rankChannelsOnDemand(stack));
-        a.push_back(rankChannels(halfSizeFloat(newImage), nullptr));
+        a.push_back(rankChannelsOfHalf(newImage, nullptr));
         progress.advance(height);
-        b.push_back(rankChannels(halfSizeFloat(stack), nullptr));
+        b.push_back(rankChannelsOfHalf(stack, nullptr));
         progress.advance(height);
     } else {
         a.push_back(rankChannels(newImage, &progress));
@@ -782,12 +846,12 @@ AutoAlignResult autoAlign(const FloatImage& newImage, const FloatImage& stack, c
     {
         RankLevel& ga = a[guided];
         RankLevel& gb = b[guided];
-        const std::size_t tried = std::min(candidates.size(), kIntensityCandidates);
+        const std::vector<Candidate> tried = intensityTrials(candidates);
         const int quickStep = std::min(4 * intensityRowStep(ga), std::max(1, ga.height() / 64));
         Candidate start = candidates.front();
         double startCost = kInfinity;
-        for (std::size_t k = 0; k < tried && tried > 1; ++k) {
-            const Candidate& c = candidates[k];
+        for (std::size_t k = 0; k < tried.size() && tried.size() > 1; ++k) {
+            const Candidate& c = tried[k];
             const LevelMaps maps = fitLevelMaps(ga, gb, c.dx, c.dy, std::max(quickStep, mapRowStep(ga)));
             const std::vector<double> costs = mappedCosts(ga, gb, maps, c.dx, c.dy, 1, minOverlap, quickStep);
             const double least = *std::min_element(costs.begin(), costs.end());

@@ -58,6 +58,8 @@ RankLevel rankChannels(const FloatImage& image, ProgressSink* progress);
 // The same ranks, but no row is ranked until prepareRows asks for it (large pictures, of which the
 // finest level is compared on a few rows only). The picture must outlive the level.
 RankLevel rankChannelsOnDemand(const FloatImage& image);
+// rankChannels(halfSizeFloat(image)), without the halved picture ever being made whole.
+RankLevel rankChannelsOfHalf(const FloatImage& image, ProgressSink* progress);
 void prepareRows(RankLevel& level, const std::vector<int>& rows);
 
 // Half size (odd last row or column dropped), each sample the mean of a 2 x 2 block:
