@@ -148,7 +148,7 @@ void saveOperator(CliContext& context, const std::string& path, const Modifiers&
 
 }  // namespace
 
-void checkSaveOptions(const std::string& path, const Modifiers& modifiers) { (void)parseSaveOptions(path, modifiers); }
+void checkSaveOptions(const std::string& path, const Modifiers& modifiers) { (void)parseSaveOptions(path, modifiers, std::nullopt); }
 
 void registerFileOperators(std::vector<Operator>& table) {
     table.push_back({"--save", "FILE", {"--format", "--bits", "--compression", "--quality", "--metadata"},

@@ -133,8 +133,8 @@ void TForm1::showRecipeSettings(const Recipe& recipe) {
     TrackBar10->setValue(render.saturationPosition);
     TrackBar12->setValue(render.whitePosition);
     TrackBar13->setValue(render.blackPosition);
-    const ParameterValues weights = fusionValues(recipe.fusion);
-    const ParameterValues settings = localContrastValues(recipe.localContrast);
+    const ParameterValues weights = sv::fusionValues(recipe.fusion);
+    const ParameterValues settings = sv::localContrastValues(recipe.localContrast);
     for (std::size_t i = 0; i < 3; ++i) fusionBars[i]->setValue(weights.at(std::string(kFusionParameters[i].key)));
     for (std::size_t i = 0; i < 3; ++i) localBars[i]->setValue(settings.at(std::string(kLocalContrastParameters[i].key)));
     CheckBoxLocalContrast->setChecked(recipe.localContrast.enabled);
