@@ -717,15 +717,21 @@ std::vector<Candidate> refineGradient(const GradientPicture& a, const GradientPi
 // On smooth pictures gradients barely tell basins apart, and one basin split into neighbouring
 // candidates can fill the best places (a wrong shift with a small overlap among them) while the
 // right basin comes next; the intensities, which see the whole brightness, tell them apart.
-std::vector<Candidate> intensityTrials(const std::vector<Candidate>& candidates) {
+// A basin is only worth asking about when it overlaps at least as much as the gradients' favourite:
+// on a smaller overlap the intensity cost is averaged over too few pixels to overrule it.
+std::vector<Candidate> intensityTrials(const std::vector<Candidate>& candidates, int width, int height) {
     const std::size_t best = std::min(candidates.size(), kIntensityCandidates);
     std::vector<Candidate> tried(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(best));
+    const auto overlap = [&](const Candidate& c) {
+        return static_cast<std::int64_t>(std::max(0, width - std::abs(c.dx))) * std::max(0, height - std::abs(c.dy));
+    };
+    const std::int64_t favourite = candidates.empty() ? 0 : overlap(candidates.front());
     for (std::size_t k = tried.size(); k < candidates.size(); ++k) {
         const Candidate& c = candidates[k];
         const bool seen = std::any_of(tried.begin(), tried.end(), [&](const Candidate& t) {
             return std::max(std::abs(t.dx - c.dx), std::abs(t.dy - c.dy)) <= kBasinReach;
         });
-        if (!seen) tried.push_back(c);
+        if (!seen && overlap(c) >= favourite) tried.push_back(c);
     }
     return tried;
 }
@@ -846,7 +852,7 @@ AutoAlignResult autoAlign(const FloatImage& newImage, const FloatImage& stack, c
     {
         RankLevel& ga = a[guided];
         RankLevel& gb = b[guided];
-        const std::vector<Candidate> tried = intensityTrials(candidates);
+        const std::vector<Candidate> tried = intensityTrials(candidates, ga.width(), ga.height());
         const int quickStep = std::min(4 * intensityRowStep(ga), std::max(1, ga.height() / 64));
         Candidate start = candidates.front();
         double startCost = kInfinity;
