@@ -62,7 +62,7 @@ void recipeOperator(CliContext& context, const std::string& path, const Modifier
         context.fusion.reset();
     }
 
-    const Outcome<RecipeResult> applied = applyRecipe(project, recipe, context.progress);
+    const Outcome<RecipeResult> applied = applyRecipe(project, recipe, context.ghosts, context.progress);
     if (!applied.ok()) refuse(kBadInput, what, *applied.error);
     context.processedStale = false;
     context.histogram.assign(applied.value.histogram.histogram.begin(), applied.value.histogram.histogram.end());

@@ -183,12 +183,14 @@ bool TForm1::loadRecipeFrom(const QString& fileName) {
     RenderHistogram* histogram = &histogramData;
     std::optional<Message>* message = &jobMessage_;
     loadingRecipe_ = recipe;
-    const bool started = startJob(JobKind::ProcessAll, [p, histogram, message, recipe, hadPicture](ProgressSink& progress) {
+    const GhostRemovalState* ghostState = &ghosts;  // unchanged while the job runs: the window waits
+    const bool started =
+        startJob(JobKind::ProcessAll, [p, ghostState, histogram, message, recipe, hadPicture](ProgressSink& progress) {
         // Undo brings back the picture from before the recipe, whole: it goes into the working
         // copy that Undo reads once every operation is done.
         FloatImage before;
         if (hadPicture) before = p->processedBuffer.clone();
-        const Outcome<RecipeResult> applied = applyRecipe(*p, recipe, progress);
+        const Outcome<RecipeResult> applied = applyRecipe(*p, recipe, *ghostState, progress);
         if (!applied.ok()) {
             if (hadPicture) p->processedBuffer = std::move(before);
             *message = *applied.error;

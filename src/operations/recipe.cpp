@@ -401,10 +401,11 @@ private:
     std::atomic<std::int64_t> done_{0};
 };
 
-Failure processWhole(Project& project, const Recipe& recipe, RenderHistogram& histogram, ProgressSink& progress) {
+Failure processWhole(Project& project, const Recipe& recipe, const GhostRemovalState& ghosts, RenderHistogram& histogram,
+                     ProgressSink& progress) {
     const Region whole = project.stackBuffer.bounds();
     if (recipe.mode == RecipeMode::Fusion) {
-        FileFusionSource source = projectFusionSource(project, DecodeHooks{});
+        FileFusionSource source = projectFusionSource(project, DecodeHooks{}, ghosts);
         beginProgress(progress, fusionProgressSteps(project.exposureCount, project.imageHeight) + project.imageHeight);
         const FusionOutcome outcome = fusePicture(source, recipe.fusion, project.processedBuffer, progress);
         if (!outcome.ok()) {
@@ -556,11 +557,12 @@ std::any recipeStepParams(const RecipeStep& step) {
     }
 }
 
-Outcome<RecipeResult> applyRecipe(Project& project, const Recipe& recipe, ProgressSink& progress) {
+Outcome<RecipeResult> applyRecipe(Project& project, const Recipe& recipe, const GhostRemovalState& ghosts,
+                                  ProgressSink& progress) {
     if (project.exposureCount == 0 || !project.buffersAllocated) return Message(MessageId::NoPictureOpen);
     StagedProgress staged(progress, 1 + static_cast<int>(recipe.steps.size()), project.imageHeight);
     RecipeResult result;
-    if (Failure failed = processWhole(project, recipe, result.histogram, staged)) {
+    if (Failure failed = processWhole(project, recipe, ghosts, result.histogram, staged)) {
         endProgress(progress, project.imageHeight);
         return *failed;
     }

@@ -22,6 +22,7 @@
 #include "operations/operation_id.h"
 #include "stack/auto_align.h"
 #include "stack/ghost_removal.h"
+#include "stack/ghost_removal.h"
 #include "stack/project.h"
 #include "tone/colour_balance.h"
 #include "tone/exposure_fusion.h"
@@ -99,7 +100,9 @@ struct RecipeResult {
 // Applies the recipe's Step 2 and Step 3 to an open project as a user would: "Process all" (the
 // render, or the fusion of the exposures read again from their files), then each operation as
 // an Apply on the whole picture, in order. Merge settings and save options are the caller's.
+// A fusion reads the exposures corrected as `ghosts` corrected the stack, when it is on.
 // On failure the processed picture is left part-way and the message says why.
-Outcome<RecipeResult> applyRecipe(Project& project, const Recipe& recipe, ProgressSink& progress);
+Outcome<RecipeResult> applyRecipe(Project& project, const Recipe& recipe, const GhostRemovalState& ghosts,
+                                  ProgressSink& progress);
 
 }  // namespace sv

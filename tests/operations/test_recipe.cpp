@@ -223,7 +223,7 @@ TEST(Recipe, ApplyingEqualsTheRenderAndEachApplyThroughTheRegistry) {
         r.localContrast.enabled = localContrast;
         Scene byRecipe(11), byHand(11);
         RecordingProgress gauge;
-        const Outcome<RecipeResult> applied = applyRecipe(byRecipe.project, r, gauge);
+        const Outcome<RecipeResult> applied = applyRecipe(byRecipe.project, r, GhostRemovalState{}, gauge);
         ASSERT_TRUE(applied.ok());
 
         Project& p = byHand.project;
@@ -263,7 +263,7 @@ TEST(Recipe, ApplyingEqualsTheRenderAndEachApplyThroughTheRegistry) {
 TEST(Recipe, ApplyingToNoProjectIsRefused) {
     Project empty;
     NullProgress none;
-    const Outcome<RecipeResult> applied = applyRecipe(empty, fullRecipe(), none);
+    const Outcome<RecipeResult> applied = applyRecipe(empty, fullRecipe(), GhostRemovalState{}, none);
     ASSERT_FALSE(applied.ok());
     EXPECT_EQ(applied.error->id, MessageId::NoPictureOpen);
 }
