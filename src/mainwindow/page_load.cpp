@@ -230,6 +230,8 @@ void TForm1::showOpenedPicture(OpenResult& result, bool batch) {
     // the new one, since a repaint on the way (the gauge's) would otherwise read freed memory.
     const DisplayBitmap shownBefore = std::exchange(displayBitmap, std::move(result.bitmap));
     markUnsaved();
+    // Undo restores from the working copy, which now holds the opened picture.
+    setUndoAvailable(false);
     // The record is in: a count of one means it started the project.
     afterOpened(project.exposureCount - 1, batch, project.exposureCount == 1);
 }

@@ -221,6 +221,8 @@ LocalContrastParams TForm1::localContrastSnapshot() const {
 void TForm1::stackChanged() {
     fusionCache.clear();
     localContrastModel.reset();
+    // Adding, removing and merging again read pictures into the working copy Undo restores from.
+    setUndoAvailable(false);
 }
 
 // ---------------------------------------------------------------------------- jobs

@@ -31,6 +31,28 @@ class OpenStatesTest : public QObject {
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English)); }
 
+    // Undo restores the processed picture from the working copy; an open reads the new picture
+    // into that copy, so after it Undo must be off instead of bringing back the new exposure.
+    void openingAfterAnApplyTakesUndoAway() {
+        Window w;
+        TForm1& f = *w.form;
+        w.open({w.picture(QStringLiteral("a.bmp"), 60, 40, 1), w.picture(QStringLiteral("b.bmp"), 60, 40, 2)});
+        f.Button2Click();
+        QVERIFY(waitForJob(f));
+        f.TabbedNotebook1->setCurrentIndex(2);
+        QTest::mouseClick(f.Button7, Qt::LeftButton);  // blur, Apply
+        QVERIFY(waitForJob(f));
+        QVERIFY(f.Undo1->isEnabled() && f.Button17->isEnabled());
+
+        f.TabbedNotebook1->setCurrentIndex(0);
+        w.open({w.picture(QStringLiteral("c.bmp"), 60, 40, 3)});
+        QVERIFY(f.Button3->isEnabled());  // waits for Add
+        QVERIFY(!f.Undo1->isEnabled() && !f.Button17->isEnabled() && !f.ToolButton6->isEnabled());
+        const FloatImage before = f.project.processedBuffer.clone();
+        f.Undo1Click();
+        QVERIFY(std::memcmp(before.data(), f.project.processedBuffer.data(), before.sampleCount() * sizeof(float)) == 0);
+    }
+
     void severalFilesTellWhyInTheirOrderAndBuildTheEnginesStack() {
         for (bool polish : {false, true}) {
             Window w;
