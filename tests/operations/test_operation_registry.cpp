@@ -12,6 +12,7 @@
 #include "filters/median_filter.h"
 #include "filters/sharpen.h"
 #include "operations/operation_registry.h"
+#include "support/random_project.h"
 #include "support/test_support.h"
 #include "tone/colour_balance.h"
 #include "tone/render.h"
@@ -25,17 +26,7 @@ bool sameBits(const FloatImage& a, const FloatImage& b) {
 
 struct Scene {
     Project project;
-    explicit Scene(unsigned seed) {
-        const int w = 41, h = 29;
-        project.imageWidth = w;
-        project.imageHeight = h;
-        project.stackBuffer = test::randomImage(w, h, seed, 0.0f, 3.0f);
-        project.stackMax = 2.5f;
-        project.processedBuffer = test::randomImage(w, h, seed + 1);
-        project.newImageBuffer = test::randomImage(w, h, seed + 2);
-        project.processedCopy = test::randomImage(w, h, seed + 3);
-        project.buffersAllocated = true;
-    }
+    explicit Scene(unsigned seed) : project(test::randomProject(41, 29, seed)) {}
     FilterBuffers buffers() { return {project.processedBuffer, project.newImageBuffer, project.processedCopy}; }
     bool sameAs(const Scene& other) const {
         return sameBits(project.processedBuffer, other.project.processedBuffer) &&

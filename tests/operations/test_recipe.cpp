@@ -12,6 +12,7 @@
 #include "filters/filter_framework.h"
 #include "operations/operation_registry.h"
 #include "operations/recipe.h"
+#include "support/random_project.h"
 #include "support/test_support.h"
 
 namespace sv {
@@ -192,18 +193,7 @@ TEST(Recipe, WritingWhereItCannotBeWrittenFailsWithTheReason) {
 
 struct Scene {
     Project project;
-    explicit Scene(unsigned seed) {
-        const int w = 37, h = 23;
-        project.imageWidth = w;
-        project.imageHeight = h;
-        project.exposureCount = 1;
-        project.stackBuffer = test::randomImage(w, h, seed, 0.0f, 3.0f);
-        project.stackMax = 2.5f;
-        project.processedBuffer = test::randomImage(w, h, seed + 1);
-        project.newImageBuffer = test::randomImage(w, h, seed + 2);
-        project.processedCopy = test::randomImage(w, h, seed + 3);
-        project.buffersAllocated = true;
-    }
+    explicit Scene(unsigned seed) : project(test::randomProject(37, 23, seed)) { project.exposureCount = 1; }
 };
 
 // Records the outer gauge a recipe drives.

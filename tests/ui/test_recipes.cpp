@@ -56,6 +56,13 @@ std::vector<std::uint32_t> shown(const std::vector<std::uint32_t>& words, const 
     return part;
 }
 
+// The sample bracket opened and processed in the window, as a user starts.
+bool openAndProcess(svtest::Window& w) {
+    w.open(kBracket);
+    QTest::mouseClick(w.form->Button2, Qt::LeftButton);
+    return svtest::waitForJob(*w.form);
+}
+
 // sombrel-cli on the bracket with the given operators; its exit status.
 int runCli(const QStringList& tail) {
     QStringList args{QStringLiteral("--quiet")};
@@ -177,9 +184,7 @@ void RecipesTest::windowAndCommandLineGiveTheSameFiles() {
 void RecipesTest::theRecordFollowsApplyUndoAndProcessAll() {
     svtest::Window w;
     TForm1& f = *w.form;
-    w.open(kBracket);
-    QTest::mouseClick(f.Button2, Qt::LeftButton);
-    QVERIFY(svtest::waitForJob(f));
+    QVERIFY(openAndProcess(w));
     f.TabbedNotebook1->setCurrentIndex(2);
     f.selectToolGroup(0);
     QTest::mouseClick(f.Button7, Qt::LeftButton);  // blur
@@ -213,9 +218,7 @@ void RecipesTest::theRecordFollowsApplyUndoAndProcessAll() {
 void RecipesTest::aLoadedRecipeIsOneUndoableStep() {
     svtest::Window w;
     TForm1& f = *w.form;
-    w.open(kBracket);
-    QTest::mouseClick(f.Button2, Qt::LeftButton);
-    QVERIFY(svtest::waitForJob(f));
+    QVERIFY(openAndProcess(w));
     const FloatImage before = f.project.processedBuffer.clone();
 
     Recipe recipe;
@@ -258,9 +261,7 @@ void RecipesTest::aLoadedRecipeIsOneUndoableStep() {
 void RecipesTest::aBadRecipeChangesNothingAndIsToldInBothLanguages() {
     svtest::Window w;
     TForm1& f = *w.form;
-    w.open(kBracket);
-    QTest::mouseClick(f.Button2, Qt::LeftButton);
-    QVERIFY(svtest::waitForJob(f));
+    QVERIFY(openAndProcess(w));
     const FloatImage before = f.project.processedBuffer.clone();
     const int gamma = f.TrackBar11->value();
 
