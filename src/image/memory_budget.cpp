@@ -1,7 +1,5 @@
 #include "image/memory_budget.h"
 
-#include "image/zeroed_block.h"
-
 #include <sys/resource.h>
 
 #include <atomic>
@@ -248,11 +246,7 @@ MemoryLimit availableMemory(const MemorySources& sources) {
 MemoryLimit availableMemory() {
     const std::uint64_t budget = budgetBytes.load(std::memory_order_relaxed);
     if (budget != kNoBudget) return MemoryLimit{budget, MemoryLimitSource::Budget};
-    // Freed picture blocks this process keeps are as good as free to it.
-    MemoryLimit limit = availableMemory(MemorySources{});
-    const std::uint64_t kept = keptBlockBytes();
-    limit.bytes = limit.bytes > kNoLimit - kept ? kNoLimit : limit.bytes + kept;
-    return limit;
+    return availableMemory(MemorySources{});
 }
 
 void setMemoryBudget(std::optional<std::uint64_t> bytes) {
