@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -376,8 +377,10 @@ public:
         beginProgress(outer_, static_cast<std::int64_t>(stages) * share_);
     }
     void nextStage() {
+        const std::lock_guard<std::mutex> lock(shownMutex_);
         base_ += share_;
         done_.store(0);
+        shown_ = base_;
         outer_.setPosition(base_);
     }
     void setMaximum(std::int64_t maximum) override { maximum_.store(maximum > 0 ? maximum : 1); }
@@ -389,16 +392,23 @@ public:
     void setTextVisible(bool) override {}
 
 private:
+    // Workers advance at once: the outer gauge is told in order and only forward, or a later
+    // position could reach it before an earlier one.
     void show(std::int64_t done) {
         const std::int64_t maximum = maximum_.load();
         const std::int64_t within = std::min(done, maximum) * share_ / maximum;
-        outer_.setPosition(base_ + within);
+        const std::lock_guard<std::mutex> lock(shownMutex_);
+        if (base_ + within <= shown_) return;
+        shown_ = base_ + within;
+        outer_.setPosition(shown_);
     }
     ProgressSink& outer_;
     std::int64_t share_;
     std::int64_t base_ = 0;
     std::atomic<std::int64_t> maximum_{1};
     std::atomic<std::int64_t> done_{0};
+    std::mutex shownMutex_;
+    std::int64_t shown_ = 0;
 };
 
 Failure processWhole(Project& project, const Recipe& recipe, const GhostRemovalState& ghosts, RenderHistogram& histogram,
