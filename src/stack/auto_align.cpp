@@ -6,6 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <tbb/blocked_range.h>
 #include <tbb/blocked_range2d.h>
@@ -13,6 +18,7 @@
 #include <tbb/parallel_for.h>
 
 #include "image/parallel_rows.h"
+#include "image/zeroed_block.h"
 #include "stack/auto_align_detail.h"
 
 // The integer kernels (sums of absolute differences, dot products of 16-bit gradients) are built
@@ -33,14 +39,24 @@ namespace {
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // Inline: most calls compare a few dozen bytes, where a call through the clone dispatcher costs
-// more than the comparison.
+// more than the comparison. PSADBW (SSE2, every x86-64) sums sixteen differences in one step.
 inline std::int64_t sumAbsDiff(const std::uint8_t* a, const std::uint8_t* b, int n) {
     std::int64_t total = 0;
-    // Chunks keep the 32-bit partial sums far from overflow.
-    for (int start = 0; start < n; start += 1 << 20) {
+    int i = 0;
+#if defined(__SSE2__)
+    __m128i sums = _mm_setzero_si128();  // two 64-bit lanes
+    for (; i + 16 <= n; i += 16) {
+        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(va, vb));
+    }
+    total = _mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums));
+#endif
+    // The rest in 32-bit partial sums, in chunks that keep them far from overflow.
+    for (int start = i; start < n; start += 1 << 20) {
         const int end = std::min(n, start + (1 << 20));
         std::int32_t s = 0;
-        for (int i = start; i < end; ++i) s += std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i]));
+        for (int k = start; k < end; ++k) s += std::abs(static_cast<int>(a[k]) - static_cast<int>(b[k]));
         total += s;
     }
     return total;
@@ -59,6 +75,25 @@ SV_ALIGN_CLONES std::int64_t dotProduct(const std::int16_t* a, const std::int16_
 }
 
 }  // namespace
+
+RankPicture::RankPicture(int w, int h, bool sparse) : width(w), height(h) {
+    const std::size_t bytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    if (sparse) {
+        pixels = std::unique_ptr<std::uint8_t[], Release>(new std::uint8_t[bytes], Release{bytes, false});
+        return;
+    }
+    auto* block = static_cast<std::uint8_t*>(allocateZeroed(bytes));
+    if (!block) throw std::bad_alloc();
+    pixels = std::unique_ptr<std::uint8_t[], Release>(block, Release{bytes, true});
+}
+
+void RankPixelsRelease::operator()(std::uint8_t* p) const {
+    if (block) {
+        freeZeroed(p, bytes);
+    } else {
+        delete[] p;
+    }
+}
 
 std::uint32_t brightnessKey(float value) {
     std::int32_t bits = 0;
@@ -99,8 +134,19 @@ SV_ALIGN_CLONES void rowKeys(const float* p, int width, std::uint16_t* keys, std
 namespace {
 
 // One row of the picture halved: ((a + b) + (c + d)) x 0.25 with a, b from the upper row.
+// With SSE each pixel is one vector of its three channels and the next pixel's first, which the
+// next pixel's store overwrites; the last pixel is done one sample at a time.
 void halfRow(const float* r0, const float* r1, float* q, std::size_t samples) {
-    for (std::size_t i = 0; i < samples; i += 3) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128 quarter = _mm_set1_ps(0.25f);
+    for (; i + 3 < samples; i += 3) {
+        const __m128 upper = _mm_add_ps(_mm_loadu_ps(r0 + 2 * i), _mm_loadu_ps(r0 + 2 * i + 3));
+        const __m128 lower = _mm_add_ps(_mm_loadu_ps(r1 + 2 * i), _mm_loadu_ps(r1 + 2 * i + 3));
+        _mm_storeu_ps(q + i, _mm_mul_ps(_mm_add_ps(upper, lower), quarter));
+    }
+#endif
+    for (; i < samples; i += 3) {
         for (std::size_t c = 0; c < 3; ++c) {
             q[i + c] = ((r0[2 * i + c] + r0[2 * i + 3 + c]) + (r1[2 * i + c] + r1[2 * i + 3 + c])) * 0.25f;
         }
@@ -195,9 +241,9 @@ void rankRow(RankLevel& level, int y, const float* samples, std::uint16_t* keys)
     }
 }
 
-RankLevel unfilledLevel(const FloatImage& image) {
+RankLevel unfilledLevel(const FloatImage& image, bool sparse) {
     RankLevel out;
-    for (RankPicture& c : out.channel) c = RankPicture(image.width(), image.height());
+    for (RankPicture& c : out.channel) c = RankPicture(image.width(), image.height(), sparse);
     out.source = &image;
     out.table = rankTable(image);
     out.ready.assign(static_cast<std::size_t>(image.height()), 0);
@@ -209,7 +255,7 @@ RankLevel unfilledLevel(const FloatImage& image) {
 RankLevel rankChannels(const FloatImage& image, ProgressSink* progress) {
     RankLevel out;
     if (image.empty()) return out;
-    out = unfilledLevel(image);
+    out = unfilledLevel(image, false);
     const std::size_t keyCount = static_cast<std::size_t>(kRankChannels + 3) * image.width();
     tbb::enumerable_thread_specific<std::vector<std::uint16_t>> keys([&] { return std::vector<std::uint16_t>(keyCount); });
     parallelRows(0, image.height(), [&](int y) { rankRow(out, y, image.row(y), keys.local().data()); }, progress);
@@ -240,7 +286,7 @@ RankLevel rankChannelsOfHalf(const FloatImage& image, ProgressSink* progress) {
 
 RankLevel rankChannelsOnDemand(const FloatImage& image) {
     if (image.empty()) return RankLevel();
-    return unfilledLevel(image);
+    return unfilledLevel(image, true);
 }
 
 void prepareRows(RankLevel& level, const std::vector<int>& rows) {

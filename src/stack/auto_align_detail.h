@@ -16,14 +16,23 @@ namespace sv::align_detail {
 inline constexpr int kRankChannels = 4;
 inline constexpr std::size_t kBrightnessKeys = 65536;
 
-// One 8-bit channel, rows top to bottom, no gaps.
+// One 8-bit channel, rows top to bottom, no gaps. A picture ranked whole takes its pixels from
+// huge pages (cheaper to fault in); a sparse one, of which only a few rows are ever written, from
+// ordinary pages, so that untouched rows cost nothing.
+struct RankPixelsRelease {
+    std::size_t bytes = 0;
+    bool block = false;
+    void operator()(std::uint8_t* p) const;
+};
+
 struct RankPicture {
+    using Release = RankPixelsRelease;
     int width = 0;
     int height = 0;
-    std::unique_ptr<std::uint8_t[]> pixels;  // not cleared: every pixel is written before it is read
+    std::unique_ptr<std::uint8_t[], Release> pixels;  // not cleared: every pixel is written before it is read
 
     RankPicture() = default;
-    RankPicture(int w, int h) : width(w), height(h), pixels(new std::uint8_t[static_cast<std::size_t>(w) * h]) {}
+    RankPicture(int w, int h, bool sparse = false);
     const std::uint8_t* row(int y) const { return pixels.get() + static_cast<std::size_t>(y) * width; }
     std::uint8_t* row(int y) { return pixels.get() + static_cast<std::size_t>(y) * width; }
     std::uint8_t at(int x, int y) const { return row(y)[x]; }
