@@ -241,11 +241,11 @@ void rankRow(RankLevel& level, int y, const float* samples, std::uint16_t* keys)
     }
 }
 
-RankLevel unfilledLevel(const FloatImage& image, bool sparse) {
+RankLevel unfilledLevel(const FloatImage& image, bool sparse, std::vector<std::uint8_t> table) {
     RankLevel out;
     for (RankPicture& c : out.channel) c = RankPicture(image.width(), image.height(), sparse);
     out.source = &image;
-    out.table = rankTable(image);
+    out.table = std::move(table);
     out.ready.assign(static_cast<std::size_t>(image.height()), 0);
     return out;
 }
@@ -255,7 +255,7 @@ RankLevel unfilledLevel(const FloatImage& image, bool sparse) {
 RankLevel rankChannels(const FloatImage& image, ProgressSink* progress) {
     RankLevel out;
     if (image.empty()) return out;
-    out = unfilledLevel(image, false);
+    out = unfilledLevel(image, false, rankTable(image));
     const std::size_t keyCount = static_cast<std::size_t>(kRankChannels + 3) * image.width();
     tbb::enumerable_thread_specific<std::vector<std::uint16_t>> keys([&] { return std::vector<std::uint16_t>(keyCount); });
     parallelRows(0, image.height(), [&](int y) { rankRow(out, y, image.row(y), keys.local().data()); }, progress);
@@ -286,7 +286,12 @@ RankLevel rankChannelsOfHalf(const FloatImage& image, ProgressSink* progress) {
 
 RankLevel rankChannelsOnDemand(const FloatImage& image) {
     if (image.empty()) return RankLevel();
-    return unfilledLevel(image, true);
+    return unfilledLevel(image, true, rankTable(image));
+}
+
+RankLevel rankChannelsOnDemand(const FloatImage& image, std::vector<std::uint8_t> table) {
+    if (image.empty()) return RankLevel();
+    return unfilledLevel(image, true, std::move(table));
 }
 
 void prepareRows(RankLevel& level, const std::vector<int>& rows) {
@@ -847,14 +852,16 @@ AutoAlignResult autoAlign(const FloatImage& newImage, const FloatImage& stack, c
     std::vector<RankLevel> a;
     std::vector<RankLevel> b;
     if (static_cast<std::int64_t>(newImage.width()) * height > kOnDemandPixels) {
-        // The finest level is only ever compared on a few rows: rank those when asked. The next
-        // level is ranked from the pictures halved in floating point.
-        a.push_back(rankChannelsOnDemand(newImage));
-        b.push_back(rankChannelsOnDemand(stack));
-        a.push_back(rankChannelsOfHalf(newImage, nullptr));
+        // The finest level is only ever compared on a few rows: rank those when asked, through the
+        // table of the next level, which is ranked from the pictures halved in floating point.
+        RankLevel halfA = rankChannelsOfHalf(newImage, nullptr);
         progress.advance(height);
-        b.push_back(rankChannelsOfHalf(stack, nullptr));
+        RankLevel halfB = rankChannelsOfHalf(stack, nullptr);
         progress.advance(height);
+        a.push_back(rankChannelsOnDemand(newImage, halfA.table));
+        b.push_back(rankChannelsOnDemand(stack, halfB.table));
+        a.push_back(std::move(halfA));
+        b.push_back(std::move(halfB));
     } else {
         a.push_back(rankChannels(newImage, &progress));
         b.push_back(rankChannels(stack, &progress));

@@ -67,6 +67,10 @@ RankLevel rankChannels(const FloatImage& image, ProgressSink* progress);
 // The same ranks, but no row is ranked until prepareRows asks for it (large pictures, of which the
 // finest level is compared on a few rows only). The picture must outlive the level.
 RankLevel rankChannelsOnDemand(const FloatImage& image);
+// The same, through a table made elsewhere (the half level's): counting the whole picture's
+// histogram costs more than the few rows ranked, and the brightness maps fitted between the two
+// pictures absorb the small difference between the two tables.
+RankLevel rankChannelsOnDemand(const FloatImage& image, std::vector<std::uint8_t> table);
 // rankChannels(halfSizeFloat(image)), without the halved picture ever being made whole.
 RankLevel rankChannelsOfHalf(const FloatImage& image, ProgressSink* progress);
 void prepareRows(RankLevel& level, const std::vector<int>& rows);

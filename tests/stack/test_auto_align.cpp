@@ -302,6 +302,19 @@ TEST(AlignBlocks, RankChannelsMatchADirectCount) {
                 ASSERT_TRUE(std::equal(level.channel[c].row(y), level.channel[c].row(y) + w, lazy.channel[c].row(y)));
             }
         }
+        // Through another picture's table, each sample takes that table's rank of its key.
+        const std::vector<std::uint8_t> otherTable = rankTable(randomPicture(w + 3, h / 2 + 1, seed + 10));
+        ASSERT_NE(otherTable, level.table);
+        RankLevel borrowed = rankChannelsOnDemand(image, otherTable);
+        prepareRows(borrowed, {h - 1, 0});
+        for (int y : {0, h - 1}) {
+            for (int x = 0; x < w; ++x) {
+                for (int c = 0; c < kRankChannels; ++c) {
+                    ASSERT_EQ(borrowed.channel[c].at(x, y), otherTable[c * kBrightnessKeys + key(x, y, c)])
+                        << "channel " << c << " at " << x << "," << y;
+                }
+            }
+        }
     }
     // The key is monotone, flat below 2^-20 and above 2^12, and puts negatives at 0.
     EXPECT_EQ(brightnessKey(-1.0f), 0u);
