@@ -101,7 +101,7 @@ std::uint32_t brightnessKey(float value) {
     return static_cast<std::uint32_t>(std::clamp((bits >> 12) - (107 << 11), 0, 65535));
 }
 
-int histogramRowStep(int height) { return std::clamp(height / 512, 1, 8); }
+int histogramRowStep(int height) { return std::clamp(height / 256, 1, 8); }
 
 namespace {
 
@@ -672,7 +672,7 @@ using namespace align_detail;
 constexpr int kCoarsestSide = 64;         // the exhaustive search runs on a level about this long
 constexpr int kCoarsestShortSide = 16;
 constexpr std::int64_t kGuidedLevelPixels = 400000;  // intensities take over at or below this size
-constexpr std::int64_t kIntensityPixels = 1000000;  // rows sampled down to about this many pixels
+constexpr std::int64_t kIntensityPixels = 500000;  // rows sampled down to about this many pixels
 constexpr std::int64_t kMapPixels = 400000;
 constexpr std::int64_t kOnDemandPixels = 4000000;  // above this the finest level is ranked row by row
 constexpr std::size_t kCandidates = 8;    // kept per level of the gradient search

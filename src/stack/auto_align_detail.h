@@ -43,7 +43,7 @@ struct RankPicture {
 // or above 2^12.
 std::uint32_t brightnessKey(float value);
 
-// Every how many rows the histogram of a rank picture is counted (at least 512 rows, at most
+// Every how many rows the histogram of a rank picture is counted (at least 256 rows, at most
 // one in eight).
 int histogramRowStep(int height);
 
