@@ -791,7 +791,7 @@ std::vector<Candidate> intensityTrials(const std::vector<Candidate>& candidates,
 // about kIntensityPixels of them.
 int intensityRowStep(const RankLevel& level) {
     const std::int64_t pixels = static_cast<std::int64_t>(level.width()) * level.height();
-    return static_cast<int>(std::clamp<std::int64_t>((pixels + kIntensityPixels - 1) / kIntensityPixels, 1, 32));
+    return static_cast<int>(std::clamp<std::int64_t>((pixels + kIntensityPixels - 1) / kIntensityPixels, 1, 64));
 }
 
 // Rows counted by the brightness maps: a few hundred thousand pixels fix 256 means well.
