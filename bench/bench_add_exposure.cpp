@@ -78,15 +78,7 @@ void subtractExposureOf(benchmark::State& state, int megapixels, bool eightBit) 
 // The same traffic as the add (read the new image, read and write the stack) with no arithmetic.
 void memoryPassReadAddWrite(benchmark::State& state, int megapixels) {
     Pictures& p = pictures(megapixels);
-    const std::size_t n = p.project.stackBuffer.rowSamples();
-    for (auto _ : state) {
-        parallelRows(0, p.height, [&](int y) {
-            const float* s = p.floatOrigin.row(y);
-            float* d = p.project.stackBuffer.row(y);
-            for (std::size_t i = 0; i < n; ++i) d[i] += s[i];
-        });
-        benchmark::ClobberMemory();
-    }
+    for (auto _ : state) bench::memoryPassReadAddWrite(p.floatOrigin, p.project.stackBuffer);
 }
 
 void memoryPassCopy(benchmark::State& state, int megapixels) {

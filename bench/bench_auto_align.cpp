@@ -1,7 +1,8 @@
 // Automatic alignment of one 24-megapixel exposure (+2 EV, shifted) with a 0 EV stack, beside
 // OpenCV's median-threshold aligner (AlignMTB, +-255 pixels as ours covers +-256 and more) on the
 // same pair and a plain memory pass over one picture, all in the same run. Read the results as
-// ratios: ours / AlignMTB and ours / memory pass.
+// ratios: ours / AlignMTB and ours / memory pass (a copy, and the read-add-write pass the time
+// budget is stated against).
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/photo.hpp>
@@ -97,11 +98,18 @@ void BM_MemoryPass(benchmark::State& state) {
     for (auto _ : state) bench::memoryPass(p.fresh, p.scratch);
 }
 
+// The pass the time budget is stated against (120 ms where it takes 18.8 ms).
+void BM_MemoryPassReadAddWrite(benchmark::State& state) {
+    Pair& p = pair();
+    for (auto _ : state) bench::memoryPassReadAddWrite(p.fresh, p.scratch);
+}
+
 // Others share the machine: repeat and read the minimum.
 double least(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
 #define SV_TIMED(fn) \
     BENCHMARK(fn)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ComputeStatistics("min", least)
 SV_TIMED(BM_MemoryPass);
+SV_TIMED(BM_MemoryPassReadAddWrite);
 SV_TIMED(BM_AutoAlign);
 SV_TIMED(BM_OpenCvAlignMtb);
 SV_TIMED(BM_OpenCvAlignMtbDefault);
