@@ -229,16 +229,23 @@ std::vector<std::uint8_t> rankTable(const FloatImage& image) { return rankTableO
 
 namespace {
 
-void rankRow(RankLevel& level, int y, const float* samples, std::uint16_t* keys) {
-    const int width = level.width();
+// One row of samples ranked through `table` into one row of each channel.
+void rankRowInto(const std::uint8_t* table, int width, const float* samples, std::uint16_t* keys,
+                 const std::array<std::uint8_t*, kRankChannels>& out) {
     const std::size_t rowKeyCount = static_cast<std::size_t>(kRankChannels) * width;
     rowKeys(samples, width, keys, keys + rowKeyCount);
     for (int c = 0; c < kRankChannels; ++c) {
-        const std::uint8_t* map = level.table.data() + c * kBrightnessKeys;
+        const std::uint8_t* map = table + c * kBrightnessKeys;
         const std::uint16_t* k = keys + static_cast<std::size_t>(c) * width;
-        std::uint8_t* q = level.channel[c].row(y);
+        std::uint8_t* q = out[static_cast<std::size_t>(c)];
         for (int x = 0; x < width; ++x) q[x] = map[k[x]];
     }
+}
+
+void rankRow(RankLevel& level, int y, const float* samples, std::uint16_t* keys) {
+    std::array<std::uint8_t*, kRankChannels> out{};
+    for (int c = 0; c < kRankChannels; ++c) out[static_cast<std::size_t>(c)] = level.channel[c].row(y);
+    rankRowInto(level.table.data(), level.width(), samples, keys, out);
 }
 
 RankLevel unfilledLevel(const FloatImage& image, bool sparse, std::vector<std::uint8_t> table) {
@@ -264,26 +271,6 @@ RankLevel rankChannels(const FloatImage& image, ProgressSink* progress) {
     return out;
 }
 
-RankLevel rankChannelsOfHalf(const FloatImage& image, ProgressSink* progress) {
-    const RowSource source{&image, true};
-    RankLevel out;
-    if (source.width() <= 0 || source.height() <= 0) return out;
-    for (RankPicture& c : out.channel) c = RankPicture(source.width(), source.height());
-    out.table = rankTableOf(source);
-    struct Scratch {
-        std::vector<std::uint16_t> keys;
-        std::vector<float> samples;
-    };
-    const std::size_t keyCount = static_cast<std::size_t>(kRankChannels + 3) * source.width();
-    tbb::enumerable_thread_specific<Scratch> scratch(
-        [&] { return Scratch{std::vector<std::uint16_t>(keyCount), std::vector<float>(source.scratchSamples())}; });
-    parallelRows(0, source.height(), [&](int y) {
-        Scratch& z = scratch.local();
-        rankRow(out, y, source.row(y, z.samples.data()), z.keys.data());
-    }, progress);
-    return out;
-}
-
 RankLevel rankChannelsOnDemand(const FloatImage& image) {
     if (image.empty()) return RankLevel();
     return unfilledLevel(image, true, rankTable(image));
@@ -302,10 +289,17 @@ void prepareRows(RankLevel& level, const std::vector<int>& rows) {
         level.ready[static_cast<std::size_t>(y)] = 1;
         missing.push_back(y);
     }
+    const RowSource source{level.source, level.halvedSource};
+    struct Scratch {
+        std::vector<std::uint16_t> keys;
+        std::vector<float> samples;
+    };
     const std::size_t keyCount = static_cast<std::size_t>(kRankChannels + 3) * level.width();
-    tbb::enumerable_thread_specific<std::vector<std::uint16_t>> keys([&] { return std::vector<std::uint16_t>(keyCount); });
+    tbb::enumerable_thread_specific<Scratch> scratch(
+        [&] { return Scratch{std::vector<std::uint16_t>(keyCount), std::vector<float>(source.scratchSamples())}; });
     tbb::parallel_for(std::size_t{0}, missing.size(), [&](std::size_t i) {
-        rankRow(level, missing[i], level.source->row(missing[i]), keys.local().data());
+        Scratch& z = scratch.local();
+        rankRow(level, missing[i], source.row(missing[i], z.samples.data()), z.keys.data());
     });
 }
 
@@ -348,6 +342,52 @@ RankPicture halfSize(const RankPicture& picture) {
 RankLevel halfSize(const RankLevel& level) {
     RankLevel out;
     for (int c = 0; c < kRankChannels; ++c) out.channel[c] = halfSize(level.channel[c]);
+    return out;
+}
+
+HalfAndQuarter rankChannelsOfHalfAndQuarter(const FloatImage& image) {
+    const RowSource source{&image, true};
+    HalfAndQuarter out;
+    const int width = source.width();
+    const int height = source.height();
+    if (width <= 0 || height <= 0) return out;
+    RankLevel& half = out.half;
+    for (RankPicture& c : half.channel) c = RankPicture(width, height, true);
+    half.source = &image;
+    half.halvedSource = true;
+    half.table = rankTableOf(source);
+    half.ready.assign(static_cast<std::size_t>(height), 0);
+    for (RankPicture& c : out.quarter.channel) c = RankPicture(width / 2, height / 2);
+    // Each pair of half rows is ranked into the thread's own rows and at once halved into the
+    // quarter level.
+    struct Scratch {
+        std::vector<std::uint16_t> keys;
+        std::vector<float> samples;
+        std::vector<std::uint8_t> ranks;  // two rows of each channel
+    };
+    const std::size_t keyCount = static_cast<std::size_t>(kRankChannels + 3) * width;
+    tbb::enumerable_thread_specific<Scratch> scratch([&] {
+        return Scratch{std::vector<std::uint16_t>(keyCount), std::vector<float>(source.scratchSamples()),
+                       std::vector<std::uint8_t>(2 * static_cast<std::size_t>(kRankChannels) * width)};
+    });
+    parallelRows(0, height / 2, [&](int y) {
+        Scratch& z = scratch.local();
+        const auto rows = [&](int k) {
+            std::array<std::uint8_t*, kRankChannels> r{};
+            for (int c = 0; c < kRankChannels; ++c) {
+                r[static_cast<std::size_t>(c)] = z.ranks.data() + static_cast<std::size_t>(k * kRankChannels + c) * width;
+            }
+            return r;
+        };
+        const std::array<std::uint8_t*, kRankChannels> top = rows(0);
+        const std::array<std::uint8_t*, kRankChannels> bottom = rows(1);
+        rankRowInto(half.table.data(), width, source.row(2 * y, z.samples.data()), z.keys.data(), top);
+        rankRowInto(half.table.data(), width, source.row(2 * y + 1, z.samples.data()), z.keys.data(), bottom);
+        for (int c = 0; c < kRankChannels; ++c) {
+            const std::size_t i = static_cast<std::size_t>(c);
+            halveRow(top[i], bottom[i], out.quarter.channel[c].row(y), width / 2);
+        }
+    });
     return out;
 }
 
@@ -852,16 +892,23 @@ AutoAlignResult autoAlign(const FloatImage& newImage, const FloatImage& stack, c
     std::vector<RankLevel> a;
     std::vector<RankLevel> b;
     if (static_cast<std::int64_t>(newImage.width()) * height > kOnDemandPixels) {
-        // The finest level is only ever compared on a few rows: rank those when asked, through the
-        // table of the next level, which is ranked from the pictures halved in floating point.
-        RankLevel halfA = rankChannelsOfHalf(newImage, nullptr);
+        // The two finest levels are only ever compared on a few rows: rank those when asked, the
+        // finest through the table of the next, which is ranked from the pictures halved in
+        // floating point. The quarter level is made whole on the way.
+        HalfAndQuarter halvesA = rankChannelsOfHalfAndQuarter(newImage);
         progress.advance(height);
-        RankLevel halfB = rankChannelsOfHalf(stack, nullptr);
+        HalfAndQuarter halvesB = rankChannelsOfHalfAndQuarter(stack);
         progress.advance(height);
-        a.push_back(rankChannelsOnDemand(newImage, halfA.table));
-        b.push_back(rankChannelsOnDemand(stack, halfB.table));
-        a.push_back(std::move(halfA));
-        b.push_back(std::move(halfB));
+        a.push_back(rankChannelsOnDemand(newImage, halvesA.half.table));
+        b.push_back(rankChannelsOnDemand(stack, halvesB.half.table));
+        const bool quarterDue = std::max(halvesA.half.width(), halvesA.half.height()) / 2 >= kCoarsestSide &&
+                                std::min(halvesA.half.width(), halvesA.half.height()) / 2 >= kCoarsestShortSide;
+        a.push_back(std::move(halvesA.half));
+        b.push_back(std::move(halvesB.half));
+        if (quarterDue) {
+            a.push_back(std::move(halvesA.quarter));
+            b.push_back(std::move(halvesB.quarter));
+        }
     } else {
         a.push_back(rankChannels(newImage, &progress));
         b.push_back(rankChannels(stack, &progress));

@@ -56,6 +56,7 @@ struct RankLevel {
     std::array<RankPicture, kRankChannels> channel;
     // A level made on demand: rows are ranked from `source` through `table` by prepareRows.
     const FloatImage* source = nullptr;
+    bool halvedSource = false;        // the rows are those of `source` halved in floating point
     std::vector<std::uint8_t> table;  // kRankChannels x kBrightnessKeys ranks
     std::vector<char> ready;          // rows already ranked
     int width() const { return channel[0].width; }
@@ -71,8 +72,14 @@ RankLevel rankChannelsOnDemand(const FloatImage& image);
 // histogram costs more than the few rows ranked, and the brightness maps fitted between the two
 // pictures absorb the small difference between the two tables.
 RankLevel rankChannelsOnDemand(const FloatImage& image, std::vector<std::uint8_t> table);
-// rankChannels(halfSizeFloat(image)), without the halved picture ever being made whole.
-RankLevel rankChannelsOfHalf(const FloatImage& image, ProgressSink* progress);
+// The half level, rankChannels(halfSizeFloat(image)), ranked on demand (its table counted now),
+// and the quarter level, halfSize of the half level, made whole; neither the halved picture nor
+// the whole half level ever exists. The picture must outlive the half level.
+struct HalfAndQuarter {
+    RankLevel half;
+    RankLevel quarter;
+};
+HalfAndQuarter rankChannelsOfHalfAndQuarter(const FloatImage& image);
 void prepareRows(RankLevel& level, const std::vector<int>& rows);
 
 // Half size (odd last row or column dropped), each sample the mean of a 2 x 2 block:

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -326,7 +327,8 @@ TEST(AlignBlocks, RankChannelsMatchADirectCount) {
 }
 
 // The half level ranked straight from the whole picture equals ranking the halved picture, odd
-// sizes (whose last row and column are dropped) and negative, huge and not-a-number samples too.
+// sizes (whose last row and column are dropped) and negative, huge and not-a-number samples too;
+// the quarter level made on the way equals halving that ranked level.
 TEST(AlignBlocks, HalfLevelRankedOnTheFlyEqualsRankingTheHalvedPicture) {
     const std::pair<int, int> sizes[] = {{2, 2}, {3, 5}, {41, 30}, {77, 1031}, {1030, 9}};
     unsigned seed = 60;
@@ -336,14 +338,26 @@ TEST(AlignBlocks, HalfLevelRankedOnTheFlyEqualsRankingTheHalvedPicture) {
         image.at(0, h / 2, 1) = 1e30f;
         image.at(w / 2, 0, 2) = std::numeric_limits<float>::quiet_NaN();
         const RankLevel direct = rankChannels(halfSizeFloat(image), nullptr);
-        const RankLevel fused = rankChannelsOfHalf(image, nullptr);
-        ASSERT_EQ(fused.width(), w / 2);
-        ASSERT_EQ(fused.height(), h / 2);
-        EXPECT_EQ(fused.table, direct.table) << w << " x " << h;
+        HalfAndQuarter fused = rankChannelsOfHalfAndQuarter(image);
+        ASSERT_EQ(fused.half.width(), w / 2);
+        ASSERT_EQ(fused.half.height(), h / 2);
+        EXPECT_EQ(fused.half.table, direct.table) << w << " x " << h;
+        std::vector<int> all(static_cast<std::size_t>(h / 2));
+        std::iota(all.begin(), all.end(), 0);
+        prepareRows(fused.half, all);
+        const RankLevel quarter = halfSize(direct);
+        ASSERT_EQ(fused.quarter.width(), quarter.width());
+        ASSERT_EQ(fused.quarter.height(), quarter.height());
         for (int c = 0; c < kRankChannels; ++c) {
             for (int y = 0; y < h / 2; ++y) {
-                ASSERT_TRUE(std::equal(fused.channel[c].row(y), fused.channel[c].row(y) + w / 2, direct.channel[c].row(y)))
+                ASSERT_TRUE(std::equal(fused.half.channel[c].row(y), fused.half.channel[c].row(y) + w / 2,
+                                       direct.channel[c].row(y)))
                     << w << " x " << h << " channel " << c << " row " << y;
+            }
+            for (int y = 0; y < quarter.height(); ++y) {
+                ASSERT_TRUE(std::equal(fused.quarter.channel[c].row(y), fused.quarter.channel[c].row(y) + quarter.width(),
+                                       quarter.channel[c].row(y)))
+                    << w << " x " << h << " quarter channel " << c << " row " << y;
             }
         }
     }
