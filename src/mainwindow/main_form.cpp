@@ -537,6 +537,11 @@ void TForm1::Exit1Click() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // A file is being written: the window cannot go until it is whole.
+    if (besideWork_) {
+        event->ignore();
+        return;
+    }
     // A worker still running owns the buffers; its result is part of what is asked about.
     waitForJob();
     // Work that was never saved is not thrown away without a question (File > Exit asks anyway,

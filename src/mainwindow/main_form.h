@@ -684,6 +684,10 @@ private:
     void finishJob(JobKind kind);
     void finishFailedJob(JobKind kind);
     void copyGaugeFromJob();
+    // Runs a long write on a thread beside the window's, which meanwhile keeps painting, keeps its
+    // timers running and shows the gauge as the work advances it; input waits until it is done,
+    // and closing the window is refused meanwhile. Exceptions come back to the caller.
+    void runBesideWindow(const std::function<void(ProgressSink&)>& work);
     void showEngineMessage(const Message& message, bool error);
     void openFiles(const QStringList& files);
     bool autoAlignChecked() const;
@@ -712,6 +716,7 @@ private:
     std::unique_ptr<ProgressSink> gaugeSink_;
     bool shown_ = false;
     bool exiting_ = false;
+    bool besideWork_ = false;       // runBesideWindow is waiting for its work
     bool unsavedWork_ = false;
     bool marking_ = false;          // left-button drag on Image4 draws a new marker
     int markLastX = -1, markLastY = -1;

@@ -1,8 +1,14 @@
-// Background jobs of the main window: starting one, the Timer1 tick that finishes it, and the
-// preview throttle.
+// Background jobs of the main window: starting one, the Timer1 tick that finishes it, the
+// preview throttle, and long writes beside the window's thread.
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
+
+#include <atomic>
+#include <exception>
+#include <thread>
 
 #include "filters/filter_framework.h"
 #include "mainwindow/controls.h"
@@ -54,6 +60,36 @@ void TForm1::copyGaugeFromJob() {
     CGauge1->setShowText(p.textVisible());
     if (p.maximum() > 0) CGauge1->setGaugeMaximum(p.maximum());
     CGauge1->setProgress(p.position());
+}
+
+void TForm1::runBesideWindow(const std::function<void(ProgressSink&)>& work) {
+    AtomicProgress progress;
+    progress.setMaximum(CGauge1->gaugeMaximum());
+    std::atomic<bool> done{false};
+    std::exception_ptr failure;
+    besideWork_ = true;
+    std::thread worker([&] {
+        try {
+            work(progress);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done.store(true, std::memory_order_release);
+    });
+    // At least one look at the events, so that what was already due is not held up by the work.
+    do {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+        CGauge1->setShowText(progress.textVisible());
+        if (progress.maximum() > 0) CGauge1->setGaugeMaximum(progress.maximum());
+        CGauge1->setProgress(progress.position());
+        if (!done.load(std::memory_order_acquire)) QThread::msleep(10);
+    } while (!done.load(std::memory_order_acquire));
+    worker.join();
+    besideWork_ = false;
+    CGauge1->setShowText(progress.textVisible());
+    if (progress.maximum() > 0) CGauge1->setGaugeMaximum(progress.maximum());
+    CGauge1->setProgress(progress.position());
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TForm1::returnToRest() {

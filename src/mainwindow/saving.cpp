@@ -85,14 +85,17 @@ OutputMetadata TForm1::keptMetadata(int width, int height) const {
 bool TForm1::writeTiffFile(const QString& fileName, int bits, int compressionIndex, QWidget* messageParent,
                            bool metadata) {
     if (jobRunning() || project.processedBuffer.empty()) return false;
-    beginProgress(gaugeSink(), project.imageHeight);
     const TiffCompressionChoice compression =
         compressionIndex == 0 ? TiffCompressionChoice::None : TiffCompressionChoice::Deflate;
     // Without metadata the documented layout, byte for byte.
     const OutputMetadata kept = metadata ? keptMetadata(project.imageWidth, project.imageHeight) : OutputMetadata{};
-    const Failure failed = writeTiff(fileName.toStdString(), project.processedBuffer, project.imageWidth,
-                                     project.imageHeight, bits, compression, metadata ? &kept : nullptr, gaugeSink());
-    endProgress(gaugeSink(), project.imageHeight);
+    Failure failed;
+    runBesideWindow([&](ProgressSink& progress) {
+        beginProgress(progress, project.imageHeight);
+        failed = writeTiff(fileName.toStdString(), project.processedBuffer, project.imageWidth, project.imageHeight,
+                           bits, compression, metadata ? &kept : nullptr, progress);
+        endProgress(progress, project.imageHeight);
+    });
     if (!failed) savedAs(fileName);
     else showWriteFailure(messageParent, writeFailedText(fileName, *failed));
     if (!failed) lastSave_ = RecipeSave{SaveFormat::Tiff, bits, compression, kDefaultJpegQuality, metadata};
@@ -101,7 +104,8 @@ bool TForm1::writeTiffFile(const QString& fileName, int bits, int compressionInd
 
 bool TForm1::writeBmpFile(const QString& fileName, QWidget* messageParent) {
     if (displayBitmap.empty()) return false;
-    const Failure failed = writeBmp(displayBitmap, fileName.toStdString());
+    Failure failed;
+    runBesideWindow([&](ProgressSink&) { failed = writeBmp(displayBitmap, fileName.toStdString()); });
     if (!failed) savedAs(fileName);
     else showWriteFailure(messageParent, writeFailedText(fileName, *failed));
     if (!failed) lastSave_ = RecipeSave{SaveFormat::Bmp, 8, TiffCompressionChoice::Deflate, kDefaultJpegQuality, false};
@@ -113,7 +117,10 @@ bool TForm1::writeJpegFile(const QString& fileName, int quality, QWidget* messag
     std::string encoder = jpegEncoderPath.toStdString();
     if (encoder.empty()) encoder = locateJpegEncoder(programFolder.toStdString());
     const OutputMetadata kept = metadata ? keptMetadata(displayBitmap.width(), displayBitmap.height()) : OutputMetadata{};
-    const Failure failed = saveJpeg(displayBitmap, fileName.toStdString(), quality, encoder, metadata ? &kept : nullptr);
+    Failure failed;
+    runBesideWindow([&](ProgressSink&) {
+        failed = saveJpeg(displayBitmap, fileName.toStdString(), quality, encoder, metadata ? &kept : nullptr);
+    });
     // The encoder's failure is reported, not passed over in silence.
     if (!failed) savedAs(fileName);
     else showWriteFailure(messageParent, text(Msg::JpegFailed, writeFailureText(failed->write, polish())));
@@ -125,12 +132,14 @@ bool TForm1::writePngFile(const QString& fileName, int bits, bool metadata, QWid
     if (jobRunning() || displayBitmap.empty() || project.processedBuffer.empty()) return false;
     WriteError error;
     const OutputMetadata kept = metadata ? keptMetadata(project.imageWidth, project.imageHeight) : OutputMetadata{};
-    beginProgress(gaugeSink(), project.imageHeight);
-    const bool ok = bits == 16 ? writePng16(project.processedBuffer, fileName.toStdString(), metadata ? &kept : nullptr,
-                                            gaugeSink(), error)
-                               : writePng8(displayBitmap, fileName.toStdString(), metadata ? &kept : nullptr,
-                                           gaugeSink(), error);
-    endProgress(gaugeSink(), project.imageHeight);
+    bool ok = false;
+    runBesideWindow([&](ProgressSink& progress) {
+        beginProgress(progress, project.imageHeight);
+        ok = bits == 16 ? writePng16(project.processedBuffer, fileName.toStdString(), metadata ? &kept : nullptr,
+                                     progress, error)
+                        : writePng8(displayBitmap, fileName.toStdString(), metadata ? &kept : nullptr, progress, error);
+        endProgress(progress, project.imageHeight);
+    });
     if (ok) savedAs(fileName);
     else showWriteFailure(messageParent, writeFailedText(fileName, cannotWrite(error)));
     if (ok) lastSave_ = RecipeSave{SaveFormat::Png, bits, TiffCompressionChoice::Deflate, kDefaultJpegQuality, metadata};
@@ -160,7 +169,9 @@ bool TForm1::writeHdrFile(const QString& fileName, int filterIndex) {
     WriteError error;
     bool ok = false;
     try {
-        ok = saveHdr(fileName.toStdString(), project.stackBuffer, project.stackMax, options, gaugeSink(), error);
+        runBesideWindow([&](ProgressSink& progress) {
+            ok = saveHdr(fileName.toStdString(), project.stackBuffer, project.stackMax, options, progress, error);
+        });
     } catch (const std::bad_alloc&) {
         error = WriteError{WriteFailure::NotEnoughMemory, 0, {}};
     }

@@ -3,11 +3,13 @@
 #include "ui_fixture.h"
 
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <chrono>
 #include <new>
 #include <stdexcept>
@@ -33,6 +36,11 @@ QByteArray head(const QString& path, int n) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) return {};
     return f.read(n);
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The control's own enabled state, whatever its parents' (Button17 sits in a Step 3 group).
@@ -552,6 +560,46 @@ private slots:
         QVERIFY(errors[0].startsWith(QStringLiteral("The JPEG file could not be written: ")));
         QCOMPARE(head(jpeg, 2), QByteArray("\xFF\xD8", 2));  // the earlier file is left whole
         QCOMPARE(w.prompter.unexpected, 0);
+    }
+
+    // A write runs beside the window's thread: what was due (a timer's tick, a request to close the
+    // window) is handled while the file is written, closing is refused until it is whole, and the
+    // file, the caption and the gauge end as after any save.
+    void writesLeaveTheWindowLive() {
+        Window w;
+        TForm1& f = *w.form;
+        processedProject(w);
+        const QString expected = w.dir.filePath(QStringLiteral("before.tif"));
+        QVERIFY(f.writeTiffFile(expected, 16, 1));
+        struct Seen {
+            bool ticked = false;
+            bool closeAccepted = true;
+        };
+        const auto saveWithEventsDue = [&](const std::function<bool()>& save) {
+            Seen seen;
+            QTimer::singleShot(0, &f, [&] {
+                seen.ticked = true;
+                QCloseEvent close;
+                QCoreApplication::sendEvent(&f, &close);
+                seen.closeAccepted = close.isAccepted();
+            });
+            const bool saved = save();
+            QVERIFY(saved);
+            QVERIFY2(seen.ticked, "the tick waited for the write");
+            QVERIFY(!seen.closeAccepted);
+            QVERIFY(f.isVisible());
+            QVERIFY(windowLiveAndAtRest(f));
+        };
+        const QString tiff = w.dir.filePath(QStringLiteral("live.tif"));
+        saveWithEventsDue([&] { return f.writeTiffFile(tiff, 16, 1); });
+        QCOMPARE(readAll(tiff), readAll(expected));
+        QVERIFY(f.windowTitle().endsWith(QStringLiteral("[") + tiff + QStringLiteral("]")));
+        const QString png = w.dir.filePath(QStringLiteral("live.png"));
+        saveWithEventsDue([&] { return f.writePngFile(png, 16, false); });
+        QCOMPARE(head(png, 4), QByteArray("\x89PNG", 4));
+        const QString hdr = w.dir.filePath(QStringLiteral("live.pfm"));
+        saveWithEventsDue([&] { return f.writeHdrFile(hdr, 5); });
+        QCOMPARE(head(hdr, 2), QByteArray("PF"));
     }
 
     // A failed save: the box stands over the options dialog that asked for the write (while that is
