@@ -7,20 +7,14 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 
-#include "mainwindow/about_box.h"
-#include "mainwindow/colour_picker.h"
 #include "mainwindow/controls.h"
-#include "mainwindow/jpeg_save_dialog.h"
-#include "mainwindow/main_form.h"
-#include "mainwindow/prompter.h"
-#include "mainwindow/tiff_save_dialog.h"
+#include "ui_fixture.h"
 
 namespace {
 
@@ -53,20 +47,9 @@ int main(int argc, char** argv) {
     }
     QStringList files;
     for (int i = 1; i < argc; ++i) files << QString::fromLocal8Bit(argv[i]);
-    QTemporaryDir dir;
-    sv::ScriptedPrompter prompter;
-    sv::FormOptions options;
-    options.prompter = &prompter;
-    options.settingsPath = dir.filePath(QStringLiteral("settings.ini"));
-    options.showSplash = false;
-    sv::TForm1 form(options);
-    sv::TForm2 about;
-    sv::TOKBottomDlg jpeg(&form);
-    sv::TForm5 tiff(&form);
-    sv::TForm14 picker(&form);
-    form.setSecondaryWindows(&about, &jpeg, &tiff, &picker);
+    svtest::Window w;
+    sv::TForm1& form = *w.form;
     form.resize(1200, 820);
-    form.show();
     QTest::qWait(50);
 
     Ticks ticks;
@@ -87,16 +70,16 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     };
 
-    prompter.openChoices.push_back(files);
+    w.prompter.openChoices.push_back(files);
     measure("open", [&] { form.Button4Click(); });
     measure("process all", [&] { QTest::mouseClick(form.Button2, Qt::LeftButton); });
-    const QString out = dir.filePath(QStringLiteral("out.tif"));
-    prompter.saveChoices.push_back(sv::Prompter::SaveChoice{out, 1});
+    const QString out = w.dir.filePath(QStringLiteral("out.tif"));
+    w.prompter.saveChoices.push_back(sv::Prompter::SaveChoice{out, 1});
     form.Saveas1Click();
-    tiff.RadioGroup1->setItemIndex(1);  // Deflate
-    tiff.RadioGroup2->setItemIndex(1);  // 16 bits
-    measure("save tiff", [&] { QTest::mouseClick(tiff.Button2, Qt::LeftButton); });
+    w.tiff->RadioGroup1->setItemIndex(1);  // Deflate
+    w.tiff->RadioGroup2->setItemIndex(1);  // 16 bits
+    measure("save tiff", [&] { QTest::mouseClick(w.tiff->Button2, Qt::LeftButton); });
     const bool saved = QFileInfo(out).size() > 0;
-    std::printf("saved: %s, unexpected questions: %d\n", saved ? "yes" : "no", prompter.unexpected);
-    return saved && prompter.unexpected == 0 ? 0 : 1;
+    std::printf("saved: %s, unexpected questions: %d\n", saved ? "yes" : "no", w.prompter.unexpected);
+    return saved && w.prompter.unexpected == 0 ? 0 : 1;
 }
