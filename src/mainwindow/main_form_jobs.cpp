@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QThread>
 #include <QTimer>
 
 #include <atomic>
@@ -75,14 +74,17 @@ void TForm1::runBesideWindow(const std::function<void(ProgressSink&)>& work) {
             failure = std::current_exception();
         }
         done.store(true, std::memory_order_release);
+        // Wakes the wait below.
+        QMetaObject::invokeMethod(this, [] {}, Qt::QueuedConnection);
     });
-    // At least one look at the events, so that what was already due is not held up by the work.
+    // The wait sleeps until an event comes: the window's 100 ms timer (which also moves the gauge
+    // here), a paint, a hook of the work, or the work's end. At least one look at the events, so
+    // that what was already due is not held up by the work.
     do {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
         CGauge1->setShowText(progress.textVisible());
         if (progress.maximum() > 0) CGauge1->setGaugeMaximum(progress.maximum());
         CGauge1->setProgress(progress.position());
-        if (!done.load(std::memory_order_acquire)) QThread::msleep(10);
     } while (!done.load(std::memory_order_acquire));
     worker.join();
     besideWork_ = false;

@@ -12,7 +12,12 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <QThread>
+
 #include <cmath>
+#include <functional>
+#include <optional>
+#include <type_traits>
 #include <utility>
 
 #include "mainwindow/about_box.h"
@@ -23,6 +28,28 @@
 #include "stack/exposure_stack.h"
 
 namespace sv {
+
+namespace {
+
+// A hook of the open sequence, which runs beside the window's thread, made to run on the window's
+// thread while the sequence waits for it (it shows, asks and tells).
+template <class R, class... Args>
+std::function<R(Args...)> onWindowThread(QObject* window, std::function<R(Args...)> hook) {
+    if (!hook) return hook;
+    return [window, hook = std::move(hook)](Args... args) -> R {
+        if (QThread::currentThread() == window->thread()) return hook(std::forward<Args>(args)...);
+        if constexpr (std::is_void_v<R>) {
+            QMetaObject::invokeMethod(window, [&] { hook(std::forward<Args>(args)...); }, Qt::BlockingQueuedConnection);
+        } else {
+            std::optional<R> answer;
+            QMetaObject::invokeMethod(window, [&] { answer.emplace(hook(std::forward<Args>(args)...)); },
+                                      Qt::BlockingQueuedConnection);
+            return std::move(*answer);
+        }
+    };
+}
+
+}  // namespace
 
 void TForm1::buildLoadPage(QWidget* page) {
     auto* pageLayout = new QVBoxLayout(page);
@@ -193,7 +220,16 @@ void TForm1::openFiles(const QStringList& files) {
         stackChanged();
         setProjectCommandsAfterAdd();
     };
-    openPictures(project, paths, openHooks(), gaugeSink(), control);
+    // The decoding and adding run beside the window's thread, which keeps painting and its timers
+    // running meanwhile; every hook that shows, asks or tells runs on the window's thread.
+    DecodeHooks hooks = openHooks();
+    hooks.askGamma = onWindowThread(this, std::move(hooks.askGamma));
+    hooks.notify = onWindowThread(this, std::move(hooks.notify));
+    control.beforeAdd = onWindowThread(this, std::move(control.beforeAdd));
+    control.notOpened = onWindowThread(this, std::move(control.notOpened));
+    control.afterAdd = onWindowThread(this, std::move(control.afterAdd));
+    control.stopNow = onWindowThread(this, std::move(control.stopNow));
+    runBesideWindow([&](ProgressSink& progress) { openPictures(project, paths, hooks, progress, control); });
     if (ended || !stepwise) return;
     updateMergeControls();
     if (ghostMergeDue && !alignmentFailed) {

@@ -562,20 +562,17 @@ private slots:
         QCOMPARE(w.prompter.unexpected, 0);
     }
 
-    // A write runs beside the window's thread: what was due (a timer's tick, a request to close the
-    // window) is handled while the file is written, closing is refused until it is whole, and the
-    // file, the caption and the gauge end as after any save.
-    void writesLeaveTheWindowLive() {
+    // Opening and writing run beside the window's thread: what was due (a timer's tick, a request
+    // to close the window) is handled while the files are read or written, closing is refused until
+    // the work is done, and the project, the file, the caption and the gauge end as ever.
+    void openingAndWritingLeaveTheWindowLive() {
         Window w;
         TForm1& f = *w.form;
-        processedProject(w);
-        const QString expected = w.dir.filePath(QStringLiteral("before.tif"));
-        QVERIFY(f.writeTiffFile(expected, 16, 1));
         struct Seen {
             bool ticked = false;
             bool closeAccepted = true;
         };
-        const auto saveWithEventsDue = [&](const std::function<bool()>& save) {
+        const auto withEventsDue = [&](const std::function<bool()>& work) {
             Seen seen;
             QTimer::singleShot(0, &f, [&] {
                 seen.ticked = true;
@@ -583,22 +580,36 @@ private slots:
                 QCoreApplication::sendEvent(&f, &close);
                 seen.closeAccepted = close.isAccepted();
             });
-            const bool saved = save();
-            QVERIFY(saved);
-            QVERIFY2(seen.ticked, "the tick waited for the write");
+            QVERIFY(work());
+            QVERIFY2(seen.ticked, "the tick waited for the work");
             QVERIFY(!seen.closeAccepted);
             QVERIFY(f.isVisible());
             QVERIFY(windowLiveAndAtRest(f));
         };
+        const QStringList files = {w.picture(QStringLiteral("a.bmp"), 40, 30, 1),
+                                   w.picture(QStringLiteral("b.bmp"), 40, 30, 77)};
+        withEventsDue([&] {
+            w.open(files);
+            return f.project.exposureCount == 2;
+        });
+        QCOMPARE(f.ListBox1->count(), 2);
+        QVERIFY(f.Button4->isEnabled() && !f.Button3->isEnabled() && !f.project.openInProgress);
+        f.Button2Click();
+        f.waitForJob();
+        f.Timer1Timer();
+        QVERIFY(f.project.wholeImageProcessed);
+
+        const QString expected = w.dir.filePath(QStringLiteral("before.tif"));
+        QVERIFY(f.writeTiffFile(expected, 16, 1));
         const QString tiff = w.dir.filePath(QStringLiteral("live.tif"));
-        saveWithEventsDue([&] { return f.writeTiffFile(tiff, 16, 1); });
+        withEventsDue([&] { return f.writeTiffFile(tiff, 16, 1); });
         QCOMPARE(readAll(tiff), readAll(expected));
         QVERIFY(f.windowTitle().endsWith(QStringLiteral("[") + tiff + QStringLiteral("]")));
         const QString png = w.dir.filePath(QStringLiteral("live.png"));
-        saveWithEventsDue([&] { return f.writePngFile(png, 16, false); });
+        withEventsDue([&] { return f.writePngFile(png, 16, false); });
         QCOMPARE(head(png, 4), QByteArray("\x89PNG", 4));
         const QString hdr = w.dir.filePath(QStringLiteral("live.pfm"));
-        saveWithEventsDue([&] { return f.writeHdrFile(hdr, 5); });
+        withEventsDue([&] { return f.writeHdrFile(hdr, 5); });
         QCOMPARE(head(hdr, 2), QByteArray("PF"));
     }
 
