@@ -14,9 +14,12 @@
 
 #include <QThread>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <optional>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -32,20 +35,30 @@ namespace sv {
 namespace {
 
 // A hook of the open sequence, which runs beside the window's thread, made to run on the window's
-// thread while the sequence waits for it (it shows, asks and tells).
+// thread while the sequence waits for it (it shows, asks and tells). The hand-over goes through
+// atomics of our own both ways, so that each side sees what the other wrote before it.
 template <class R, class... Args>
 std::function<R(Args...)> onWindowThread(QObject* window, std::function<R(Args...)> hook) {
     if (!hook) return hook;
     return [window, hook = std::move(hook)](Args... args) -> R {
         if (QThread::currentThread() == window->thread()) return hook(std::forward<Args>(args)...);
-        if constexpr (std::is_void_v<R>) {
-            QMetaObject::invokeMethod(window, [&] { hook(std::forward<Args>(args)...); }, Qt::BlockingQueuedConnection);
-        } else {
-            std::optional<R> answer;
-            QMetaObject::invokeMethod(window, [&] { answer.emplace(hook(std::forward<Args>(args)...)); },
-                                      Qt::BlockingQueuedConnection);
-            return std::move(*answer);
-        }
+        std::optional<std::conditional_t<std::is_void_v<R>, bool, R>> answer;
+        std::atomic<bool> posted{false};
+        std::atomic<bool> done{false};
+        posted.store(true, std::memory_order_release);
+        QMetaObject::invokeMethod(window, [&] {
+            (void)posted.load(std::memory_order_acquire);
+            if constexpr (std::is_void_v<R>) {
+                hook(std::forward<Args>(args)...);
+                answer.emplace(true);
+            } else {
+                answer.emplace(hook(std::forward<Args>(args)...));
+            }
+            // The last touch of the hand-over: the waiting side may end as soon as it sees this.
+            done.store(true, std::memory_order_release);
+        }, Qt::QueuedConnection);
+        while (!done.load(std::memory_order_acquire)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if constexpr (!std::is_void_v<R>) return std::move(*answer);
     };
 }
 
