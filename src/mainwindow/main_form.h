@@ -684,9 +684,11 @@ private:
     void finishJob(JobKind kind);
     void finishFailedJob(JobKind kind);
     void copyGaugeFromJob();
-    // Runs a long write on a thread beside the window's, which meanwhile keeps painting, keeps its
-    // timers running and shows the gauge as the work advances it; input waits until it is done,
-    // and closing the window is refused meanwhile. Exceptions come back to the caller.
+    void copyGauge(const AtomicProgress& progress);
+    // Runs long work (an open, a write) on a thread beside the window's, which meanwhile keeps
+    // painting, keeps its timers running and shows the gauge as the work advances it; input waits
+    // until it is done, and closing the window is refused meanwhile. Exceptions come back to the
+    // caller.
     void runBesideWindow(const std::function<void(ProgressSink&)>& work);
     void showEngineMessage(const Message& message, bool error);
     void openFiles(const QStringList& files);

@@ -54,8 +54,9 @@ bool TForm1::startJob(JobKind kind, JobRunner::Body body) {
     return true;
 }
 
-void TForm1::copyGaugeFromJob() {
-    AtomicProgress& p = jobs_.progress();
+void TForm1::copyGaugeFromJob() { copyGauge(jobs_.progress()); }
+
+void TForm1::copyGauge(const AtomicProgress& p) {
     CGauge1->setShowText(p.textVisible());
     if (p.maximum() > 0) CGauge1->setGaugeMaximum(p.maximum());
     CGauge1->setProgress(p.position());
@@ -82,15 +83,11 @@ void TForm1::runBesideWindow(const std::function<void(ProgressSink&)>& work) {
     // that what was already due is not held up by the work.
     do {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
-        CGauge1->setShowText(progress.textVisible());
-        if (progress.maximum() > 0) CGauge1->setGaugeMaximum(progress.maximum());
-        CGauge1->setProgress(progress.position());
+        copyGauge(progress);
     } while (!done.load(std::memory_order_acquire));
     worker.join();
     besideWork_ = false;
-    CGauge1->setShowText(progress.textVisible());
-    if (progress.maximum() > 0) CGauge1->setGaugeMaximum(progress.maximum());
-    CGauge1->setProgress(progress.position());
+    copyGauge(progress);
     if (failure) std::rethrow_exception(failure);
 }
 

@@ -169,6 +169,19 @@ struct RowSource {
     std::size_t scratchSamples() const { return halved ? static_cast<std::size_t>(width()) * 3 : 0; }
 };
 
+// A worker's room for ranking rows of a source: the keys of one row, the row of a halved source,
+// and `rankRows` rows of each channel for ranks that are kept only for a moment.
+struct RankScratch {
+    std::vector<std::uint16_t> keys;
+    std::vector<float> samples;
+    std::vector<std::uint8_t> ranks;
+    explicit RankScratch(const RowSource& source, int rankRows = 0)
+        : keys(static_cast<std::size_t>(kRankChannels + 3) * static_cast<std::size_t>(source.width())),
+          samples(source.scratchSamples()),
+          ranks(static_cast<std::size_t>(rankRows) * kRankChannels * static_cast<std::size_t>(source.width())) {}
+    const float* row(const RowSource& source, int y) { return source.row(y, samples.data()); }
+};
+
 std::vector<std::uint8_t> rankTableOf(const RowSource& source) {
     const int width = source.width();
     const int height = source.height();
@@ -263,9 +276,12 @@ RankLevel rankChannels(const FloatImage& image, ProgressSink* progress) {
     RankLevel out;
     if (image.empty()) return out;
     out = unfilledLevel(image, false, rankTable(image));
-    const std::size_t keyCount = static_cast<std::size_t>(kRankChannels + 3) * image.width();
-    tbb::enumerable_thread_specific<std::vector<std::uint16_t>> keys([&] { return std::vector<std::uint16_t>(keyCount); });
-    parallelRows(0, image.height(), [&](int y) { rankRow(out, y, image.row(y), keys.local().data()); }, progress);
+    const RowSource source{&image, false};
+    tbb::enumerable_thread_specific<RankScratch> scratch([&] { return RankScratch(source); });
+    parallelRows(0, image.height(), [&](int y) {
+        RankScratch& z = scratch.local();
+        rankRow(out, y, z.row(source, y), z.keys.data());
+    }, progress);
     out.source = nullptr;
     out.ready.clear();
     return out;
@@ -290,16 +306,10 @@ void prepareRows(RankLevel& level, const std::vector<int>& rows) {
         missing.push_back(y);
     }
     const RowSource source{level.source, level.halvedSource};
-    struct Scratch {
-        std::vector<std::uint16_t> keys;
-        std::vector<float> samples;
-    };
-    const std::size_t keyCount = static_cast<std::size_t>(kRankChannels + 3) * level.width();
-    tbb::enumerable_thread_specific<Scratch> scratch(
-        [&] { return Scratch{std::vector<std::uint16_t>(keyCount), std::vector<float>(source.scratchSamples())}; });
+    tbb::enumerable_thread_specific<RankScratch> scratch([&] { return RankScratch(source); });
     tbb::parallel_for(std::size_t{0}, missing.size(), [&](std::size_t i) {
-        Scratch& z = scratch.local();
-        rankRow(level, missing[i], source.row(missing[i], z.samples.data()), z.keys.data());
+        RankScratch& z = scratch.local();
+        rankRow(level, missing[i], z.row(source, missing[i]), z.keys.data());
     });
 }
 
@@ -360,18 +370,9 @@ HalfAndQuarter rankChannelsOfHalfAndQuarter(const FloatImage& image) {
     for (RankPicture& c : out.quarter.channel) c = RankPicture(width / 2, height / 2);
     // Each pair of half rows is ranked into the thread's own rows and at once halved into the
     // quarter level.
-    struct Scratch {
-        std::vector<std::uint16_t> keys;
-        std::vector<float> samples;
-        std::vector<std::uint8_t> ranks;  // two rows of each channel
-    };
-    const std::size_t keyCount = static_cast<std::size_t>(kRankChannels + 3) * width;
-    tbb::enumerable_thread_specific<Scratch> scratch([&] {
-        return Scratch{std::vector<std::uint16_t>(keyCount), std::vector<float>(source.scratchSamples()),
-                       std::vector<std::uint8_t>(2 * static_cast<std::size_t>(kRankChannels) * width)};
-    });
+    tbb::enumerable_thread_specific<RankScratch> scratch([&] { return RankScratch(source, 2); });
     parallelRows(0, height / 2, [&](int y) {
-        Scratch& z = scratch.local();
+        RankScratch& z = scratch.local();
         const auto rows = [&](int k) {
             std::array<std::uint8_t*, kRankChannels> r{};
             for (int c = 0; c < kRankChannels; ++c) {
@@ -381,8 +382,8 @@ HalfAndQuarter rankChannelsOfHalfAndQuarter(const FloatImage& image) {
         };
         const std::array<std::uint8_t*, kRankChannels> top = rows(0);
         const std::array<std::uint8_t*, kRankChannels> bottom = rows(1);
-        rankRowInto(half.table.data(), width, source.row(2 * y, z.samples.data()), z.keys.data(), top);
-        rankRowInto(half.table.data(), width, source.row(2 * y + 1, z.samples.data()), z.keys.data(), bottom);
+        rankRowInto(half.table.data(), width, z.row(source, 2 * y), z.keys.data(), top);
+        rankRowInto(half.table.data(), width, z.row(source, 2 * y + 1), z.keys.data(), bottom);
         for (int c = 0; c < kRankChannels; ++c) {
             const std::size_t i = static_cast<std::size_t>(c);
             halveRow(top[i], bottom[i], out.quarter.channel[c].row(y), width / 2);
