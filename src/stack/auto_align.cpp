@@ -76,24 +76,21 @@ SV_ALIGN_CLONES std::int64_t dotProduct(const std::int16_t* a, const std::int16_
 
 }  // namespace
 
-RankPicture::RankPicture(int w, int h, bool sparse) : width(w), height(h) {
-    const std::size_t bytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    if (sparse) {
-        pixels = std::unique_ptr<std::uint8_t[], Release>(new std::uint8_t[bytes], Release{bytes, false});
-        return;
-    }
+RankBlock zeroedRankBlock(std::size_t bytes) {
     auto* block = static_cast<std::uint8_t*>(allocateZeroed(bytes));
     if (!block) throw std::bad_alloc();
-    pixels = std::unique_ptr<std::uint8_t[], Release>(block, Release{bytes, true});
+    return RankBlock(block, RankPixelsRelease{bytes});
 }
 
-void RankPixelsRelease::operator()(std::uint8_t* p) const {
-    if (block) {
-        freeZeroed(p, bytes);
-    } else {
-        delete[] p;
+RankPicture::RankPicture(int w, int h, bool sparse) : width(w), height(h) {
+    if (sparse) {
+        rowStart.assign(static_cast<std::size_t>(std::max(h, 0)), nullptr);
+        return;
     }
+    pixels = zeroedRankBlock(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
 }
+
+void RankPixelsRelease::operator()(std::uint8_t* p) const { freeZeroed(p, bytes); }
 
 std::uint32_t brightnessKey(float value) {
     std::int32_t bits = 0;
@@ -169,16 +166,13 @@ struct RowSource {
     std::size_t scratchSamples() const { return halved ? static_cast<std::size_t>(width()) * 3 : 0; }
 };
 
-// A worker's room for ranking rows of a source: the keys of one row, the row of a halved source,
-// and `rankRows` rows of each channel for ranks that are kept only for a moment.
+// A worker's room for ranking rows of a source: the keys of one row and the row of a halved source.
 struct RankScratch {
     std::vector<std::uint16_t> keys;
     std::vector<float> samples;
-    std::vector<std::uint8_t> ranks;
-    explicit RankScratch(const RowSource& source, int rankRows = 0)
+    explicit RankScratch(const RowSource& source)
         : keys(static_cast<std::size_t>(kRankChannels + 3) * static_cast<std::size_t>(source.width())),
-          samples(source.scratchSamples()),
-          ranks(static_cast<std::size_t>(rankRows) * kRankChannels * static_cast<std::size_t>(source.width())) {}
+          samples(source.scratchSamples()) {}
     const float* row(const RowSource& source, int y) { return source.row(y, samples.data()); }
 };
 
@@ -266,7 +260,6 @@ RankLevel unfilledLevel(const FloatImage& image, bool sparse, std::vector<std::u
     for (RankPicture& c : out.channel) c = RankPicture(image.width(), image.height(), sparse);
     out.source = &image;
     out.table = std::move(table);
-    out.ready.assign(static_cast<std::size_t>(image.height()), 0);
     return out;
 }
 
@@ -283,7 +276,6 @@ RankLevel rankChannels(const FloatImage& image, ProgressSink* progress) {
         rankRow(out, y, z.row(source, y), z.keys.data());
     }, progress);
     out.source = nullptr;
-    out.ready.clear();
     return out;
 }
 
@@ -301,9 +293,20 @@ void prepareRows(RankLevel& level, const std::vector<int>& rows) {
     if (!level.source) return;
     std::vector<int> missing;
     for (int y : rows) {
-        if (y < 0 || y >= level.height() || level.ready[static_cast<std::size_t>(y)]) continue;
-        level.ready[static_cast<std::size_t>(y)] = 1;
-        missing.push_back(y);
+        if (y >= 0 && y < level.height() && !level.channel[0].row(y)) missing.push_back(y);
+    }
+    std::sort(missing.begin(), missing.end());
+    missing.erase(std::unique(missing.begin(), missing.end()), missing.end());
+    if (missing.empty()) return;
+    // One room for all the new rows.
+    const std::size_t rowBytes = static_cast<std::size_t>(level.width());
+    level.rowBlocks.push_back(zeroedRankBlock(missing.size() * kRankChannels * rowBytes));
+    std::uint8_t* room = level.rowBlocks.back().get();
+    for (int y : missing) {
+        for (RankPicture& c : level.channel) {
+            c.rowStart[static_cast<std::size_t>(y)] = room;
+            room += rowBytes;
+        }
     }
     const RowSource source{level.source, level.halvedSource};
     tbb::enumerable_thread_specific<RankScratch> scratch([&] { return RankScratch(source); });
@@ -355,6 +358,22 @@ RankLevel halfSize(const RankLevel& level) {
     return out;
 }
 
+FloatImage quarterSizeFloat(const FloatImage& image) {
+    const int halfWidth = image.width() / 2;
+    if (halfWidth / 2 <= 0 || image.height() / 4 <= 0) return FloatImage();
+    FloatImage out(halfWidth / 2, image.height() / 4);
+    const std::size_t halfSamples = static_cast<std::size_t>(halfWidth) * 3;
+    tbb::enumerable_thread_specific<std::vector<float>> scratch([&] { return std::vector<float>(2 * halfSamples); });
+    parallelRows(0, out.height(), [&](int y) {
+        float* upper = scratch.local().data();
+        float* lower = upper + halfSamples;
+        halfRow(image.row(4 * y), image.row(4 * y + 1), upper, halfSamples);
+        halfRow(image.row(4 * y + 2), image.row(4 * y + 3), lower, halfSamples);
+        halfRow(upper, lower, out.row(y), out.rowSamples());
+    });
+    return out;
+}
+
 HalfAndQuarter rankChannelsOfHalfAndQuarter(const FloatImage& image) {
     const RowSource source{&image, true};
     HalfAndQuarter out;
@@ -366,68 +385,57 @@ HalfAndQuarter rankChannelsOfHalfAndQuarter(const FloatImage& image) {
     half.source = &image;
     half.halvedSource = true;
     half.table = rankTableOf(source);
-    half.ready.assign(static_cast<std::size_t>(height), 0);
-    for (RankPicture& c : out.quarter.channel) c = RankPicture(width / 2, height / 2);
-    // Each pair of half rows is ranked into the thread's own rows and at once halved into the
-    // quarter level.
-    tbb::enumerable_thread_specific<RankScratch> scratch([&] { return RankScratch(source, 2); });
-    parallelRows(0, height / 2, [&](int y) {
-        RankScratch& z = scratch.local();
-        const auto rows = [&](int k) {
-            std::array<std::uint8_t*, kRankChannels> r{};
-            for (int c = 0; c < kRankChannels; ++c) {
-                r[static_cast<std::size_t>(c)] = z.ranks.data() + static_cast<std::size_t>(k * kRankChannels + c) * width;
-            }
-            return r;
-        };
-        const std::array<std::uint8_t*, kRankChannels> top = rows(0);
-        const std::array<std::uint8_t*, kRankChannels> bottom = rows(1);
-        rankRowInto(half.table.data(), width, z.row(source, 2 * y), z.keys.data(), top);
-        rankRowInto(half.table.data(), width, z.row(source, 2 * y + 1), z.keys.data(), bottom);
-        for (int c = 0; c < kRankChannels; ++c) {
-            const std::size_t i = static_cast<std::size_t>(c);
-            halveRow(top[i], bottom[i], out.quarter.channel[c].row(y), width / 2);
-        }
-    });
+    // Ranking the whole half level only to halve it would rank four times the pixels the quarter
+    // has: the quarter is ranked from the picture quartered in floating point instead.
+    out.quarter = rankChannels(quarterSizeFloat(image), nullptr);
     return out;
 }
 
 std::int64_t GradientPicture::energy(int u0, int u1, int v0, int v1) const {
     const std::size_t stride = static_cast<std::size_t>(width) + 1;
-    const auto at = [&](int u, int v) { return energySum[static_cast<std::size_t>(v) * stride + static_cast<std::size_t>(u)]; };
-    return at(u1, v1) - at(u0, v1) - at(u1, v0) + at(u0, v0);
+    std::int64_t total = 0;
+    for (int v = v0; v < v1; ++v) {
+        const std::int64_t* sums = rowEnergy.get() + static_cast<std::size_t>(v) * stride;
+        total += sums[u1] - sums[u0];
+    }
+    return total;
 }
 
+// Rows are independent (running sums a row, not a summed-area table), so the whole picture is
+// made in parallel, its fresh memory first touched by both cores.
 GradientPicture gradients(const RankPicture& picture) {
     GradientPicture out;
     out.width = picture.width;
     out.height = picture.height;
     const int w = picture.width;
     const int h = picture.height;
-    out.g.assign(static_cast<std::size_t>(w) * h * 2, 0);
+    const std::size_t stride = static_cast<std::size_t>(w) + 1;
+    out.g.reset(new std::int16_t[static_cast<std::size_t>(w) * h * 2]);
+    out.rowEnergy.reset(new std::int64_t[stride * static_cast<std::size_t>(h)]);
     parallelRows(0, h, [&](int y) {
-        std::int16_t* g = out.g.data() + static_cast<std::size_t>(y) * 2 * w;
-        if (y == 0 || y == h - 1) return;
+        std::int16_t* g = out.g.get() + static_cast<std::size_t>(y) * 2 * w;
+        std::int64_t* sums = out.rowEnergy.get() + static_cast<std::size_t>(y) * stride;
+        sums[0] = 0;
+        if (y == 0 || y == h - 1) {
+            std::fill(g, g + 2 * static_cast<std::ptrdiff_t>(w), std::int16_t{0});
+            std::fill(sums + 1, sums + stride, std::int64_t{0});
+            return;
+        }
         const std::uint8_t* up = picture.row(y - 1);
         const std::uint8_t* mid = picture.row(y);
         const std::uint8_t* down = picture.row(y + 1);
+        g[0] = g[1] = 0;
         for (int x = 1; x + 1 < w; ++x) {
             g[2 * x] = static_cast<std::int16_t>(mid[x + 1] - mid[x - 1]);
             g[2 * x + 1] = static_cast<std::int16_t>(down[x] - up[x]);
         }
-    });
-    const std::size_t stride = static_cast<std::size_t>(w) + 1;
-    out.energySum.assign(stride * (static_cast<std::size_t>(h) + 1), 0);
-    for (int y = 0; y < h; ++y) {
-        const std::int16_t* g = out.row(y);
+        if (w > 1) g[2 * w - 2] = g[2 * w - 1] = 0;
         std::int64_t rowSum = 0;
-        std::int64_t* above = out.energySum.data() + static_cast<std::size_t>(y) * stride;
-        std::int64_t* here = above + stride;
         for (int x = 0; x < w; ++x) {
             rowSum += static_cast<std::int64_t>(g[2 * x]) * g[2 * x] + static_cast<std::int64_t>(g[2 * x + 1]) * g[2 * x + 1];
-            here[x + 1] = above[x + 1] + rowSum;
+            sums[x + 1] = rowSum;
         }
-    }
+    });
     return out;
 }
 
@@ -499,33 +507,70 @@ std::array<std::uint8_t, 256> mapFromSums(const std::array<std::int64_t, 256>& c
 
 }  // namespace
 
+namespace {
+
+// A thread's sums for the maps. Each pixel adds a count and a value to one entry of each side's
+// table, packed into one 64-bit word (the count from bit 40), and odd pixels go to a second pair of
+// tables so that runs of equal values do not wait on one another. The words are unpacked into the
+// totals before a count could reach bit 64.
+struct MapSums {
+    static constexpr int kCountShift = 40;
+    static constexpr std::uint64_t kOne = std::uint64_t{1} << kCountShift;
+    static constexpr std::int64_t kPixelsBeforeUnpacking = std::int64_t{1} << 24;
+    std::array<std::int64_t, 256> countA{}, sumB{}, countB{}, sumA{};
+    std::array<std::array<std::uint64_t, 256>, 2> packedA{}, packedB{};  // indexed by a, by b
+    std::int64_t pending = 0;
+
+    void add(const std::uint8_t* pa, const std::uint8_t* pb, int n) {
+        if (pending + n > kPixelsBeforeUnpacking) unpack();
+        pending += n;
+        int u = 0;
+        for (; u + 1 < n; u += 2) {
+            packedA[0][pa[u]] += kOne | pb[u];
+            packedB[0][pb[u]] += kOne | pa[u];
+            packedA[1][pa[u + 1]] += kOne | pb[u + 1];
+            packedB[1][pb[u + 1]] += kOne | pa[u + 1];
+        }
+        if (u < n) {
+            packedA[0][pa[u]] += kOne | pb[u];
+            packedB[0][pb[u]] += kOne | pa[u];
+        }
+    }
+    void unpack() {
+        for (int k = 0; k < 2; ++k) {
+            for (int v = 0; v < 256; ++v) {
+                countA[v] += static_cast<std::int64_t>(packedA[k][v] >> kCountShift);
+                sumB[v] += static_cast<std::int64_t>(packedA[k][v] & (kOne - 1));
+                countB[v] += static_cast<std::int64_t>(packedB[k][v] >> kCountShift);
+                sumA[v] += static_cast<std::int64_t>(packedB[k][v] & (kOne - 1));
+            }
+            packedA[k].fill(0);
+            packedB[k].fill(0);
+        }
+        pending = 0;
+    }
+};
+
+}  // namespace
+
 BrightnessMaps fitMaps(const RankPicture& a, const RankPicture& b, int dx, int dy, int rowStep) {
-    struct Sums {
-        std::array<std::int64_t, 256> countA{}, sumB{}, countB{}, sumA{};
-    };
     BrightnessMaps maps;
     const Overlap o = overlapOf(a.width, a.height, dx, dy, 0.0f);
-    tbb::enumerable_thread_specific<Sums> partial;
+    tbb::enumerable_thread_specific<MapSums> partial;
     const int firstUsed = (o.v0 + rowStep - 1) / rowStep;
     const int endUsed = o.v1 > o.v0 ? (o.v1 - 1) / rowStep + 1 : firstUsed;
     if (o.count() > 0 && endUsed > firstUsed) {
         tbb::parallel_for(tbb::blocked_range<int>(firstUsed, endUsed), [&](const tbb::blocked_range<int>& r) {
-            Sums& s = partial.local();
+            MapSums& s = partial.local();
             for (int i = r.begin(); i != r.end(); ++i) {
                 const int v = i * rowStep;
-                const std::uint8_t* pa = a.row(v);
-                const std::uint8_t* pb = b.row(v + dy) + dx;
-                for (int u = o.u0; u < o.u1; ++u) {
-                    ++s.countA[pa[u]];
-                    s.sumB[pa[u]] += pb[u];
-                    ++s.countB[pb[u]];
-                    s.sumA[pb[u]] += pa[u];
-                }
+                s.add(a.row(v) + o.u0, b.row(v + dy) + o.u0 + dx, o.u1 - o.u0);
             }
         });
     }
-    Sums total;
-    for (const Sums& s : partial) {
+    MapSums total;
+    for (MapSums& s : partial) {
+        s.unpack();
         for (int v = 0; v < 256; ++v) {
             total.countA[v] += s.countA[v];
             total.sumB[v] += s.sumB[v];
@@ -587,6 +632,21 @@ std::vector<double> mappedCosts(const RankLevel& a, const RankLevel& b, const Le
     });
     const int firstUsed = (firstRow + rowStep - 1) / rowStep;
     const int endUsed = endRow > firstRow ? (endRow - 1) / rowStep + 1 : firstUsed;
+    // Where rows of a are closer than the window is tall, each row of b meets several of them:
+    // then the rows of b in reach are mapped once, beforehand.
+    const bool shareRows = rowStep < side && endUsed > firstUsed;
+    const int firstB = shareRows ? std::max(0, firstUsed * rowStep + centreY - radius) : 0;
+    const int endB = shareRows ? std::min(height, (endUsed - 1) * rowStep + centreY + radius + 1) : 0;
+    std::vector<std::uint8_t> bMapped;
+    const auto mappedB = [&](int c, int y) {
+        return bMapped.data() + (static_cast<std::size_t>(y - firstB) * kRankChannels + c) * width;
+    };
+    if (endB > firstB) {
+        bMapped.resize(static_cast<std::size_t>(endB - firstB) * kRankChannels * width);
+        parallelRows(firstB, endB, [&](int y) {
+            for (int c = 0; c < kRankChannels; ++c) mapRow(b.channel[c].row(y), maps.channel[c].bToA, mappedB(c, y), width);
+        });
+    }
     if (endUsed > firstUsed) {
         tbb::parallel_for(tbb::blocked_range<int>(firstUsed, endUsed, 8), [&](const tbb::blocked_range<int>& r) {
             Work& work = partial.local();
@@ -598,7 +658,7 @@ std::vector<double> mappedCosts(const RankLevel& a, const RankLevel& b, const Le
                 for (int j = 0; j < side; ++j) {
                     const int dy = centreY - radius + j;
                     if (v + dy < 0 || v + dy >= height) continue;
-                    bool mapped = false;
+                    bool mapped = shareRows;
                     for (int i = 0; i < side; ++i) {
                         const std::size_t s = static_cast<std::size_t>(j) * side + i;
                         const Overlap& o = overlaps[s];
@@ -613,7 +673,7 @@ std::vector<double> mappedCosts(const RankLevel& a, const RankLevel& b, const Le
                         const int n = o.u1 - o.u0;
                         for (int c = 0; c < kRankChannels; ++c) {
                             const std::uint8_t* aInB = work.aInB.data() + c * width;
-                            const std::uint8_t* bInA = work.bInA.data() + c * width;
+                            const std::uint8_t* bInA = shareRows ? mappedB(c, v + dy) : work.bInA.data() + c * width;
                             work.sums[s] += sumAbsDiff(aInB + o.u0, b.channel[c].row(v + dy) + o.u0 + dx, n);
                             work.sums[s] += sumAbsDiff(a.channel[c].row(v) + o.u0, bInA + o.u0 + dx, n);
                         }
@@ -647,12 +707,23 @@ float tileResidual(const RankLevel& a, const RankLevel& b, const LevelMaps& maps
         double weighted = 0.0;
         double weights = 0.0;
     };
+    // Every row of b meets several rows of each tile: both levels are mapped once, whole.
+    const std::size_t pixels = static_cast<std::size_t>(a.width()) * a.height();
+    std::vector<std::uint8_t> aInB(pixels * kRankChannels);
+    std::vector<std::uint8_t> bInA(pixels * kRankChannels);
+    const auto mapped = [&](std::vector<std::uint8_t>& to, int c, int y) {
+        return to.data() + (static_cast<std::size_t>(c) * a.height() + static_cast<std::size_t>(y)) * a.width();
+    };
+    parallelRows(0, a.height(), [&](int y) {
+        for (int c = 0; c < kRankChannels; ++c) {
+            mapRow(a.channel[c].row(y), maps.channel[c].aToB, mapped(aInB, c, y), a.width());
+            mapRow(b.channel[c].row(y), maps.channel[c].bToA, mapped(bInA, c, y), a.width());
+        }
+    });
     tbb::enumerable_thread_specific<Score> partial;
     tbb::parallel_for(tbb::blocked_range<int>(0, tilesX * tilesY), [&](const tbb::blocked_range<int>& r) {
         Score& score = partial.local();
         std::vector<double> cost(static_cast<std::size_t>(side) * side);
-        std::vector<std::uint8_t> aInB(static_cast<std::size_t>(tileSize));
-        std::vector<std::uint8_t> bInA(static_cast<std::size_t>(span));
         for (int t = r.begin(); t != r.end(); ++t) {
             const int u0 = (t % tilesX) * tileSize;
             const int v0 = (t / tilesX) * tileSize;
@@ -661,16 +732,15 @@ float tileResidual(const RankLevel& a, const RankLevel& b, const LevelMaps& maps
             if (lowX < 0 || lowY < 0 || lowX + span > b.width() || lowY + tileSize + side - 1 > b.height()) continue;
             std::fill(cost.begin(), cost.end(), 0.0);
             for (int c = 0; c < kRankChannels; ++c) {
-                const BrightnessMaps& m = maps.channel[c];
                 for (int v = v0; v < v0 + tileSize; v += 2) {
                     const std::uint8_t* pa = a.channel[c].row(v) + u0;
-                    mapRow(pa, m.aToB, aInB.data(), tileSize);
+                    const std::uint8_t* paInB = mapped(aInB, c, v) + u0;
                     for (int j = 0; j < side; ++j) {
                         const std::uint8_t* pb = b.channel[c].row(v + fy - radius + j) + lowX;
-                        mapRow(pb, m.bToA, bInA.data(), span);
+                        const std::uint8_t* pbInA = mapped(bInA, c, v + fy - radius + j) + lowX;
                         for (int i = 0; i < side; ++i) {
                             cost[static_cast<std::size_t>(j) * side + i] += static_cast<double>(
-                                sumAbsDiff(aInB.data(), pb + i, tileSize) + sumAbsDiff(pa, bInA.data() + i, tileSize));
+                                sumAbsDiff(paInB, pb + i, tileSize) + sumAbsDiff(pa, pbInA + i, tileSize));
                         }
                     }
                 }

@@ -16,25 +16,32 @@ namespace sv::align_detail {
 inline constexpr int kRankChannels = 4;
 inline constexpr std::size_t kBrightnessKeys = 65536;
 
-// One 8-bit channel, rows top to bottom, no gaps. A picture ranked whole takes its pixels from
-// huge pages (cheaper to fault in); a sparse one, of which only a few rows are ever written, from
-// ordinary pages, so that untouched rows cost nothing.
+// One 8-bit channel, rows top to bottom. A picture ranked whole is one block of huge pages (cheaper
+// to fault in). A sparse one, a level ranked on demand of which only a few rows are ever compared,
+// has no block of its own: each row it is given points into a block its level holds, so that the
+// fresh memory, whose first touch is dear, is only what the ranked rows take.
 struct RankPixelsRelease {
     std::size_t bytes = 0;
-    bool block = false;
     void operator()(std::uint8_t* p) const;
 };
-
+using RankBlock = std::unique_ptr<std::uint8_t[], RankPixelsRelease>;
+RankBlock zeroedRankBlock(std::size_t bytes);
 struct RankPicture {
     using Release = RankPixelsRelease;
     int width = 0;
     int height = 0;
-    std::unique_ptr<std::uint8_t[], Release> pixels;  // not cleared: every pixel is written before it is read
+    RankBlock pixels;                     // not cleared: every pixel is written before it is read
+    std::vector<std::uint8_t*> rowStart;  // a sparse picture's rows, null until given room
 
     RankPicture() = default;
     RankPicture(int w, int h, bool sparse = false);
-    const std::uint8_t* row(int y) const { return pixels.get() + static_cast<std::size_t>(y) * width; }
-    std::uint8_t* row(int y) { return pixels.get() + static_cast<std::size_t>(y) * width; }
+    bool sparse() const { return !rowStart.empty(); }
+    const std::uint8_t* row(int y) const {
+        return sparse() ? rowStart[static_cast<std::size_t>(y)] : pixels.get() + static_cast<std::size_t>(y) * width;
+    }
+    std::uint8_t* row(int y) {
+        return sparse() ? rowStart[static_cast<std::size_t>(y)] : pixels.get() + static_cast<std::size_t>(y) * width;
+    }
     std::uint8_t at(int x, int y) const { return row(y)[x]; }
 };
 
@@ -58,7 +65,7 @@ struct RankLevel {
     const FloatImage* source = nullptr;
     bool halvedSource = false;        // the rows are those of `source` halved in floating point
     std::vector<std::uint8_t> table;  // kRankChannels x kBrightnessKeys ranks
-    std::vector<char> ready;          // rows already ranked
+    std::vector<RankBlock> rowBlocks; // the rooms of the rows ranked so far (sparse channels)
     int width() const { return channel[0].width; }
     int height() const { return channel[0].height; }
 };
@@ -73,8 +80,8 @@ RankLevel rankChannelsOnDemand(const FloatImage& image);
 // pictures absorb the small difference between the two tables.
 RankLevel rankChannelsOnDemand(const FloatImage& image, std::vector<std::uint8_t> table);
 // The half level, rankChannels(halfSizeFloat(image)), ranked on demand (its table counted now),
-// and the quarter level, halfSize of the half level, made whole; neither the halved picture nor
-// the whole half level ever exists. The picture must outlive the half level.
+// and the quarter level, rankChannels(quarterSizeFloat(image)), made whole. The half level never
+// exists whole. The picture must outlive it.
 struct HalfAndQuarter {
     RankLevel half;
     RankLevel quarter;
@@ -85,6 +92,8 @@ void prepareRows(RankLevel& level, const std::vector<int>& rows);
 // Half size (odd last row or column dropped), each sample the mean of a 2 x 2 block:
 // ((a + b) + (c + d)) x 0.25 with a, b from the upper row.
 FloatImage halfSizeFloat(const FloatImage& image);
+// halfSizeFloat(halfSizeFloat(image)), without the half picture; empty when that has no pixel.
+FloatImage quarterSizeFloat(const FloatImage& image);
 
 // The rounded mean of the R, G and B ranks, (r + g + b + 1) / 3: what the gradient search sees.
 RankPicture meanOfChannels(const RankLevel& level);
@@ -97,9 +106,9 @@ RankLevel halfSize(const RankLevel& level);
 struct GradientPicture {
     int width = 0;
     int height = 0;
-    std::vector<std::int16_t> g;          // 2 x width x height
-    std::vector<std::int64_t> energySum;  // summed-area table of gx^2 + gy^2, (width + 1) x (height + 1)
-    const std::int16_t* row(int y) const { return g.data() + static_cast<std::size_t>(y) * 2 * width; }
+    std::unique_ptr<std::int16_t[]> g;          // 2 x width x height
+    std::unique_ptr<std::int64_t[]> rowEnergy;  // each row's running sums of gx^2 + gy^2, width + 1 a row
+    const std::int16_t* row(int y) const { return g.get() + static_cast<std::size_t>(y) * 2 * width; }
     std::int64_t energy(int u0, int u1, int v0, int v1) const;  // over [u0, u1) x [v0, v1)
 };
 GradientPicture gradients(const RankPicture& picture);

@@ -2,9 +2,11 @@
 // photographs), the smooth and dark cases, the warning on rotated, zoomed and unrelated pictures,
 // and each building block against a direct version on small random pictures.
 #include <gtest/gtest.h>
+#include <tbb/global_control.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <random>
@@ -295,13 +297,21 @@ TEST(AlignBlocks, RankChannelsMatchADirectCount) {
                 }
             }
         }
-        // Ranking on demand gives the same rows.
+        // Ranking on demand gives the same rows; rows asked for again (or twice in one call) keep
+        // their place, and rows never asked for have none.
         RankLevel lazy = rankChannelsOnDemand(image);
         prepareRows(lazy, {0, h / 2, h - 1});
-        for (int y : {0, h / 2, h - 1}) {
+        const std::uint8_t* middle = lazy.channel[2].row(h / 2);
+        prepareRows(lazy, {h / 2, 1, 1, -1, h});
+        EXPECT_EQ(lazy.channel[2].row(h / 2), middle);
+        EXPECT_EQ(lazy.rowBlocks.size(), 2u);
+        for (int y : {0, 1, h / 2, h - 1}) {
             for (int c = 0; c < kRankChannels; ++c) {
                 ASSERT_TRUE(std::equal(level.channel[c].row(y), level.channel[c].row(y) + w, lazy.channel[c].row(y)));
             }
+        }
+        if (h > 4) {
+            EXPECT_EQ(lazy.channel[0].row(2), nullptr);
         }
         // Through another picture's table, each sample takes that table's rank of its key.
         const std::vector<std::uint8_t> otherTable = rankTable(randomPicture(w + 3, h / 2 + 1, seed + 10));
@@ -328,16 +338,17 @@ TEST(AlignBlocks, RankChannelsMatchADirectCount) {
 
 // The half level ranked straight from the whole picture equals ranking the halved picture, odd
 // sizes (whose last row and column are dropped) and negative, huge and not-a-number samples too;
-// the quarter level made on the way equals halving that ranked level.
+// the quarter level made on the way equals ranking the picture halved twice.
 TEST(AlignBlocks, HalfLevelRankedOnTheFlyEqualsRankingTheHalvedPicture) {
-    const std::pair<int, int> sizes[] = {{2, 2}, {3, 5}, {41, 30}, {77, 1031}, {1030, 9}};
+    const std::pair<int, int> sizes[] = {{2, 2}, {3, 5}, {5, 4}, {41, 30}, {77, 1031}, {1030, 9}};
     unsigned seed = 60;
     for (const auto& [w, h] : sizes) {
         FloatImage image = randomPicture(w, h, ++seed);
         image.at(w - 1, h - 1, 0) = -1.0f;
         image.at(0, h / 2, 1) = 1e30f;
         image.at(w / 2, 0, 2) = std::numeric_limits<float>::quiet_NaN();
-        const RankLevel direct = rankChannels(halfSizeFloat(image), nullptr);
+        const FloatImage halved = halfSizeFloat(image);
+        const RankLevel direct = rankChannels(halved, nullptr);
         HalfAndQuarter fused = rankChannelsOfHalfAndQuarter(image);
         ASSERT_EQ(fused.half.width(), w / 2);
         ASSERT_EQ(fused.half.height(), h / 2);
@@ -345,15 +356,27 @@ TEST(AlignBlocks, HalfLevelRankedOnTheFlyEqualsRankingTheHalvedPicture) {
         std::vector<int> all(static_cast<std::size_t>(h / 2));
         std::iota(all.begin(), all.end(), 0);
         prepareRows(fused.half, all);
-        const RankLevel quarter = halfSize(direct);
-        ASSERT_EQ(fused.quarter.width(), quarter.width());
-        ASSERT_EQ(fused.quarter.height(), quarter.height());
         for (int c = 0; c < kRankChannels; ++c) {
             for (int y = 0; y < h / 2; ++y) {
                 ASSERT_TRUE(std::equal(fused.half.channel[c].row(y), fused.half.channel[c].row(y) + w / 2,
                                        direct.channel[c].row(y)))
                     << w << " x " << h << " channel " << c << " row " << y;
             }
+        }
+        if (w < 4 || h < 4) {
+            EXPECT_TRUE(quarterSizeFloat(image).empty()) << w << " x " << h;
+            EXPECT_EQ(fused.quarter.width() * fused.quarter.height(), 0) << w << " x " << h;
+            continue;
+        }
+        const FloatImage twice = halfSizeFloat(halved);
+        const FloatImage quartered = quarterSizeFloat(image);
+        ASSERT_TRUE(quartered.sameSize(twice)) << w << " x " << h;
+        EXPECT_EQ(std::memcmp(quartered.data(), twice.data(), twice.sampleCount() * sizeof(float)), 0) << w << " x " << h;
+        const RankLevel quarter = rankChannels(twice, nullptr);
+        ASSERT_EQ(fused.quarter.width(), quarter.width());
+        ASSERT_EQ(fused.quarter.height(), quarter.height());
+        EXPECT_EQ(fused.quarter.table, quarter.table);
+        for (int c = 0; c < kRankChannels; ++c) {
             for (int y = 0; y < quarter.height(); ++y) {
                 ASSERT_TRUE(std::equal(fused.quarter.channel[c].row(y), fused.quarter.channel[c].row(y) + quarter.width(),
                                        quarter.channel[c].row(y)))
@@ -458,6 +481,22 @@ double directTileCost(const RankLevel& a, const RankLevel& b, const LevelMaps& m
     return sum;
 }
 
+// The maps' sums stay exact when one worker counts more pixels of one value than its packed
+// counters hold (tens of millions on the finest level of a large picture).
+TEST(AlignBlocks, MapsStayExactOverManyPixelsOfOneValue) {
+    tbb::global_control oneWorker(tbb::global_control::max_allowed_parallelism, 1);
+    const int w = 6000, h = 6000;  // 36 million pixels, more than twice 2^24
+    RankPicture a(w, h), b(w, h);
+    std::fill(a.pixels.get(), a.pixels.get() + static_cast<std::size_t>(w) * h, std::uint8_t{7});
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) b.row(y)[x] = static_cast<std::uint8_t>(x % 2 ? 200 : 100 + (x % 4) / 2);
+    }
+    const BrightnessMaps maps = fitMaps(a, b, 0, 0, 1);
+    EXPECT_EQ(maps.aToB[7], 150);  // the mean of 100, 200, 101, 200 is 150.25
+    EXPECT_EQ(maps.bToA[200], 7);
+    EXPECT_EQ(maps.bToA[100], 7);
+}
+
 TEST(AlignBlocks, MapsCostsAndTheResidualMatchDirectVersions) {
     const FloatImage pa = randomPicture(96, 80, 6);
     FloatImage pb = randomPicture(96, 80, 6);
@@ -465,7 +504,7 @@ TEST(AlignBlocks, MapsCostsAndTheResidualMatchDirectVersions) {
     const RankLevel a = rankChannels(pa, nullptr);
     const RankLevel b = rankChannels(pb, nullptr);
 
-    for (auto [dx, dy, step] : {std::tuple{0, 0, 1}, {4, -3, 2}, {-10, 7, 3}}) {
+    for (auto [dx, dy, step] : {std::tuple{0, 0, 1}, {4, -3, 2}, {-10, 7, 3}, {2, -1, 6}}) {
         const LevelMaps maps = fitLevelMaps(a, b, dx, dy, step);
         for (int c = 0; c < kRankChannels; ++c) {
             EXPECT_EQ(maps.channel[c].aToB, directMap(a.channel[c], b.channel[c], dx, dy, step, true));
