@@ -77,6 +77,9 @@ SV_ALIGN_CLONES std::int64_t dotProduct(const std::int16_t* a, const std::int16_
 }  // namespace
 
 RankBlock zeroedRankBlock(std::size_t bytes) {
+    // From a megabyte up, a block is taken at the size that gets huge pages: its untouched rest
+    // costs nothing, hundreds of fresh 4K pages would.
+    if (bytes >= (1u << 20)) bytes = std::max<std::size_t>(bytes, 4u << 20);
     auto* block = static_cast<std::uint8_t*>(allocateZeroed(bytes));
     if (!block) throw std::bad_alloc();
     return RankBlock(block, RankPixelsRelease{bytes});
@@ -395,7 +398,7 @@ std::int64_t GradientPicture::energy(int u0, int u1, int v0, int v1) const {
     const std::size_t stride = static_cast<std::size_t>(width) + 1;
     std::int64_t total = 0;
     for (int v = v0; v < v1; ++v) {
-        const std::int64_t* sums = rowEnergy.get() + static_cast<std::size_t>(v) * stride;
+        const std::int64_t* sums = rowEnergy + static_cast<std::size_t>(v) * stride;
         total += sums[u1] - sums[u0];
     }
     return total;
@@ -410,11 +413,13 @@ GradientPicture gradients(const RankPicture& picture) {
     const int w = picture.width;
     const int h = picture.height;
     const std::size_t stride = static_cast<std::size_t>(w) + 1;
-    out.g.reset(new std::int16_t[static_cast<std::size_t>(w) * h * 2]);
-    out.rowEnergy.reset(new std::int64_t[stride * static_cast<std::size_t>(h)]);
+    const std::size_t energyBytes = stride * static_cast<std::size_t>(h) * sizeof(std::int64_t);
+    out.block = zeroedRankBlock(energyBytes + static_cast<std::size_t>(w) * h * 2 * sizeof(std::int16_t));
+    out.rowEnergy = reinterpret_cast<std::int64_t*>(out.block.get());
+    out.g = reinterpret_cast<std::int16_t*>(out.block.get() + energyBytes);
     parallelRows(0, h, [&](int y) {
-        std::int16_t* g = out.g.get() + static_cast<std::size_t>(y) * 2 * w;
-        std::int64_t* sums = out.rowEnergy.get() + static_cast<std::size_t>(y) * stride;
+        std::int16_t* g = out.g + static_cast<std::size_t>(y) * 2 * w;
+        std::int64_t* sums = out.rowEnergy + static_cast<std::size_t>(y) * stride;
         sums[0] = 0;
         if (y == 0 || y == h - 1) {
             std::fill(g, g + 2 * static_cast<std::ptrdiff_t>(w), std::int16_t{0});

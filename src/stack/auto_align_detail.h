@@ -106,9 +106,10 @@ RankLevel halfSize(const RankLevel& level);
 struct GradientPicture {
     int width = 0;
     int height = 0;
-    std::unique_ptr<std::int16_t[]> g;          // 2 x width x height
-    std::unique_ptr<std::int64_t[]> rowEnergy;  // each row's running sums of gx^2 + gy^2, width + 1 a row
-    const std::int16_t* row(int y) const { return g.get() + static_cast<std::size_t>(y) * 2 * width; }
+    RankBlock block;                   // holds both of these
+    std::int64_t* rowEnergy = nullptr;  // each row's running sums of gx^2 + gy^2, width + 1 a row
+    std::int16_t* g = nullptr;          // 2 x width x height
+    const std::int16_t* row(int y) const { return g + static_cast<std::size_t>(y) * 2 * width; }
     std::int64_t energy(int u0, int u1, int v0, int v1) const;  // over [u0, u1) x [v0, v1)
 };
 GradientPicture gradients(const RankPicture& picture);
