@@ -16,6 +16,7 @@
 #include <tbb/blocked_range2d.h>
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
+#include <tbb/parallel_invoke.h>
 
 #include "image/parallel_rows.h"
 #include "image/zeroed_block.h"
@@ -969,12 +970,14 @@ AutoAlignResult autoAlign(const FloatImage& newImage, const FloatImage& stack, c
     std::vector<RankLevel> b;
     if (static_cast<std::int64_t>(newImage.width()) * height > kOnDemandPixels) {
         // The two finest levels are only ever compared on a few rows: rank those when asked, the
-        // finest through the table of the next, which is ranked from the pictures halved in
-        // floating point. The quarter level is made whole on the way.
-        HalfAndQuarter halvesA = rankChannelsOfHalfAndQuarter(newImage);
-        progress.advance(height);
-        HalfAndQuarter halvesB = rankChannelsOfHalfAndQuarter(stack);
-        progress.advance(height);
+        // finest through the table of the next, which is counted on the pictures halved in
+        // floating point. The quarter level is ranked whole, from the pictures quartered.
+        // Both at once: the serial steps of one (its tables) overlap the other's rows.
+        HalfAndQuarter halvesA;
+        HalfAndQuarter halvesB;
+        tbb::parallel_invoke([&] { halvesA = rankChannelsOfHalfAndQuarter(newImage); },
+                             [&] { halvesB = rankChannelsOfHalfAndQuarter(stack); });
+        progress.advance(2ll * height);
         a.push_back(rankChannelsOnDemand(newImage, halvesA.half.table));
         b.push_back(rankChannelsOnDemand(stack, halvesB.half.table));
         const bool quarterDue = std::max(halvesA.half.width(), halvesA.half.height()) / 2 >= kCoarsestSide &&
