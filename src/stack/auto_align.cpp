@@ -106,15 +106,19 @@ int histogramRowStep(int height) { return std::clamp(height / 256, 1, 8); }
 
 namespace {
 
-// The keys of one row: R, G, B and the brightest channel (whose key is the largest of the three,
-// the key being monotone and 0 for anything negative), each `width` long. The samples are first
-// keyed in one flat loop (which vectorises), then dealt out to the channels.
-SV_ALIGN_CLONES void rowKeys(const float* p, int width, std::uint16_t* keys, std::uint16_t* flat) {
-    const int samples = 3 * width;
+// The brightness keys of `samples` samples, in one flat loop (which vectorises).
+SV_ALIGN_CLONES void flatKeys(const float* p, int samples, std::uint16_t* flat) {
     for (int i = 0; i < samples; ++i) {
         const std::int32_t bits = std::bit_cast<std::int32_t>(p[i]);
         flat[i] = static_cast<std::uint16_t>(std::min(std::max((bits >> 12) - (107 << 11), 0), 65535));
     }
+}
+
+// The keys of one row: R, G, B and the brightest channel (whose key is the largest of the three,
+// the key being monotone and 0 for anything negative), each `width` long. The samples are first
+// keyed flat, then dealt out to the channels.
+void rowKeys(const float* p, int width, std::uint16_t* keys, std::uint16_t* flat) {
+    flatKeys(p, 3 * width, flat);
     std::uint16_t* kr = keys;
     std::uint16_t* kg = keys + width;
     std::uint16_t* kb = keys + 2 * static_cast<std::ptrdiff_t>(width);
@@ -243,13 +247,24 @@ namespace {
 // One row of samples ranked through `table` into one row of each channel.
 void rankRowInto(const std::uint8_t* table, int width, const float* samples, std::uint16_t* keys,
                  const std::array<std::uint8_t*, kRankChannels>& out) {
-    const std::size_t rowKeyCount = static_cast<std::size_t>(kRankChannels) * width;
-    rowKeys(samples, width, keys, keys + rowKeyCount);
-    for (int c = 0; c < kRankChannels; ++c) {
-        const std::uint8_t* map = table + c * kBrightnessKeys;
-        const std::uint16_t* k = keys + static_cast<std::size_t>(c) * width;
-        std::uint8_t* q = out[static_cast<std::size_t>(c)];
-        for (int x = 0; x < width; ++x) q[x] = map[k[x]];
+    // Keyed flat, then each pixel's keys looked up at once (no channel rows of keys in between).
+    flatKeys(samples, 3 * width, keys);
+    const std::uint8_t* tr = table;
+    const std::uint8_t* tg = table + kBrightnessKeys;
+    const std::uint8_t* tb = table + 2 * kBrightnessKeys;
+    const std::uint8_t* tl = table + 3 * kBrightnessKeys;
+    std::uint8_t* qr = out[0];
+    std::uint8_t* qg = out[1];
+    std::uint8_t* qb = out[2];
+    std::uint8_t* ql = out[3];
+    for (int x = 0; x < width; ++x) {
+        const std::uint16_t r = keys[3 * x];
+        const std::uint16_t g = keys[3 * x + 1];
+        const std::uint16_t b = keys[3 * x + 2];
+        qr[x] = tr[r];
+        qg[x] = tg[g];
+        qb[x] = tb[b];
+        ql[x] = tl[std::max(r, std::max(g, b))];
     }
 }
 
