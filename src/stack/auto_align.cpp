@@ -665,6 +665,7 @@ std::vector<double> mappedCosts(const RankLevel& a, const RankLevel& b, const Le
     if (endB > firstB) {
         bMapped.resize(static_cast<std::size_t>(endB - firstB) * kRankChannels * width);
         parallelRows(firstB, endB, [&](int y) {
+            if (!b.channel[0].row(y)) return;  // a row a level ranked on demand was not asked for
             for (int c = 0; c < kRankChannels; ++c) mapRow(b.channel[c].row(y), maps.channel[c].bToA, mappedB(c, y), width);
         });
     }
@@ -805,6 +806,7 @@ constexpr int kCoarsestSide = 64;         // the exhaustive search runs on a lev
 constexpr int kCoarsestShortSide = 16;
 constexpr std::int64_t kGuidedLevelPixels = 400000;  // intensities take over at or below this size
 constexpr std::int64_t kIntensityPixels = 500000;  // rows sampled down to about this many pixels
+constexpr std::int64_t kLookPixels = 250000;       // the same on the levels between, looked at once
 constexpr std::int64_t kMapPixels = 400000;
 constexpr std::int64_t kOnDemandPixels = 4000000;  // above this the finest level is ranked row by row
 constexpr std::size_t kCandidates = 8;    // kept per level of the gradient search
@@ -921,9 +923,9 @@ std::vector<Candidate> intensityTrials(const std::vector<Candidate>& candidates,
 
 // Rows used by the intensity comparison on a level: enough for a whole-pixel decision, at most
 // about kIntensityPixels of them.
-int intensityRowStep(const RankLevel& level) {
+int intensityRowStep(const RankLevel& level, std::int64_t sample = kIntensityPixels) {
     const std::int64_t pixels = static_cast<std::int64_t>(level.width()) * level.height();
-    return static_cast<int>(std::clamp<std::int64_t>((pixels + kIntensityPixels - 1) / kIntensityPixels, 1, 64));
+    return static_cast<int>(std::clamp<std::int64_t>((pixels + sample - 1) / sample, 1, 64));
 }
 
 // Rows counted by the brightness maps: a few hundred thousand pixels fix 256 means well.
@@ -936,8 +938,9 @@ int mapRowStep(const RankLevel& level) {
 // the window's centre. Maps fitted at a wrong shift absorb part of the error on smooth pictures,
 // so the search moves to the best shift found and fits again (with a window of one pixel) until
 // it stays put.
-Candidate intensitySearch(RankLevel& a, RankLevel& b, int cx, int cy, int radius, int rounds, float minOverlap) {
-    const int rowStep = intensityRowStep(a);
+Candidate intensitySearch(RankLevel& a, RankLevel& b, int cx, int cy, int radius, int rounds, float minOverlap,
+                          std::int64_t sample = kIntensityPixels) {
+    const int rowStep = intensityRowStep(a, sample);
     const int mapStep = rowStep * std::max(1, mapRowStep(a) / rowStep);  // a subset of the compared rows
     Candidate best{cx, cy, kInfinity};
     for (int round = 0; round < rounds; ++round) {
@@ -1066,7 +1069,8 @@ AutoAlignResult autoAlign(const FloatImage& newImage, const FloatImage& stack, c
     for (int level = guided - 1; level >= 0; --level) {
         // Between the guided level and the finest one, one look suffices: the next level corrects.
         const int rounds = level == 0 ? kIntensityRounds : 1;
-        const Candidate c = intensitySearch(a[level], b[level], 2 * best.dx, 2 * best.dy, 1, rounds, minOverlap);
+        const Candidate c = intensitySearch(a[level], b[level], 2 * best.dx, 2 * best.dy, 1, rounds, minOverlap,
+                                            level == 0 ? kIntensityPixels : kLookPixels);
         best = std::isfinite(c.cost) ? c : Candidate{2 * best.dx, 2 * best.dy, kInfinity};
     }
     result.shiftX = best.dx;
