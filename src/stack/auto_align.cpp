@@ -11,6 +11,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 #include <tbb/blocked_range.h>
 #include <tbb/blocked_range2d.h>
@@ -612,11 +615,53 @@ LevelMaps fitLevelMaps(const RankLevel& a, const RankLevel& b, int dx, int dy, i
 
 namespace {
 
-void mapRow(const std::uint8_t* in, const std::array<std::uint8_t, 256>& map, std::uint8_t* out, int n) {
+
+}  // namespace
+
+namespace {
+
+void mapRowPlain(const std::uint8_t* in, const std::uint8_t* map, std::uint8_t* out, int n) {
     for (int i = 0; i < n; ++i) out[i] = map[in[i]];
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// Thirty-two values at a time: the table as sixteen rows of sixteen, each row looked up by the low
+// four bits (PSHUFB) and kept where the high four bits name it.
+__attribute__((target("avx2"))) void mapRowAvx2(const std::uint8_t* in, const std::uint8_t* map, std::uint8_t* out,
+                                                 int n) {
+    __m256i rows[16];
+    for (int k = 0; k < 16; ++k) {
+        rows[k] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(map + 16 * k)));
+    }
+    const __m256i low = _mm256_set1_epi8(0x0F);
+    int i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        const __m256i column = _mm256_and_si256(v, low);
+        const __m256i row = _mm256_and_si256(_mm256_srli_epi16(v, 4), low);
+        __m256i result = _mm256_setzero_si256();
+        for (int k = 0; k < 16; ++k) {
+            const __m256i here = _mm256_cmpeq_epi8(row, _mm256_set1_epi8(static_cast<char>(k)));
+            result = _mm256_or_si256(result, _mm256_and_si256(here, _mm256_shuffle_epi8(rows[k], column)));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), result);
+    }
+    mapRowPlain(in + i, map, out + i, n - i);
+}
+#endif
+
 }  // namespace
+
+void mapRow(const std::uint8_t* in, const std::array<std::uint8_t, 256>& map, std::uint8_t* out, int n) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        mapRowAvx2(in, map.data(), out, n);
+        return;
+    }
+#endif
+    mapRowPlain(in, map.data(), out, n);
+}
 
 std::vector<double> mappedCosts(const RankLevel& a, const RankLevel& b, const LevelMaps& maps, int centreX,
                                 int centreY, int radius, float minOverlap, int rowStep) {

@@ -143,6 +143,9 @@ struct LevelMaps {
 };
 LevelMaps fitLevelMaps(const RankLevel& a, const RankLevel& b, int dx, int dy, int rowStep);
 
+// out[i] = map[in[i]] for i < n.
+void mapRow(const std::uint8_t* in, const std::array<std::uint8_t, 256>& map, std::uint8_t* out, int n);
+
 // Mean over the overlap's rows v with v % rowStep == 0 and over the channels of
 // (|aToB[a] - b| + |a - bToA[b]|) / 2 at shift (dx, dy), for every shift of the window
 // centre +- radius, row-major from the top left; +infinity where the overlap is not usable.

@@ -481,6 +481,31 @@ double directTileCost(const RankLevel& a, const RankLevel& b, const LevelMaps& m
     return sum;
 }
 
+// Mapping a row through a table, however long the row and wherever it starts, equals looking up
+// each value (the vector path does thirty-two at a time, the rest one by one).
+TEST(AlignBlocks, MappingARowEqualsLookingUpEachValue) {
+    std::mt19937 rng(12);
+    std::array<std::uint8_t, 256> map{};
+    std::vector<std::uint8_t> in(301), out(301);
+    for (int round = 0; round < 20; ++round) {
+        for (auto& m : map) m = static_cast<std::uint8_t>(rng());
+        for (auto& v : in) v = static_cast<std::uint8_t>(rng());
+        in[0] = 0;
+        in[1] = 255;
+        for (int start : {0, 1, 7}) {
+            for (int n : {0, 1, 31, 32, 33, 64, 250, 300 - start}) {
+                std::fill(out.begin(), out.end(), std::uint8_t{0xA5});
+                mapRow(in.data() + start, map, out.data() + start, n);
+                for (int i = 0; i < 301; ++i) {
+                    const bool inside = i >= start && i < start + n;
+                    ASSERT_EQ(out[static_cast<std::size_t>(i)], inside ? map[in[static_cast<std::size_t>(i)]] : 0xA5)
+                        << "start " << start << " length " << n << " at " << i;
+                }
+            }
+        }
+    }
+}
+
 // The maps' sums stay exact when one worker counts more pixels of one value than its packed
 // counters hold (tens of millions on the finest level of a large picture).
 TEST(AlignBlocks, MapsStayExactOverManyPixelsOfOneValue) {
