@@ -615,11 +615,6 @@ LevelMaps fitLevelMaps(const RankLevel& a, const RankLevel& b, int dx, int dy, i
 
 namespace {
 
-
-}  // namespace
-
-namespace {
-
 void mapRowPlain(const std::uint8_t* in, const std::uint8_t* map, std::uint8_t* out, int n) {
     for (int i = 0; i < n; ++i) out[i] = map[in[i]];
 }
@@ -967,7 +962,7 @@ std::vector<Candidate> intensityTrials(const std::vector<Candidate>& candidates,
 }
 
 // Rows used by the intensity comparison on a level: enough for a whole-pixel decision, at most
-// about kIntensityPixels of them.
+// about `sample` pixels of them.
 int intensityRowStep(const RankLevel& level, std::int64_t sample = kIntensityPixels) {
     const std::int64_t pixels = static_cast<std::int64_t>(level.width()) * level.height();
     return static_cast<int>(std::clamp<std::int64_t>((pixels + sample - 1) / sample, 1, 64));
