@@ -158,6 +158,8 @@ void visitSampledPairs(const FloatImage& source, const FloatImage& target, const
 }  // namespace
 
 float BrightnessMapping::apply(int channel, float v) const {
+    // Not a number stays one (a float file may hold them) rather than picking a bin out of range.
+    if (std::isnan(v)) return v;
     const float t = std::clamp(v / sourceMax[channel] * kBins, 0.0f, static_cast<float>(kBins));
     const int k = std::min(static_cast<int>(t), kBins - 1);
     const float f = t - static_cast<float>(k);
@@ -165,6 +167,7 @@ float BrightnessMapping::apply(int channel, float v) const {
 }
 
 float BrightnessMapping::spreadAt(int channel, float v) const {
+    if (std::isnan(v)) return v;
     const float t = std::clamp(v / sourceMax[channel] * kBins, 0.0f, static_cast<float>(kBins));
     const int k = std::min(static_cast<int>(t), kBins - 1);
     const float f = t - static_cast<float>(k);

@@ -51,7 +51,8 @@ inline constexpr ParameterDescriptor kGhostRemovalParameters[] = {
 inline constexpr ParameterList kGhostSettingParameters = ParameterList(kGhostRemovalParameters).subspan(1);
 
 // Monotone per-channel mapping from one exposure's values to another's, with the spread of the
-// other's values around it. Piecewise linear over equal bins of the source range.
+// other's values around it. Piecewise linear over equal bins of the source range; not a number
+// maps to not a number.
 struct BrightnessMapping {
     static constexpr int kBins = 256;
     std::array<float, 3> sourceMax{};                          // top of each channel's bins

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <random>
 
 #include "imagefiles/file_builders.h"
@@ -302,6 +303,11 @@ TEST(BrightnessMapping, RecoversAKnownCurveDespiteOutliers) {
         EXPECT_LT(m.spreadAt(c, 0.4f), 0.02f);
         EXPECT_EQ(m.apply(c, 0.0f), 0.0f);
         EXPECT_EQ(m.apply(c, 5.0f), m.apply(c, m.sourceMax[c]));  // level above the range
+        // Samples a float file may hold: no bin out of range is read for them.
+        EXPECT_TRUE(std::isnan(m.apply(c, std::nanf(""))));
+        EXPECT_TRUE(std::isnan(m.spreadAt(c, std::nanf(""))));
+        EXPECT_EQ(m.apply(c, std::numeric_limits<float>::infinity()), m.apply(c, m.sourceMax[c]));
+        EXPECT_EQ(m.apply(c, -std::numeric_limits<float>::infinity()), 0.0f);
     }
     // A shifted pair is matched through the shift: target (u, v) shows source (u + 3, v - 2).
     FloatImage shifted(200, 150);
