@@ -42,4 +42,20 @@ void freeZeroed(void* block, std::size_t bytes) {
     }
 }
 
+std::vector<float> zeroedFloats(std::size_t count) {
+    std::vector<float> zeros;
+    zeros.reserve(count);  // untouched until filled below
+#ifdef MADV_HUGEPAGE
+    const std::size_t bytes = count * sizeof(float);
+    if (bytes >= kLargeBlock) {
+        const auto start = reinterpret_cast<std::uintptr_t>(zeros.data());
+        const std::uintptr_t first = (start + kHugePage - 1) & ~static_cast<std::uintptr_t>(kHugePage - 1);
+        const std::uintptr_t end = (start + bytes) & ~static_cast<std::uintptr_t>(kHugePage - 1);
+        if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    }
+#endif
+    zeros.resize(count);
+    return zeros;
+}
+
 }  // namespace sv

@@ -78,8 +78,8 @@ bool FileFusionSource::correctGhosts(std::size_t i, FloatImage& pixels) {
     const int dx = record.shiftX - records_[ref].shiftX;
     const int dy = record.shiftY - records_[ref].shiftY;
     const BrightnessMapping mapping = fitBrightnessMapping(reference_, pixels, dx, dy);
-    ghostMask(pixels, reference_, dx, dy, mapping, ghosts_->strength, mask_);
-    replaceGhosts(pixels, reference_, dx, dy, mapping, mask_);
+    replaceGhosts(pixels, reference_, dx, dy, mapping,
+                  judgeGhosts(pixels, reference_, dx, dy, mapping, ghosts_->strength));
     return true;
 }
 

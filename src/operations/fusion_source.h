@@ -49,7 +49,6 @@ private:
     std::optional<Message> failure_;
     std::optional<GhostRemovalParams> ghosts_;
     FloatImage reference_;      // the ghost reference's pixels, once read
-    std::vector<float> mask_;   // one exposure's ghost mask, reused
 };
 
 // The exposures of the project, in record order; with `ghosts` on, corrected as its stack was.

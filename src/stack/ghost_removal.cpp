@@ -8,8 +8,11 @@
 #include <tbb/blocked_range.h>
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
+#include <tbb/task_group.h>
 
 #include "image/parallel_rows.h"
+#include "image/zeroed_block.h"
+#include "stack/ghost_cells.h"
 #include "stack/exposure_stack.h"
 #include "stack/stack_sum.h"
 
@@ -83,54 +86,57 @@ void makeNonDecreasing(std::vector<double>& value, const std::vector<double>& we
     }
 }
 
-// Separable box mean of a plane with the given radius, edges averaged over what exists.
-void boxBlur(std::vector<float>& plane, int width, int height, int radius) {
+// A separable window filter: out = finish(fold over the window, in ascending order, starting from
+// 0), the window clipped at the edges. Whole rows are folded into a row of results at once, in the
+// same order for every sample as one sample at a time, so the values are the same.
+template <typename Fold, typename Finish>
+void windowFilter(std::vector<float>& plane, int width, int height, int radius, Fold fold, Finish finish) {
     std::vector<float> tmp(plane.size());
     parallelRows(0, height, [&](int y) {
         const float* in = plane.data() + static_cast<std::size_t>(y) * width;
         float* out = tmp.data() + static_cast<std::size_t>(y) * width;
-        for (int x = 0; x < width; ++x) {
+        const auto clipped = [&](int x) {
             const int lo = std::max(0, x - radius);
             const int hi = std::min(width - 1, x + radius);
-            float sum = 0.0f;
-            for (int i = lo; i <= hi; ++i) sum += in[i];
-            out[x] = sum / static_cast<float>(hi - lo + 1);
+            float acc = 0.0f;
+            for (int i = lo; i <= hi; ++i) acc = fold(acc, in[i]);
+            out[x] = finish(acc, hi - lo + 1);
+        };
+        const int innerFirst = std::min(radius, width);
+        const int innerEnd = std::max(innerFirst, width - radius);
+        for (int x = 0; x < innerFirst; ++x) clipped(x);
+        for (int x = innerFirst; x < innerEnd; ++x) out[x] = 0.0f;
+        for (int k = -radius; k <= radius; ++k) {
+            for (int x = innerFirst; x < innerEnd; ++x) out[x] = fold(out[x], in[x + k]);
         }
+        for (int x = innerFirst; x < innerEnd; ++x) out[x] = finish(out[x], 2 * radius + 1);
+        for (int x = innerEnd; x < width; ++x) clipped(x);
     });
     parallelRows(0, height, [&](int y) {
         const int lo = std::max(0, y - radius);
         const int hi = std::min(height - 1, y + radius);
         float* out = plane.data() + static_cast<std::size_t>(y) * width;
-        for (int x = 0; x < width; ++x) {
-            float sum = 0.0f;
-            for (int j = lo; j <= hi; ++j) sum += tmp[static_cast<std::size_t>(j) * width + x];
-            out[x] = sum / static_cast<float>(hi - lo + 1);
+        std::fill(out, out + width, 0.0f);
+        for (int j = lo; j <= hi; ++j) {
+            const float* in = tmp.data() + static_cast<std::size_t>(j) * width;
+            for (int x = 0; x < width; ++x) out[x] = fold(out[x], in[x]);
         }
+        for (int x = 0; x < width; ++x) out[x] = finish(out[x], hi - lo + 1);
     });
+}
+
+// Separable box mean of a plane with the given radius, edges averaged over what exists.
+void boxBlur(std::vector<float>& plane, int width, int height, int radius) {
+    windowFilter(
+        plane, width, height, radius, [](float sum, float v) { return sum + v; },
+        [](float sum, int count) { return sum / static_cast<float>(count); });
 }
 
 // Separable square maximum filter.
 void dilate(std::vector<float>& plane, int width, int height, int radius) {
-    std::vector<float> tmp(plane.size());
-    parallelRows(0, height, [&](int y) {
-        const float* in = plane.data() + static_cast<std::size_t>(y) * width;
-        float* out = tmp.data() + static_cast<std::size_t>(y) * width;
-        for (int x = 0; x < width; ++x) {
-            float m = 0.0f;
-            for (int i = std::max(0, x - radius); i <= std::min(width - 1, x + radius); ++i) m = std::max(m, in[i]);
-            out[x] = m;
-        }
-    });
-    parallelRows(0, height, [&](int y) {
-        float* out = plane.data() + static_cast<std::size_t>(y) * width;
-        for (int x = 0; x < width; ++x) {
-            float m = 0.0f;
-            for (int j = std::max(0, y - radius); j <= std::min(height - 1, y + radius); ++j) {
-                m = std::max(m, tmp[static_cast<std::size_t>(j) * width + x]);
-            }
-            out[x] = m;
-        }
-    });
+    windowFilter(
+        plane, width, height, radius, [](float m, float v) { return std::max(m, v); },
+        [](float m, int) { return m; });
 }
 
 // A regular sample of the pixels two pictures share: target pixel (u, v) and source pixel
@@ -275,12 +281,14 @@ BrightnessMapping fitBrightnessMapping(const FloatImage& source, const FloatImag
     return mapping;
 }
 
-void ghostMask(const FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
-               int strength, std::vector<float>& mask) {
+GhostMaskGrid judgeGhosts(const FloatImage& exposure, const FloatImage& reference, int dx, int dy,
+                          const BrightnessMapping& mapping, int strength) {
+    GhostMaskGrid grid;
     const int width = exposure.width();
     const int height = exposure.height();
-    mask.assign(static_cast<std::size_t>(width) * height, 0.0f);
-    if (strength <= 0 || width <= 0 || height <= 0) return;
+    grid.width_ = width;
+    grid.height_ = height;
+    if (strength <= 0 || width <= 0 || height <= 0) return grid;
     const float limit = 8.0f - 6.0f * static_cast<float>(std::min(strength, 100)) / 100.0f;
     const int longer = std::max(width, height);
     const int block = 2 * std::max(1, longer / 1600);  // even: whole 2 x 2 cells
@@ -292,55 +300,38 @@ void ghostMask(const FloatImage& exposure, const FloatImage& reference, int dx, 
     const float fade = static_cast<float>(2 * feather * block);
     const int coverX0 = std::max(0, -dx), coverX1 = std::min(width, reference.width() - dx);
     const int coverY0 = std::max(0, -dy), coverY1 = std::min(height, reference.height() - dy);
-    if (coverX1 <= coverX0 || coverY1 <= coverY0) return;
+    if (coverX1 <= coverX0 || coverY1 <= coverY0) return grid;
 
-    // The mapping and the inverse spread as fine tables over the reference's range (judging
-    // only: the replacement itself uses the exact mapping).
-    constexpr int kTable = 4096;
-    std::array<std::vector<float>, 3> mapped, inverseSpread;
-    std::array<float, 3> toIndex{};
-    for (int c = 0; c < 3; ++c) {
-        mapped[c].resize(kTable + 1);
-        inverseSpread[c].resize(kTable + 1);
-        toIndex[c] = kTable / mapping.sourceMax[c];
-        for (int i = 0; i <= kTable; ++i) {
-            const float v = mapping.sourceMax[c] * static_cast<float>(i) / kTable;
-            mapped[c][i] = mapping.apply(c, v);
-            inverseSpread[c][i] = 1.0f / mapping.spreadAt(c, v);
-        }
-    }
-    const auto index = [&](int c, float v) {
-        const float t = v * toIndex[c] + 0.5f;
-        return t > 0.0f ? static_cast<int>(std::min(t, static_cast<float>(kTable))) : 0;
-    };
+    const ghost_detail::CellTables tables = ghost_detail::cellTables(mapping);
 
     // Share of each block's 2 x 2 cells that disagree. A cell's difference is averaged over its
     // four pixels before it is judged: noise and the ringing of compression at edges cancel, a
     // real change does not.
+    const int cellCount = (coverX1 - coverX0) / 2;
     std::vector<float> share(static_cast<std::size_t>(gw) * gh, 0.0f);
     parallelRows(0, gh, [&](int gy) {
         std::vector<float> sum(static_cast<std::size_t>(gw), 0.0f);
         std::vector<float> cells(static_cast<std::size_t>(gw), 0.0f);
+        std::vector<float> d(static_cast<std::size_t>(cellCount));
         const int first = std::max(gy * block, coverY0);
         const int end = std::min({height, (gy + 1) * block, coverY1});
         for (int v = first; v + 1 < end; v += 2) {
-            const float* e0 = exposure.row(v);
-            const float* e1 = exposure.row(v + 1);
-            const float* r0 = reference.row(v + dy) + 3 * static_cast<std::ptrdiff_t>(dx);
-            const float* r1 = reference.row(v + 1 + dy) + 3 * static_cast<std::ptrdiff_t>(dx);
-            for (int u = coverX0; u + 1 < coverX1; u += 2) {
-                float d = 0.0f;
-                for (int c = 0; c < 3; ++c) {
-                    const std::size_t a = 3 * static_cast<std::size_t>(u) + c;
-                    const std::size_t b = a + 3;
-                    const float diff = (e0[a] - mapped[c][index(c, r0[a])]) + (e0[b] - mapped[c][index(c, r0[b])]) +
-                                       (e1[a] - mapped[c][index(c, r1[a])]) + (e1[b] - mapped[c][index(c, r1[b])]);
-                    const float level = 0.25f * ((r0[a] + r0[b]) + (r1[a] + r1[b]));
-                    d = std::max(d, 0.25f * std::fabs(diff) * inverseSpread[c][index(c, level)]);
+            const std::ptrdiff_t x0 = 3 * static_cast<std::ptrdiff_t>(coverX0);
+            const std::ptrdiff_t rx0 = 3 * static_cast<std::ptrdiff_t>(coverX0 + dx);
+            ghost_detail::cellDisagreement(tables, exposure.row(v) + x0, exposure.row(v + 1) + x0,
+                                           reference.row(v + dy) + rx0, reference.row(v + 1 + dy) + rx0, cellCount,
+                                           d.data());
+            // Cell i starts at pixel coverX0 + 2i and counts in that pixel's block.
+            int gx = coverX0 / block;
+            int nextBlock = (gx + 1) * block;
+            for (int i = 0, u = coverX0; i < cellCount; ++i, u += 2) {
+                if (u >= nextBlock) {
+                    gx = u / block;
+                    nextBlock = (gx + 1) * block;
                 }
-                const std::size_t gx = static_cast<std::size_t>(u / block);
-                sum[gx] += std::clamp((d - 0.5f * limit) / (0.5f * limit), 0.0f, 1.0f);
-                cells[gx] += 1.0f;
+                sum[static_cast<std::size_t>(gx)] +=
+                    std::clamp((d[static_cast<std::size_t>(i)] - 0.5f * limit) / (0.5f * limit), 0.0f, 1.0f);
+                cells[static_cast<std::size_t>(gx)] += 1.0f;
             }
         }
         for (int gx = 0; gx < gw; ++gx) {
@@ -355,25 +346,84 @@ void ghostMask(const FloatImage& exposure, const FloatImage& reference, int dx, 
     boxBlur(share, gw, gh, feather);
     boxBlur(share, gw, gh, feather);
 
-    parallelRows(coverY0, coverY1, [&](int v) {
-        float* m = mask.data() + static_cast<std::size_t>(v) * width;
-        const float gyf = std::clamp((v + 0.5f) / block - 0.5f, 0.0f, static_cast<float>(gh - 1));
-        const int y0 = std::min(static_cast<int>(gyf), gh - 1);
-        const int y1 = std::min(y0 + 1, gh - 1);
-        const float fy = gyf - static_cast<float>(y0);
-        for (int u = coverX0; u < coverX1; ++u) {
-            const float gxf = std::clamp((u + 0.5f) / block - 0.5f, 0.0f, static_cast<float>(gw - 1));
-            const int x0 = std::min(static_cast<int>(gxf), gw - 1);
-            const int x1 = std::min(x0 + 1, gw - 1);
-            const float fx = gxf - static_cast<float>(x0);
-            const auto at = [&](int x, int y) { return share[static_cast<std::size_t>(y) * gw + x]; };
-            if (at(x0, y0) == 0.0f && at(x1, y0) == 0.0f && at(x0, y1) == 0.0f && at(x1, y1) == 0.0f) continue;
-            const float top = at(x0, y0) + fx * (at(x1, y0) - at(x0, y0));
-            const float bottom = at(x0, y1) + fx * (at(x1, y1) - at(x0, y1));
-            const float edge = static_cast<float>(std::min({u - coverX0 + 1, coverX1 - u, v - coverY0 + 1, coverY1 - v}));
-            const float keep = std::min(1.0f, edge / fade);
-            m[u] = std::clamp(top + fy * (bottom - top), 0.0f, 1.0f) * keep;
-        }
+    grid.block_ = block;
+    grid.gw_ = gw;
+    grid.gh_ = gh;
+    grid.fade_ = fade;
+    grid.coverX0_ = coverX0;
+    grid.coverX1_ = coverX1;
+    grid.coverY0_ = coverY0;
+    grid.coverY1_ = coverY1;
+    grid.firstSet_.assign(static_cast<std::size_t>(gh), 0);
+    grid.endSet_.assign(static_cast<std::size_t>(gh), 0);
+    for (int gy = 0; gy < gh; ++gy) {
+        const float* row = share.data() + static_cast<std::size_t>(gy) * gw;
+        int first = 0;
+        while (first < gw && row[first] == 0.0f) ++first;
+        int end = gw;
+        while (end > first && row[end - 1] == 0.0f) --end;
+        grid.firstSet_[static_cast<std::size_t>(gy)] = first;
+        grid.endSet_[static_cast<std::size_t>(gy)] = end;
+    }
+    grid.share_ = std::move(share);
+    return grid;
+}
+
+namespace {
+
+// The two grid rows a pixel row is interpolated between, and how far it lies from the first.
+struct GridRows {
+    int y0, y1;
+    float fy;
+};
+
+GridRows gridRowsOf(int v, int block, int gh) {
+    const float gyf = std::clamp((v + 0.5f) / block - 0.5f, 0.0f, static_cast<float>(gh - 1));
+    const int y0 = std::min(static_cast<int>(gyf), gh - 1);
+    return {y0, std::min(y0 + 1, gh - 1), gyf - static_cast<float>(y0)};
+}
+
+}  // namespace
+
+GhostMaskGrid::Span GhostMaskGrid::span(int v) const {
+    if (share_.empty() || v < coverY0_ || v >= coverY1_) return {};
+    const GridRows g = gridRowsOf(v, block_, gh_);
+    const auto y0 = static_cast<std::size_t>(g.y0), y1 = static_cast<std::size_t>(g.y1);
+    const bool set0 = firstSet_[y0] < endSet_[y0], set1 = firstSet_[y1] < endSet_[y1];
+    if (!set0 && !set1) return {};
+    const int lo = std::min(set0 ? firstSet_[y0] : gw_, set1 ? firstSet_[y1] : gw_);
+    const int hi = std::max(set0 ? endSet_[y0] : 0, set1 ? endSet_[y1] : 0);
+    // A pixel reads grid columns x0 and x0 + 1 with x0 = floor((u + 0.5) / block - 0.5): only
+    // pixels with lo - 1 <= x0 < hi can read a set column.
+    return {std::max(coverX0_, (lo - 1) * block_), std::min(coverX1_, (hi + 1) * block_)};
+}
+
+void GhostMaskGrid::fill(int v, Span s, float* out) const {
+    const GridRows g = gridRowsOf(v, block_, gh_);
+    const auto at = [&](int x, int y) { return share_[static_cast<std::size_t>(y) * gw_ + x]; };
+    for (int u = s.first; u < s.end; ++u) {
+        out[u] = 0.0f;
+        const float gxf = std::clamp((u + 0.5f) / block_ - 0.5f, 0.0f, static_cast<float>(gw_ - 1));
+        const int x0 = std::min(static_cast<int>(gxf), gw_ - 1);
+        const int x1 = std::min(x0 + 1, gw_ - 1);
+        const float fx = gxf - static_cast<float>(x0);
+        if (at(x0, g.y0) == 0.0f && at(x1, g.y0) == 0.0f && at(x0, g.y1) == 0.0f && at(x1, g.y1) == 0.0f) continue;
+        const float top = at(x0, g.y0) + fx * (at(x1, g.y0) - at(x0, g.y0));
+        const float bottom = at(x0, g.y1) + fx * (at(x1, g.y1) - at(x0, g.y1));
+        const float edge = static_cast<float>(std::min({u - coverX0_ + 1, coverX1_ - u, v - coverY0_ + 1, coverY1_ - v}));
+        const float keep = std::min(1.0f, edge / fade_);
+        out[u] = std::clamp(top + g.fy * (bottom - top), 0.0f, 1.0f) * keep;
+    }
+}
+
+void ghostMask(const FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
+               int strength, std::vector<float>& mask) {
+    const GhostMaskGrid grid = judgeGhosts(exposure, reference, dx, dy, mapping, strength);
+    const int width = exposure.width();
+    mask.assign(static_cast<std::size_t>(width) * exposure.height(), 0.0f);
+    parallelRows(0, exposure.height(), [&](int v) {
+        const GhostMaskGrid::Span s = grid.span(v);
+        if (!s.empty()) grid.fill(v, s, mask.data() + static_cast<std::size_t>(v) * width);
     });
 }
 
@@ -387,6 +437,23 @@ void replaceGhosts(FloatImage& exposure, const FloatImage& reference, int dx, in
             if (!(m[u] > 0.0f)) continue;
             const float* r = reference.row(v + dy) + 3 * static_cast<std::ptrdiff_t>(u + dx);
             for (int c = 0; c < 3; ++c) e[3 * u + c] += m[u] * (mapping.apply(c, r[c]) - e[3 * u + c]);
+        }
+    });
+}
+
+void replaceGhosts(FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
+                   const GhostMaskGrid& mask) {
+    parallelRows(0, exposure.height(), [&](int v) {
+        const GhostMaskGrid::Span s = mask.span(v);
+        if (s.empty()) return;
+        std::vector<float> row(static_cast<std::size_t>(s.end));
+        mask.fill(v, s, row.data());
+        float* e = exposure.row(v);
+        for (int u = s.first; u < s.end; ++u) {
+            const float m = row[static_cast<std::size_t>(u)];
+            if (!(m > 0.0f)) continue;
+            const float* r = reference.row(v + dy) + 3 * static_cast<std::ptrdiff_t>(u + dx);
+            for (int c = 0; c < 3; ++c) e[3 * u + c] += m * (mapping.apply(c, r[c]) - e[3 * u + c]);
         }
     });
 }
@@ -424,51 +491,76 @@ GhostMerge mergeWithoutGhosts(FloatImage& stack, const ExposureRecord* records, 
         progress.setPosition(done += stage);
         return error;
     };
-
-    FloatImage reference;
-    if (auto error = read(ref, reference)) {
-        result.error = error;
+    // Reading a file is mostly one core's work. Beside it, on the other cores, run what needs no
+    // file: clearing the stack and the union mask while the reference is read, and adding the
+    // reference while the exposure after it is read. The stack still takes the exposures in
+    // record order.
+    tbb::task_group beside;
+    const auto failed = [&](std::optional<Message> error) {
+        beside.wait();
+        result.error = std::move(error);
+        result.mask = {};
         endProgress(progress, height);
         return result;
-    }
-    stack.fill(0.0f);
-    result.mask.assign(static_cast<std::size_t>(width) * height, 0.0f);
+    };
+    beside.run([&] {
+        stack.fill(0.0f);
+        result.mask = zeroedFloats(static_cast<std::size_t>(width) * height);
+    });
+
+    FloatImage reference;
+    if (auto error = read(ref, reference)) return failed(error);
+    beside.wait();
     const ExposureRecord& refRecord = records[ref];
     float last = 0.0f;
-    // One picture and one mask serve every exposure in turn (a source may fill the picture in place).
+    // One picture serves every exposure in turn (a source may fill it in place); their masks are
+    // kept on their grids until the union is made.
     FloatImage exposure;
-    std::vector<float> mask;
+    std::vector<std::pair<const ExposureRecord*, GhostMaskGrid>> masks;
     for (int k = 0; k < count; ++k) {
         const ExposureRecord& record = records[k];
         if (k == ref) {
-            last = accumulateExposure(stack, reference, record, false, progress);
-            progress.setPosition(done += stage);
+            beside.run([&, added = &record] {
+                NullProgress quiet;
+                last = accumulateExposure(stack, reference, *added, false, quiet);
+            });
+            done += stage;  // the gauge passes it when the next exposure is read
             continue;
         }
-        if (auto error = read(k, exposure)) {
-            result.error = error;
-            endProgress(progress, height);
-            return result;
-        }
+        std::optional<Message> error = read(k, exposure);
+        beside.wait();
+        if (error) return failed(error);
         // Exposure pixel (u, v) shows what reference pixel (u + dx, v + dy) shows.
         const int dx = record.shiftX - refRecord.shiftX;
         const int dy = record.shiftY - refRecord.shiftY;
         const BrightnessMapping mapping = fitBrightnessMapping(reference, exposure, dx, dy);
-        ghostMask(exposure, reference, dx, dy, mapping, params.strength, mask);
-        replaceGhosts(exposure, reference, dx, dy, mapping, mask);
-        parallelRows(0, height, [&](int y) {
-            const int v = y - record.shiftY;
-            if (v < 0 || v >= height) return;
-            float* out = result.mask.data() + static_cast<std::size_t>(y) * width;
-            const float* in = mask.data() + static_cast<std::size_t>(v) * width;
-            for (int x = std::max(0, record.shiftX); x < std::min(width, width + record.shiftX); ++x) {
-                out[x] = std::max(out[x], in[x - record.shiftX]);
-            }
-        });
+        masks.emplace_back(&record, judgeGhosts(exposure, reference, dx, dy, mapping, params.strength));
+        replaceGhosts(exposure, reference, dx, dy, mapping, masks.back().second);
         progress.setPosition(done += stage);
         last = accumulateExposure(stack, exposure, record, false, progress);
         progress.setPosition(done += stage);
     }
+    beside.wait();
+    progress.setPosition(done);
+    // The union in stack pixels: stack pixel (x, y) is pixel (x - shiftX, y - shiftY) of each exposure.
+    parallelRows(0, height, [&](int y) {
+        float* out = result.mask.data() + static_cast<std::size_t>(y) * width;
+        std::vector<float> in;
+        for (const auto& [record, grid] : masks) {
+            const int v = y - record->shiftY;
+            if (v < 0 || v >= height) continue;
+            GhostMaskGrid::Span s = grid.span(v);
+            s.first = std::max(s.first, -record->shiftX);
+            s.end = std::min(s.end, width - record->shiftX);
+            if (s.empty()) continue;
+            in.resize(static_cast<std::size_t>(s.end));
+            grid.fill(v, s, in.data());
+            for (int u = s.first; u < s.end; ++u) {
+                float& o = out[u + record->shiftX];
+                o = std::max(o, in[static_cast<std::size_t>(u)]);
+            }
+        }
+    });
     result.stackMax = last == 0.0f ? 1.0f : last;
     endProgress(progress, height);
     return result;

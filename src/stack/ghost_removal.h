@@ -14,9 +14,10 @@
 // pixels never change.
 //
 // Memory while merging: the reference and one other exposure at a time (two pictures, plus the
-// decoder's bitmap of the file being read), one float per pixel for that exposure's mask and a
-// few small scratch planes. While ghost removal is on, the window keeps the plain stack (one more
-// picture) so that turning it off restores it exactly, and the union mask (one float per pixel).
+// decoder's bitmap of the file being read), each exposure's mask on its coarse grid, a few small
+// scratch planes and the union mask (one float per pixel). While ghost removal is on, the window
+// keeps the plain stack (one more picture) so that turning it off restores it exactly, and the
+// union mask.
 
 #include <array>
 #include <functional>
@@ -86,9 +87,40 @@ BrightnessMapping fitBrightnessMapping(const FloatImage& source, const FloatImag
 void ghostMask(const FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
                int strength, std::vector<float>& mask);
 
+// The same mask as it is judged: the feathered share on the grid of blocks. Its rows are brought
+// to full size on demand, the very values ghostMask writes, so that a merge holds no full-size
+// mask per exposure and passes over none of the rows a ghost does not reach.
+class GhostMaskGrid {
+public:
+    // Columns of an exposure row outside which the mask is 0 (first == end: all of it).
+    struct Span {
+        int first = 0, end = 0;
+        bool empty() const { return end <= first; }
+    };
+    int width() const { return width_; }
+    int height() const { return height_; }
+    Span span(int v) const;
+    // Writes row v's mask at out[u] for u in s (a span of that row, or part of one).
+    void fill(int v, Span s, float* out) const;
+
+private:
+    friend GhostMaskGrid judgeGhosts(const FloatImage&, const FloatImage&, int, int, const BrightnessMapping&, int);
+    int width_ = 0, height_ = 0;
+    int block_ = 1, gw_ = 0, gh_ = 0;
+    float fade_ = 1.0f;
+    int coverX0_ = 0, coverX1_ = 0, coverY0_ = 0, coverY1_ = 0;
+    std::vector<float> share_;          // gw x gh
+    std::vector<int> firstSet_, endSet_;  // per grid row: its non-zero columns lie in [first, end)
+};
+
+GhostMaskGrid judgeGhosts(const FloatImage& exposure, const FloatImage& reference, int dx, int dy,
+                          const BrightnessMapping& mapping, int strength);
+
 // exposure += mask x (map(reference) - exposure), in place.
 void replaceGhosts(FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
                    const std::vector<float>& mask);
+void replaceGhosts(FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
+                   const GhostMaskGrid& mask);
 
 // Supplies the pixels of record `index` exactly as they were added, or an error; may advance the
 // progress sink by up to one step per row. `pixels` may hold the previous exposure: a source may
@@ -108,7 +140,7 @@ struct GhostMerge {
 // Merges records 0 .. count - 1 into `stack` (overwritten) without ghosts, reading each through
 // `source` once (the reference first, then the others in record order). stackMax follows the
 // add's rule for the last exposure merged (the largest sample it touched; 1.0 if 0). On an error
-// the stack is left half merged: the caller restores it.
+// the stack is left cleared or half merged: the caller restores it.
 GhostMerge mergeWithoutGhosts(FloatImage& stack, const ExposureRecord* records, int count,
                               const GhostRemovalParams& params, const ExposureSource& source, ProgressSink& progress);
 
