@@ -210,7 +210,7 @@ GhostMerge directMerge(FloatImage& stack, const ExposureRecord* records, int cou
     return result;
 }
 
-bool sameBits(const float* a, const float* b, std::size_t n) { return std::memcmp(a, b, n * sizeof(float)) == 0; }
+bool sameBits(const float* a, const float* b, std::size_t n) { return n == 0 || std::memcmp(a, b, n * sizeof(float)) == 0; }
 
 // Exposures cut from one scene at the given offsets and gains, with noise, a few samples that no
 // camera gives (negative, infinite, not a number), and a dark object that moved into the last.
