@@ -286,8 +286,6 @@ GhostMaskGrid judgeGhosts(const FloatImage& exposure, const FloatImage& referenc
     GhostMaskGrid grid;
     const int width = exposure.width();
     const int height = exposure.height();
-    grid.width_ = width;
-    grid.height_ = height;
     if (strength <= 0 || width <= 0 || height <= 0) return grid;
     const float limit = 8.0f - 6.0f * static_cast<float>(std::min(strength, 100)) / 100.0f;
     const int longer = std::max(width, height);
@@ -414,31 +412,6 @@ void GhostMaskGrid::fill(int v, Span s, float* out) const {
         const float keep = std::min(1.0f, edge / fade_);
         out[u] = std::clamp(top + g.fy * (bottom - top), 0.0f, 1.0f) * keep;
     }
-}
-
-void ghostMask(const FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
-               int strength, std::vector<float>& mask) {
-    const GhostMaskGrid grid = judgeGhosts(exposure, reference, dx, dy, mapping, strength);
-    const int width = exposure.width();
-    mask.assign(static_cast<std::size_t>(width) * exposure.height(), 0.0f);
-    parallelRows(0, exposure.height(), [&](int v) {
-        const GhostMaskGrid::Span s = grid.span(v);
-        if (!s.empty()) grid.fill(v, s, mask.data() + static_cast<std::size_t>(v) * width);
-    });
-}
-
-void replaceGhosts(FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
-                   const std::vector<float>& mask) {
-    const int width = exposure.width();
-    parallelRows(0, exposure.height(), [&](int v) {
-        const float* m = mask.data() + static_cast<std::size_t>(v) * width;
-        float* e = exposure.row(v);
-        for (int u = 0; u < width; ++u) {
-            if (!(m[u] > 0.0f)) continue;
-            const float* r = reference.row(v + dy) + 3 * static_cast<std::ptrdiff_t>(u + dx);
-            for (int c = 0; c < 3; ++c) e[3 * u + c] += m[u] * (mapping.apply(c, r[c]) - e[3 * u + c]);
-        }
-    });
 }
 
 void replaceGhosts(FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,

@@ -83,13 +83,9 @@ BrightnessMapping fitBrightnessMapping(const FloatImage& source, const FloatImag
 // means of that radius, then brought back to full size bilinearly and faded out within two
 // feathers of the edge of the reference's coverage. Pixels without a reference counterpart get
 // 0, and strength 0 gives an all-zero mask.
-// The mask is written into `mask` (resized to one float per pixel; its memory is reused).
-void ghostMask(const FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
-               int strength, std::vector<float>& mask);
-
-// The same mask as it is judged: the feathered share on the grid of blocks. Its rows are brought
-// to full size on demand, the very values ghostMask writes, so that a merge holds no full-size
-// mask per exposure and passes over none of the rows a ghost does not reach.
+// The mask is kept as it is judged, on the grid of blocks; its rows are brought to full size on
+// demand, so that a merge holds no full-size mask per exposure and passes over none of the rows
+// a ghost does not reach.
 class GhostMaskGrid {
 public:
     // Columns of an exposure row outside which the mask is 0 (first == end: all of it).
@@ -97,19 +93,16 @@ public:
         int first = 0, end = 0;
         bool empty() const { return end <= first; }
     };
-    int width() const { return width_; }
-    int height() const { return height_; }
     Span span(int v) const;
     // Writes row v's mask at out[u] for u in s (a span of that row, or part of one).
     void fill(int v, Span s, float* out) const;
 
 private:
     friend GhostMaskGrid judgeGhosts(const FloatImage&, const FloatImage&, int, int, const BrightnessMapping&, int);
-    int width_ = 0, height_ = 0;
     int block_ = 1, gw_ = 0, gh_ = 0;
     float fade_ = 1.0f;
     int coverX0_ = 0, coverX1_ = 0, coverY0_ = 0, coverY1_ = 0;
-    std::vector<float> share_;          // gw x gh
+    std::vector<float> share_;            // gw x gh
     std::vector<int> firstSet_, endSet_;  // per grid row: its non-zero columns lie in [first, end)
 };
 
@@ -117,8 +110,6 @@ GhostMaskGrid judgeGhosts(const FloatImage& exposure, const FloatImage& referenc
                           const BrightnessMapping& mapping, int strength);
 
 // exposure += mask x (map(reference) - exposure), in place.
-void replaceGhosts(FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
-                   const std::vector<float>& mask);
 void replaceGhosts(FloatImage& exposure, const FloatImage& reference, int dx, int dy, const BrightnessMapping& mapping,
                    const GhostMaskGrid& mask);
 
